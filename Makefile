@@ -1,0 +1,37 @@
+# The two commands a newcomer needs: `make run` and `make test`. Both install what is missing.
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+DEMO_HOME ?= $(BUILD_DIR)/demo-home
+
+.PHONY: all deps configure build run test bench format format-check clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DQLUMAR_WERROR=ON
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# Starts the manager on the user's display with the bundled engine and a throw-away home
+# seeded with demo profiles, so the real profile root is never touched.
+run: build
+	scripts/run-demo $(BUILD_DIR) $(DEMO_HOME)
+
+test: build
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure
+
+bench: build
+	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check: deps
+	git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror
+
+clean:
+	rm -rf $(BUILD_DIR)

@@ -1,0 +1,315 @@
+#include "MainWindow.h"
+
+#include "about/AboutBox.h"
+#include "about/UpdateAction.h"
+#include "app/ConnectAction.h"
+#include "app/Language.h"
+#include "profiles/VpnItem.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QSplitter>
+#include <QTextEdit>
+#include <QToolButton>
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+{
+    setWindowTitle(tr("qLumar Velkoro"));
+    createActions();
+    createTray();
+    setWindowIcon(QIcon(QStringLiteral(":img/qlumar_velkoro.png")));
+
+    aboutBox = new AboutBox(this);
+    fillAboutBox();
+
+    trayIcon->setVisible(true);
+
+    animationTimer.setInterval(TrayAnimation::tickMilliseconds);
+    connect(&animationTimer, &QTimer::timeout, this, &MainWindow::trayIconSetConnectionUpdate);
+
+    vpnRunning = false;
+    vpnInitialized = false;
+    vpnProcess = new QProcess(this);
+    connect(vpnProcess, &QProcess::readyReadStandardError, this, &MainWindow::vpnOutputSlot);
+    connect(vpnProcess, &QProcess::readyReadStandardOutput, this, &MainWindow::vpnOutputSlot);
+    connect(vpnProcess, &QProcess::finished, this, &MainWindow::vpnFinishSlot);
+    // Whatever ends the event loop (Exit, a signal, the session ending), no engine outlives us.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::killEngine);
+
+    selectedItem = nullptr;
+    activeItem = nullptr;
+    resize(300, 300);
+
+    buildCentralArea();
+    loadVpnList();
+
+    updateButton = new QToolButton(this);
+    updateButton->setObjectName(QStringLiteral("updateButton"));
+    updateButton->setAutoRaise(true);
+    updateButton->setDefaultAction(updateAction);
+    updateButton->setToolTip(tr("New version is avaliable. Click this\nicon to get more informations."));
+    updateButton->hide();
+
+    updateAction->downloadUpdateInfo();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createActions()
+{
+    auto makeAction = [this](const char* name, const QString& text, const QString& icon, bool enabled) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QLatin1String(name));
+        if (!icon.isEmpty())
+            action->setIcon(QIcon(icon));
+        action->setEnabled(enabled);
+        return action;
+    };
+    connectAction = makeAction("connectAction", tr("&Connect"), QStringLiteral(":img/vpn_con.png"), false);
+    connect(connectAction, &QAction::triggered, this, &MainWindow::vpnConnectSlot);
+    disconnectAction =
+        makeAction("disconnectAction", tr("&Disconnect"), QStringLiteral(":img/cancel.png"), false);
+    connect(disconnectAction, &QAction::triggered, this, &MainWindow::vpnDisConnectSlot);
+    newAction = makeAction("newAction", tr("&New connection"), QString(), true);
+    connect(newAction, &QAction::triggered, this, &MainWindow::vpnNewSlot);
+    infoAction = makeAction("infoAction", tr("&Information"), QString(), false);
+    connect(infoAction, &QAction::triggered, this, &MainWindow::vpnInfoSlot);
+    editAction = makeAction("editAction", tr("&Edit"), QString(), false);
+    connect(editAction, &QAction::triggered, this, &MainWindow::vpnEditSlot);
+    deleteAction = makeAction("deleteAction", tr("De&lete"), QString(), false);
+    connect(deleteAction, &QAction::triggered, this, &MainWindow::vpnDeleteSlot);
+    aboutAction = makeAction("aboutAction", tr("About"), QStringLiteral(":img/info.png"), true);
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::aboutSlot);
+    exitAction = makeAction("exitAction", tr("E&xit"), QStringLiteral(":img/exit.png"), true);
+    connect(exitAction, &QAction::triggered, this, &MainWindow::exit);
+
+    updateAction = new UpdateAction(QStringLiteral("dudidudovi"), QStringLiteral("1.5"), tr("en"), this,
+                                    UpdateAction::versionFileUrlFromEnvironment());
+    updateAction->setObjectName(QStringLiteral("updateAction"));
+    connect(updateAction, &UpdateAction::updateAvaliable, this, &MainWindow::setUpdateIconSlot);
+    connect(updateAction, &QAction::triggered, this, &MainWindow::updateSlot);
+
+    langGroup = new QActionGroup(this);
+    langGroup->setExclusive(true);
+    langEnAction = makeAction("langEnAction", tr("English"), QString(), true);
+    langEnAction->setCheckable(true);
+    connect(langEnAction, &QAction::triggered, this, &MainWindow::langEnSlot);
+    langPlAction = makeAction("langPlAction", tr("Polish"), QString(), true);
+    langPlAction->setCheckable(true);
+    connect(langPlAction, &QAction::triggered, this, &MainWindow::langPlSlot);
+    langGroup->addAction(langEnAction);
+    langGroup->addAction(langPlAction);
+}
+
+void MainWindow::createTray()
+{
+    trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    trayConnectMenu = trayMenu->addMenu(QIcon(QStringLiteral(":img/vpn_con.png")), tr("&Connect"));
+    trayConnectMenu->setObjectName(QStringLiteral("trayConnectMenu"));
+    trayMenu->addAction(disconnectAction);
+    trayMenu->addSeparator();
+    QMenu* languageMenu = trayMenu->addMenu(tr("&Language"));
+    languageMenu->setObjectName(QStringLiteral("languageMenu"));
+    languageMenu->addAction(langEnAction);
+    languageMenu->addAction(langPlAction);
+    if (Language::isPolish())
+        langPlAction->setChecked(true);
+    else
+        langEnAction->setChecked(true);
+    trayMenu->addAction(aboutAction);
+    trayMenu->addSeparator();
+    trayMenu->addAction(exitAction);
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setObjectName(QStringLiteral("trayIcon"));
+    trayIcon->setContextMenu(trayMenu);
+    trayIcon->setIcon(QIcon(TrayAnimation::trayImage(TrayDisconnected)));
+    trayIcon->setToolTip(tr("qLumar VPN - disconnected"));
+    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActive);
+}
+
+void MainWindow::fillAboutBox() {}
+
+void MainWindow::buildCentralArea()
+{
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout(central);
+
+    labelFrame = 0;
+    connectionLabel = new QLabel(central);
+    connectionLabel->setObjectName(QStringLiteral("connectionLabel"));
+    connectionLabel->setPixmap(QPixmap(TrayAnimation::pictureImage(TrayDisconnected)));
+    connectionLabel->setAlignment(Qt::AlignCenter);
+    connectionLabel->setMinimumHeight(64);
+    connectionLabel->setMinimumWidth(224);
+    grid->addWidget(connectionLabel, 0, 0);
+
+    auto* logo = new QLabel(central);
+    logo->setObjectName(QStringLiteral("logoLabel"));
+    logo->setPixmap(QPixmap(QStringLiteral(":img/qlumar_logo.png")));
+    logo->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    grid->addWidget(logo, 0, 1);
+
+    auto* splitter = new QSplitter(Qt::Vertical, central);
+    splitter->setObjectName(QStringLiteral("splitter"));
+    grid->addWidget(splitter, 1, 0, 1, 2);
+    grid->setRowStretch(1, 1);
+    grid->setColumnStretch(0, 1);
+
+    auto* profileBox = new QGroupBox(tr("Available VPN connections"), splitter);
+    profileBox->setObjectName(QStringLiteral("profileBox"));
+    auto* profileGrid = new QGridLayout(profileBox);
+    vpnList = new QListWidget(profileBox);
+    vpnList->setObjectName(QStringLiteral("vpnList"));
+    vpnList->setSpacing(3);
+    profileGrid->addWidget(vpnList, 0, 0);
+    connect(vpnList, &QListWidget::itemPressed, this, &MainWindow::vpnItemPressedSlot);
+    connect(vpnList, &QListWidget::itemDoubleClicked, this, &MainWindow::vpnItemDoubleClickedSlot);
+
+    vpnList->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    vpnList->addActions(
+        {connectAction, disconnectAction, separator, newAction, editAction, infoAction, deleteAction});
+
+    auto* logBox = new QGroupBox(tr("VPN connection log"), splitter);
+    logBox->setObjectName(QStringLiteral("logBox"));
+    auto* logGrid = new QGridLayout(logBox);
+    vpnLog = new QTextEdit(logBox);
+    vpnLog->setObjectName(QStringLiteral("vpnLog"));
+    vpnLog->setReadOnly(true);
+    logGrid->addWidget(vpnLog, 0, 0);
+
+    splitter->addWidget(profileBox);
+    splitter->addWidget(logBox);
+    setCentralWidget(central);
+}
+
+void MainWindow::loadVpnList() {}
+
+void MainWindow::vpnItemPressedSlot(QListWidgetItem* item)
+{
+    selectedItem = dynamic_cast<VpnItem*>(item);
+    if (!selectedItem) {
+        for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
+            action->setEnabled(false);
+        return;
+    }
+    infoAction->setEnabled(true);
+    editAction->setEnabled(!vpnRunning);
+    deleteAction->setEnabled(!vpnRunning);
+    if (selectedItem->isBlocked()) {
+        connectAction->setEnabled(false);
+        disconnectAction->setEnabled(false);
+    } else if (selectedItem->isConnected()) {
+        connectAction->setEnabled(false);
+        disconnectAction->setEnabled(true);
+    } else {
+        connectAction->setEnabled(true);
+        disconnectAction->setEnabled(false);
+    }
+}
+
+void MainWindow::vpnItemDoubleClickedSlot(QListWidgetItem* item)
+{
+    Q_UNUSED(item); // the press before every double-click already selected it
+    if (!vpnRunning)
+        vpnConnectSlot();
+}
+
+void MainWindow::vpnConnectSlot() {}
+
+void MainWindow::vpnDisConnectSlot() {}
+
+void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    Q_UNUSED(exitCode);
+    Q_UNUSED(exitStatus);
+}
+
+void MainWindow::vpnOutputSlot() {}
+
+void MainWindow::vpnNewSlot() {}
+
+void MainWindow::vpnInfoSlot() {}
+
+void MainWindow::vpnEditSlot() {}
+
+void MainWindow::vpnDeleteSlot() {}
+
+void MainWindow::aboutSlot() {}
+
+void MainWindow::updateSlot() {}
+
+void MainWindow::setUpdateIconSlot() {}
+
+void MainWindow::langEnSlot() {}
+
+void MainWindow::langPlSlot() {}
+
+void MainWindow::setTrayIcon(VpnTrayIcon icon)
+{
+    animationTimer.stop();
+    switch (icon) {
+    case TrayDisconnected:
+    case TrayConnected:
+        trayIcon->setIcon(QIcon(TrayAnimation::trayImage(icon)));
+        connectionLabel->setPixmap(QPixmap(TrayAnimation::pictureImage(icon)));
+        break;
+    case TrayConnecting:
+        // Both cycles restart from their first picture on every attempt.
+        trayIcon->setIcon(QIcon(TrayAnimation::trayImage(icon)));
+        trayFrame = 0;
+        connectionLabel->setPixmap(QPixmap(TrayAnimation::pictureImage(icon)));
+        labelFrame = 0;
+        animationTimer.start();
+        break;
+    }
+}
+
+void MainWindow::trayIconSetConnectionUpdate()
+{
+    trayFrame = (trayFrame + 1) % TrayAnimation::trayFrameCount;
+    trayIcon->setIcon(QIcon(TrayAnimation::trayFrameImage(trayFrame)));
+    labelFrame = (labelFrame + 1) % TrayAnimation::labelFrameCount;
+    const QString picture = TrayAnimation::pictureFrameImage(labelFrame);
+    if (!picture.isEmpty())
+        connectionLabel->setPixmap(QPixmap(picture));
+}
+
+void MainWindow::trayIconActive(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason != QSystemTrayIcon::Trigger)
+        return;
+    setVisible(!isVisible());
+}
+
+void MainWindow::killEngine()
+{
+    if (vpnProcess->state() != QProcess::NotRunning)
+        vpnProcess->kill();
+}
+
+void MainWindow::exit()
+{
+    killEngine();
+    // exit() rather than quit(): quit() first asks every window to close, and closeEvent turns
+    // that down while the tray icon is visible.
+    QCoreApplication::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (trayIcon->isVisible()) {
+        hide();
+        event->ignore();
+    }
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QProcess>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include "connection/TrayAnimation.h"
+
+class AboutBox;
+class QAction;
+class QActionGroup;
+class QLabel;
+class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class QTextEdit;
+class QToolButton;
+class UpdateAction;
+class VpnItem;
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Rebuilds the connection list and the tray's Connect submenu from the profile root.
+    void loadVpnList();
+
+    // Read-only views of the connection state, for tests and the benchmark.
+    bool isVpnRunning() const { return vpnRunning; }
+    bool isVpnInitialized() const { return vpnInitialized; }
+    VpnItem* selectedProfile() const { return selectedItem; }
+    VpnItem* activeProfile() const { return activeItem; }
+    QSystemTrayIcon* tray() const { return trayIcon; }
+    QProcess* engineProcess() const { return vpnProcess; }
+    int trayAnimationFrame() const { return trayFrame; }
+    int pictureAnimationFrame() const { return labelFrame; }
+    bool isAnimating() const { return animationTimer.isActive(); }
+
+public Q_SLOTS:
+    void vpnConnectSlot();
+    void vpnDisConnectSlot();
+    void vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus);
+    void vpnOutputSlot();
+    void vpnItemPressedSlot(QListWidgetItem* item);
+    void vpnItemDoubleClickedSlot(QListWidgetItem* item);
+    void vpnNewSlot();
+    void vpnInfoSlot();
+    void vpnEditSlot();
+    void vpnDeleteSlot();
+    void aboutSlot();
+    void updateSlot();
+    void setUpdateIconSlot();
+    void trayIconActive(QSystemTrayIcon::ActivationReason reason);
+    void trayIconSetConnectionUpdate();
+    void setTrayIcon(VpnTrayIcon icon);
+    void exit();
+    void langEnSlot();
+    void langPlSlot();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    void createTray();
+    void fillAboutBox();
+    void buildCentralArea();
+    void killEngine();
+
+    bool vpnRunning = false;
+    bool vpnInitialized = false;
+    QProcess* vpnProcess = nullptr;
+    VpnItem* selectedItem = nullptr;
+    VpnItem* activeItem = nullptr;
+    QLabel* connectionLabel = nullptr;
+    int labelFrame = 0;
+    QListWidget* vpnList = nullptr;
+    QTextEdit* vpnLog = nullptr;
+    QMenu* trayConnectMenu = nullptr;
+    QAction* connectAction = nullptr;
+    QAction* disconnectAction = nullptr;
+    QAction* newAction = nullptr;
+    QAction* infoAction = nullptr;
+    QAction* editAction = nullptr;
+    QAction* deleteAction = nullptr;
+    QAction* aboutAction = nullptr;
+    QAction* exitAction = nullptr;
+    UpdateAction* updateAction = nullptr;
+    QActionGroup* langGroup = nullptr;
+    QAction* langEnAction = nullptr;
+    QAction* langPlAction = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+    QMenu* trayMenu = nullptr;
+    QTimer animationTimer;
+    int trayFrame = 0;
+    AboutBox* aboutBox = nullptr;
+    QToolButton* updateButton = nullptr;
+};

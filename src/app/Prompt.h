@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+// Every modal question the program asks goes through here: the password prompt, the
+// creation-method chooser, message boxes and file dialogs. In test mode nothing is shown; each
+// request is recorded and answered from a queue, so headless tests never block on a nested loop.
+class Prompt
+{
+public:
+    enum class Kind { Text, Item, Message, OpenFile };
+
+    struct Shown
+    {
+        Kind kind = Kind::Message;
+        QString title; // window title or file dialog caption
+        QString text;  // label, message text
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+        QString directory; // file dialogs: start directory
+        QString filter;    // file dialogs: filter
+        QStringList items; // item chooser: the choices
+        QLineEdit::EchoMode echo = QLineEdit::Normal;
+        QWidget* parent = nullptr;
+    };
+
+    static QString getText(QWidget* parent, const QString& title, const QString& label,
+                           QLineEdit::EchoMode echo, const QString& text, bool* ok);
+    static QString getItem(QWidget* parent, const QString& title, const QString& label,
+                           const QStringList& items, int current, bool editable, bool* ok);
+    static QMessageBox::StandardButton
+    message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
+            QMessageBox::StandardButtons buttons,
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                   const QString& filter, QString* selectedFilter,
+                                   QFileDialog::Options options);
+
+    // Test mode. Unanswered requests behave like the user pressing Escape: text, item and file
+    // requests are cancelled, a message box returns its default button, else Ok if it has one,
+    // else its escape button (No or Cancel).
+    static void setTestMode(bool on);
+    static bool testMode();
+    static void answerText(const QString& text);
+    static void answerCancel(); // the next text, item or file request is cancelled
+    static void answerItem(const QString& item);
+    static void answerButton(QMessageBox::StandardButton button);
+    static void answerFile(const QString& path);
+    static const QList<Shown>& history();
+    static QList<Shown> messages(); // only the message boxes of the history
+    static void reset();            // clears answers and history, stays in the current mode
+};

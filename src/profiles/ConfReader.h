@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+class QIODevice;
+
+// The values the manager reads back from a profile's "conf". The file is also the engine's own
+// configuration, so the reader picks its values out of ordinary directives and one comment line.
+struct ProfileData
+{
+    QString vpnName;
+    QString server;
+    QString port;
+    QString caCert;
+    QString userCert;
+    QString keyName;
+    QString pkcs12File;
+};
+
+namespace ConfReader {
+
+// The value of one keyword in one line, or an empty string. Stored profiles rely on these exact
+// rules: only the first occurrence counts, it must start the line or follow whitespace, ';' or
+// '#', must be followed by whitespace, and the value runs to the end of the line, trailing
+// whitespace included.
+QString confValue(const QString& line, const QString& keyword);
+
+// Applies one line (without its line feed) to the data: the first keyword of the fixed order
+// "qLumarVpnName", "remote", "rport", "ca", "cert", "key", "pkcs12" with a non-empty value takes it.
+void applyLine(const QString& line, ProfileData* data);
+
+ProfileData read(QIODevice* device);
+ProfileData readFile(const QString& path);
+
+} // namespace ConfReader

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QListWidgetItem>
+#include <QString>
+
+#include "ConfReader.h"
+
+// One connection profile: the record read from one profile directory and, at the same time, its
+// entry in the connection list. Records are never updated in place; every change on disk is
+// followed by a full reload of the list.
+class VpnItem : public QListWidgetItem
+{
+public:
+    VpnItem(const QString& confPath, const QString& dirName, QListWidget* list = nullptr);
+    ~VpnItem() override;
+
+    const QString& dirName() const { return m_dirName; }
+    const QString& confPath() const { return m_confPath; }
+    const QString& vpnName() const { return m_data.vpnName; }
+    const QString& server() const { return m_data.server; }
+    const QString& port() const { return m_data.port; }
+    const QString& caCert() const { return m_data.caCert; }
+    const QString& userCert() const { return m_data.userCert; }
+    const QString& keyName() const { return m_data.keyName; }
+    const QString& pkcs12File() const { return m_data.pkcs12File; }
+
+    // The name shown in the list and the tray menu: the profile's name, or its directory name when
+    // the file gives none, so a damaged profile can still be told apart and deleted.
+    QString displayName() const;
+
+    bool isPKCS12() const { return !m_data.pkcs12File.isEmpty(); }
+
+    bool isConnected() const { return m_connected; }
+    void setConnected(bool connected) { m_connected = connected; }
+    bool isBlocked() const { return m_blocked; }
+    void setBlocked(bool blocked) { m_blocked = blocked; }
+
+private:
+    bool m_connected = false;
+    bool m_blocked = false;
+    QString m_dirName;
+    QString m_confPath;
+    ProfileData m_data;
+};

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QString>
+#include <QTemporaryDir>
+
+// A throw-away home directory with HOME pointing at it, so no test touches the real profile root.
+// The previous HOME and current directory come back when it goes out of scope.
+class ScratchHome
+{
+public:
+    ScratchHome();
+    ~ScratchHome();
+
+    bool isValid() const { return m_dir.isValid(); }
+    QString path() const { return m_dir.path(); }
+    QString rootPath() const; // <home>/.qlumar_velkoro_client
+
+    // Creates the profile root and makes it the current directory, as start-up does.
+    bool enterRoot();
+
+    // Writes a file (creating parent directories) under the home directory.
+    static bool writeFile(const QString& path, const QByteArray& bytes);
+    static QByteArray readFile(const QString& path);
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_oldHome;
+    QString m_oldCurrent;
+};
+
+// The path of a program built into bin/ of the build tree (".exe" added on Windows).
+QString builtProgram(const QString& name);
