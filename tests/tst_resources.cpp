@@ -1,0 +1,71 @@
+#include <QFile>
+#include <QImage>
+#include <QtTest>
+
+class TestResources : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void picturesLoadAtTheirSize_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QSize>("size");
+        for (const char* name : {"vpn", "vpn_con", "vpn_dis", "cancel", "info", "exit", "update", "qlumar_velkoro",
+                                 "vpn_set_01", "vpn_set_02", "vpn_set_03", "vpn_set_04"})
+            QTest::newRow(name) << QStringLiteral(":img/%1.png").arg(QLatin1String(name)) << QSize(32, 32);
+        QTest::newRow("qlumar_logo") << QStringLiteral(":img/qlumar_logo.png") << QSize(96, 48);
+        for (int i = 1; i <= 7; ++i)
+            QTest::newRow(qPrintable(QStringLiteral("connect_0%1").arg(i)))
+                << QStringLiteral(":img/connect_0%1.png").arg(i) << QSize(192, 48);
+        QTest::newRow("about") << QStringLiteral(":img/qlumar_about_velkoro_384.png") << QSize(384, 166);
+    }
+
+    void picturesLoadAtTheirSize()
+    {
+        QFETCH(QString, path);
+        QFETCH(QSize, size);
+        QImage image(path);
+        QVERIFY2(!image.isNull(), qPrintable(path));
+        QCOMPARE(image.size(), size);
+        QVERIFY(image.hasAlphaChannel());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray head = file.read(26);
+        QVERIFY(head.startsWith("\x89PNG"));
+        QCOMPARE(int(quint8(head.at(24))), 8); // bit depth
+        QCOMPARE(int(quint8(head.at(25))), 6); // colour type RGBA
+    }
+
+    void animationFramesDiffer()
+    {
+        for (const QString& pattern : {QStringLiteral(":img/vpn_set_%1.png"), QStringLiteral(":img/connect_%1.png")}) {
+            const int count = pattern.contains("vpn_set") ? 4 : 7;
+            for (int i = 1; i < count; ++i)
+                QVERIFY2(QImage(pattern.arg(i, 2, 10, QLatin1Char('0'))) !=
+                             QImage(pattern.arg(i + 1, 2, 10, QLatin1Char('0'))),
+                         qPrintable(pattern.arg(i)));
+        }
+    }
+
+    void licenceIsTheGplAsHtml()
+    {
+        QFile file(QStringLiteral(":LICENSE"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray html = file.readAll();
+        QVERIFY(html.contains("<html"));
+        QVERIFY(html.contains("GNU GENERAL PUBLIC LICENSE"));
+        QVERIFY(html.contains("Version 3, 29 June 2007"));
+        QVERIFY(html.contains("END OF TERMS AND CONDITIONS"));
+    }
+
+    void missingResourceIsBlankNotAnError()
+    {
+        QVERIFY(QImage(QStringLiteral(":img/no_such_picture.png")).isNull());
+        QFile file(QStringLiteral(":img/no_such_picture.png"));
+        QVERIFY(!file.open(QIODevice::ReadOnly));
+    }
+};
+
+QTEST_MAIN(TestResources)
+#include "tst_resources.moc"
