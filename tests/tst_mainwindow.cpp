@@ -135,8 +135,9 @@ private Q_SLOTS:
     void menusHoldTheirItemsInOrder()
     {
         QCOMPARE(list()->contextMenuPolicy(), Qt::ActionsContextMenu);
-        QCOMPARE(menuTexts(list()->actions()), QStringList({"&Connect", "&Disconnect", "--", "&New connection",
-                                                            "&Edit", "&Information", "De&lete"}));
+        QCOMPARE(menuTexts(list()->actions()),
+                 QStringList({"&Connect", "&Disconnect", "--", "&New connection", "&Edit", "&Information",
+                              "De&lete"}));
 
         QMenu* tray = window->tray()->contextMenu();
         QVERIFY(tray);
@@ -253,7 +254,8 @@ private Q_SLOTS:
         QVERIFY(window->isVisible());
         Q_EMIT tray->activated(QSystemTrayIcon::Trigger);
         QVERIFY(!window->isVisible());
-        for (auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick})
+        for (auto reason :
+             {QSystemTrayIcon::Context, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick})
             Q_EMIT tray->activated(reason);
         QVERIFY(!window->isVisible());
     }
@@ -261,8 +263,10 @@ private Q_SLOTS:
     void animationFramesPerTick()
     {
         // Expected tray frame and window picture after each tick, starting from the connecting state.
-        const QStringList tray = {"02", "03", "04", "01", "02", "03", "04", "01", "02", "03", "04", "01", "02"};
-        const QStringList pictures = {"01", "02", "02", "03", "03", "04", "04", "05", "05", "06", "06", "01", "01"};
+        const QStringList tray = {"02", "03", "04", "01", "02", "03", "04",
+                                  "01", "02", "03", "04", "01", "02"};
+        const QStringList pictures = {"01", "02", "02", "03", "03", "04", "04",
+                                      "05", "05", "06", "06", "01", "01"};
         window->setTrayIcon(TrayConnecting);
         QVERIFY(window->isAnimating());
         QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
@@ -270,7 +274,8 @@ private Q_SLOTS:
                  resourcePicture(":img/connect_01.png"));
         for (int tick = 0; tick < tray.size(); ++tick) {
             window->trayIconSetConnectionUpdate();
-            QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_" + tray.at(tick) + ".png"));
+            QCOMPARE(iconImage(window->tray()->icon()),
+                     resourceIcon(":img/vpn_set_" + tray.at(tick) + ".png"));
             QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                      resourcePicture(":img/connect_" + pictures.at(tick) + ".png"));
         }

@@ -11,8 +11,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QSize>("size");
-        for (const char* name : {"vpn", "vpn_con", "vpn_dis", "cancel", "info", "exit", "update", "qlumar_velkoro",
-                                 "vpn_set_01", "vpn_set_02", "vpn_set_03", "vpn_set_04"})
+        for (const char* name : {"vpn", "vpn_con", "vpn_dis", "cancel", "info", "exit", "update",
+                                 "qlumar_velkoro", "vpn_set_01", "vpn_set_02", "vpn_set_03", "vpn_set_04"})
             QTest::newRow(name) << QStringLiteral(":img/%1.png").arg(QLatin1String(name)) << QSize(32, 32);
         QTest::newRow("qlumar_logo") << QStringLiteral(":img/qlumar_logo.png") << QSize(96, 48);
         for (int i = 1; i <= 7; ++i)
@@ -39,7 +39,8 @@ private Q_SLOTS:
 
     void animationFramesDiffer()
     {
-        for (const QString& pattern : {QStringLiteral(":img/vpn_set_%1.png"), QStringLiteral(":img/connect_%1.png")}) {
+        for (const QString& pattern :
+             {QStringLiteral(":img/vpn_set_%1.png"), QStringLiteral(":img/connect_%1.png")}) {
             const int count = pattern.contains("vpn_set") ? 4 : 7;
             for (int i = 1; i < count; ++i)
                 QVERIFY2(QImage(pattern.arg(i, 2, 10, QLatin1Char('0'))) !=
