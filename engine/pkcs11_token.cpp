@@ -243,7 +243,6 @@ KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logg
     case CKR_PIN_LEN_RANGE:
     case CKR_PIN_EXPIRED:
     case CKR_PIN_LOCKED:
-    case CKR_ARGUMENTS_BAD:
         log.line("PKCS#11: " + describe("C_Login", rv));
         log.fatal(kWrongSecretMessage);
         return KeyCheck::WrongSecret;
