@@ -14,44 +14,41 @@
 
 namespace {
 
+struct RvName {
+    CK_RV rv;
+    const char* name;
+};
+
+#define QLUMAR_RV(code)                                                                                      \
+    RvName { code, #code }
+constexpr RvName kRvNames[] = {
+    QLUMAR_RV(CKR_OK),
+    QLUMAR_RV(CKR_GENERAL_ERROR),
+    QLUMAR_RV(CKR_ARGUMENTS_BAD),
+    QLUMAR_RV(CKR_DEVICE_ERROR),
+    QLUMAR_RV(CKR_DEVICE_REMOVED),
+    QLUMAR_RV(CKR_TOKEN_NOT_PRESENT),
+    QLUMAR_RV(CKR_TOKEN_NOT_RECOGNIZED),
+    QLUMAR_RV(CKR_PIN_INCORRECT),
+    QLUMAR_RV(CKR_PIN_INVALID),
+    QLUMAR_RV(CKR_PIN_LEN_RANGE),
+    QLUMAR_RV(CKR_PIN_EXPIRED),
+    QLUMAR_RV(CKR_PIN_LOCKED),
+    QLUMAR_RV(CKR_USER_PIN_NOT_INITIALIZED),
+    QLUMAR_RV(CKR_CRYPTOKI_NOT_INITIALIZED),
+    QLUMAR_RV(CKR_CRYPTOKI_ALREADY_INITIALIZED),
+    QLUMAR_RV(CKR_SESSION_COUNT),
+};
+#undef QLUMAR_RV
+
 const char* rvName(CK_RV rv)
 {
-    switch (rv) {
-    case CKR_OK:
-        return "CKR_OK";
-    case CKR_GENERAL_ERROR:
-        return "CKR_GENERAL_ERROR";
-    case CKR_ARGUMENTS_BAD:
-        return "CKR_ARGUMENTS_BAD";
-    case CKR_DEVICE_ERROR:
-        return "CKR_DEVICE_ERROR";
-    case CKR_DEVICE_REMOVED:
-        return "CKR_DEVICE_REMOVED";
-    case CKR_TOKEN_NOT_PRESENT:
-        return "CKR_TOKEN_NOT_PRESENT";
-    case CKR_TOKEN_NOT_RECOGNIZED:
-        return "CKR_TOKEN_NOT_RECOGNIZED";
-    case CKR_PIN_INCORRECT:
-        return "CKR_PIN_INCORRECT";
-    case CKR_PIN_INVALID:
-        return "CKR_PIN_INVALID";
-    case CKR_PIN_LEN_RANGE:
-        return "CKR_PIN_LEN_RANGE";
-    case CKR_PIN_EXPIRED:
-        return "CKR_PIN_EXPIRED";
-    case CKR_PIN_LOCKED:
-        return "CKR_PIN_LOCKED";
-    case CKR_USER_PIN_NOT_INITIALIZED:
-        return "CKR_USER_PIN_NOT_INITIALIZED";
-    case CKR_CRYPTOKI_NOT_INITIALIZED:
-        return "CKR_CRYPTOKI_NOT_INITIALIZED";
-    case CKR_CRYPTOKI_ALREADY_INITIALIZED:
-        return "CKR_CRYPTOKI_ALREADY_INITIALIZED";
-    case CKR_SESSION_COUNT:
-        return "CKR_SESSION_COUNT";
-    default:
-        return "unknown error";
+    for (const RvName& entry : kRvNames) {
+        if (entry.rv == rv) {
+            return entry.name;
+        }
     }
+    return "unknown error";
 }
 
 std::string describe(const char* call, CK_RV rv)
