@@ -85,10 +85,9 @@ void flood(long long lines, const std::string& peer, Logger& log)
     block.reserve(1 << 20);
     char line[256];
     for (long long i = 0; i < lines; ++i) {
-        const int size = std::snprintf(
-            line, sizeof line,
-            "%s Data Channel: packet %09lld from %s, 1420 bytes, cipher AES-256-GCM, peer-id 0\n",
-            stamp.c_str(), i + 1, peer.c_str());
+        const int size = std::snprintf(line, sizeof line,
+                                       "%s Data Channel: packet %09lld from %s, 1420 bytes, AES-256-GCM\n",
+                                       stamp.c_str(), i + 1, peer.c_str());
         block.insert(block.end(), line, line + std::min<std::size_t>(size, sizeof line - 1));
         if (block.size() > (1 << 20) - sizeof line) {
             log.raw(block.data(), block.size());
