@@ -16,7 +16,7 @@ using std::chrono::milliseconds;
 // Where QLUMAR_ENGINE_CRASH aborts the process.
 enum class CrashPoint {
     None,
-    Start,      // before any check
+    Start,      // before the file and credential checks
     Connecting, // after the peer connection, before the tunnel is up
     Connected,  // right after the tunnel is up
 };
