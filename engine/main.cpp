@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr const char* kVersion = "1.5";
-
 // The Windows argv is in the ANSI code page, which cannot carry every password or path; the wide
 // command line can.
 std::vector<std::string> commandLine(int argc, char** argv)
@@ -86,7 +84,7 @@ int main(int argc, char** argv)
     }
     const Options& options = parsed.options;
 
-    log.line(std::string("OpenVPN-compatible qLumar engine ") + kVersion + " starting");
+    log.line("OpenVPN-compatible qLumar engine " QLUMAR_ENGINE_VERSION " starting");
     for (const std::string& ignored : options.ignored) {
         log.line("WARNING: ignoring unsupported option: " + ignored);
     }

@@ -1,7 +1,6 @@
 #include "options.h"
 
 #include <map>
-#include <set>
 
 namespace {
 
