@@ -4,7 +4,8 @@
 
 namespace {
 
-struct Spec {
+struct Spec
+{
     const char* name;
     int arity;
 };
@@ -29,7 +30,10 @@ const Spec* findSpec(const std::string& name)
     return nullptr;
 }
 
-bool isFlag(const std::string& arg) { return arg.size() > 2 && arg.compare(0, 2, "--") == 0; }
+bool isFlag(const std::string& arg)
+{
+    return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
+}
 
 ParseResult failure(const std::string& error)
 {

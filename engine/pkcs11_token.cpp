@@ -14,13 +14,17 @@
 
 namespace {
 
-struct RvName {
+struct RvName
+{
     CK_RV rv;
     const char* name;
 };
 
 #define QLUMAR_RV(code)                                                                                      \
-    RvName { code, #code }
+    RvName                                                                                                   \
+    {                                                                                                        \
+        code, #code                                                                                          \
+    }
 constexpr RvName kRvNames[] = {
     QLUMAR_RV(CKR_OK),
     QLUMAR_RV(CKR_GENERAL_ERROR),
@@ -99,8 +103,14 @@ public:
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    bool loaded() const { return handle_ != nullptr; }
-    const std::string& error() const { return error_; }
+    bool loaded() const
+    {
+        return handle_ != nullptr;
+    }
+    const std::string& error() const
+    {
+        return error_;
+    }
 
     CK_C_GetFunctionList getFunctionList() const
     {

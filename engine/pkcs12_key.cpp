@@ -14,7 +14,8 @@
 
 namespace {
 
-template <typename T, void (*Free)(T*)> struct Deleter {
+template <typename T, void (*Free)(T*)> struct Deleter
+{
     void operator()(T* p) const { Free(p); }
 };
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12, PKCS12_free>>;
@@ -22,7 +23,10 @@ using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 
-void freeCertStack(STACK_OF(X509) * stack) { sk_X509_pop_free(stack, X509_free); }
+void freeCertStack(STACK_OF(X509) * stack)
+{
+    sk_X509_pop_free(stack, X509_free);
+}
 using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), freeCertStack>>;
 
 std::string opensslErrors()

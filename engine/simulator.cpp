@@ -21,7 +21,8 @@ enum class CrashPoint {
     Connected,  // right after the tunnel is up
 };
 
-struct Settings {
+struct Settings
+{
     long long connectDelayMs = 300;
     long long floodLines = 0;
     long long exitAfterMs = -1;
@@ -198,4 +199,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makeSimulatorBackend() { return std::make_unique<Simulator>(); }
+std::unique_ptr<Backend> makeSimulatorBackend()
+{
+    return std::make_unique<Simulator>();
+}
