@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it depends on.
+#include <shellapi.h>
 #endif
 
 namespace {

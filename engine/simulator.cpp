@@ -86,9 +86,9 @@ void flood(long long lines, const std::string& peer, Logger& log)
     block.reserve(1 << 20);
     char line[512];
     for (long long i = 0; i < lines; ++i) {
-        std::size_t size = std::snprintf(line, sizeof line,
-                                         "%s Data Channel: packet %09lld from %s, 1420 bytes, AES-256-GCM\n",
-                                         stamp.c_str(), i + 1, peer.c_str());
+        std::size_t size = static_cast<std::size_t>(std::snprintf(
+            line, sizeof line, "%s Data Channel: packet %09lld from %s, 1420 bytes, AES-256-GCM\n",
+            stamp.c_str(), i + 1, peer.c_str()));
         if (size >= sizeof line) {
             // An absurdly long host name: cut the line, but keep it a line.
             size = sizeof line - 1;
