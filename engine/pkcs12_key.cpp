@@ -29,6 +29,13 @@ void freeCertStack(STACK_OF(X509) * stack)
 }
 using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), freeCertStack>>;
 
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+struct ProviderUnloader
+{
+    void operator()(OSSL_PROVIDER* provider) const { OSSL_PROVIDER_unload(provider); }
+};
+#endif
+
 std::string opensslErrors()
 {
     std::string text;
@@ -63,7 +70,8 @@ KeyCheck checkPkcs12(const std::string& path, const std::string& password, Logge
 #if OPENSSL_VERSION_NUMBER >= 0x30000000L
     // Files exported by older tools use RC2/3DES, which OpenSSL 3 only has in its legacy provider;
     // where that provider is missing, only such files fail, with OpenSSL's own explanation.
-    OSSL_PROVIDER_try_load(nullptr, "legacy", 1);
+    const std::unique_ptr<OSSL_PROVIDER, ProviderUnloader> legacy(
+        OSSL_PROVIDER_try_load(nullptr, "legacy", 1));
     ERR_clear_error();
 #endif
 
