@@ -1,6 +1,7 @@
 #include "VpnEditWindow.h"
 
 #include "DialogParts.h"
+#include "profiles/ProfileSave.h"
 #include "profiles/VpnItem.h"
 
 #include <QCoreApplication>
@@ -66,4 +67,16 @@ void VpnEditWindow::qLumarKeyBrowseSlot()
     browse(this, tr("Select private key file"), tr("Key files (*.key);;All files (*)"), m_keyEdit);
 }
 
-void VpnEditWindow::saveSlot() {}
+void VpnEditWindow::saveSlot()
+{
+    ProfileFields fields;
+    fields.name = m_nameEdit->text();
+    fields.server = m_serverEdit->text();
+    fields.caField = m_caEdit->text();
+    fields.userField = m_userEdit->text();
+    fields.keyField = m_keyEdit->text();
+    fields.caContents = m_caContents;
+    fields.userContents = m_userCertContents;
+    ProfileSave::saveFromDialog(this, "VpnEditWindow", ProfileKind::CertificateAndKey, fields,
+                                m_item->dirName(), nullptr);
+}

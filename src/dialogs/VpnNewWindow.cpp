@@ -1,6 +1,7 @@
 #include "VpnNewWindow.h"
 
 #include "DialogParts.h"
+#include "profiles/ProfileSave.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -65,4 +66,17 @@ void VpnNewWindow::qLumarKeyBrowseSlot()
     browse(this, tr("Select private key file"), tr("Key files (*.key);;All files (*)"), m_keyEdit);
 }
 
-void VpnNewWindow::saveSlot() {}
+void VpnNewWindow::saveSlot()
+{
+    ProfileFields fields;
+    fields.name = m_nameEdit->text();
+    fields.server = m_serverEdit->text();
+    fields.caField = m_caEdit->text();
+    fields.userField = m_userEdit->text();
+    fields.keyField = m_keyEdit->text();
+    fields.caContents = m_caContents;
+    fields.userContents = m_userCertContents;
+    fields.templateContents = m_templateContents;
+    ProfileSave::saveFromDialog(this, "VpnNewWindow", ProfileKind::CertificateAndKey, fields, QString(),
+                                &m_profileDirName);
+}

@@ -1,6 +1,7 @@
 #include "VpnPKCS12EditWindow.h"
 
 #include "DialogParts.h"
+#include "profiles/ProfileSave.h"
 #include "profiles/VpnItem.h"
 
 #include <QCoreApplication>
@@ -41,4 +42,12 @@ void VpnPKCS12EditWindow::pkcs12BrowseSlot()
            m_pkcs12Edit);
 }
 
-void VpnPKCS12EditWindow::saveSlot() {}
+void VpnPKCS12EditWindow::saveSlot()
+{
+    ProfileFields fields;
+    fields.name = m_nameEdit->text();
+    fields.server = m_serverEdit->text();
+    fields.pkcs12Field = m_pkcs12Edit->text();
+    ProfileSave::saveFromDialog(this, "VpnPKCS12EditWindow", ProfileKind::Pkcs12, fields, m_item->dirName(),
+                                nullptr);
+}

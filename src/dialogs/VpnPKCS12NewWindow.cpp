@@ -1,6 +1,7 @@
 #include "VpnPKCS12NewWindow.h"
 
 #include "DialogParts.h"
+#include "profiles/ProfileSave.h"
 
 #include <QCoreApplication>
 #include <QGridLayout>
@@ -49,4 +50,13 @@ void VpnPKCS12NewWindow::pkcs12BrowseSlot()
            m_pkcs12Edit);
 }
 
-void VpnPKCS12NewWindow::saveSlot() {}
+void VpnPKCS12NewWindow::saveSlot()
+{
+    ProfileFields fields;
+    fields.name = m_nameEdit->text();
+    fields.server = m_serverEdit->text();
+    fields.pkcs12Field = m_pkcs12Edit->text();
+    fields.templateContents = m_templateContents;
+    ProfileSave::saveFromDialog(this, "VpnPKCS12NewWindow", ProfileKind::Pkcs12, fields, QString(),
+                                &m_profileDirName);
+}
