@@ -914,6 +914,16 @@ private Q_SLOTS:
                 QCOMPARE(label->textFormat(), Qt::AutoText); // rendered as a superscript asterisk
         for (QLineEdit* e : dialog->findChildren<QLineEdit*>())
             QVERIFY(e->isEnabled() && !e->isReadOnly());
+        // The fields (or values) of all groups start at one x, and the captions fit at the default size.
+        dialog->layout()->activate();
+        QSet<int> fieldStarts;
+        for (QWidget* w : dialog->findChildren<QWidget*>()) {
+            if (qobject_cast<QLineEdit*>(w) || w->objectName().endsWith("Value"))
+                fieldStarts.insert(w->mapTo(dialog.get(), QPoint(0, 0)).x());
+            if (qobject_cast<QLabel*>(w) || qobject_cast<QPushButton*>(w))
+                QVERIFY2(w->width() >= w->sizeHint().width(), qPrintable(w->objectName()));
+        }
+        QCOMPARE(fieldStarts.size(), 1);
         if (kind.contains("New"))
             for (QLineEdit* e : dialog->findChildren<QLineEdit*>())
                 QVERIFY2(e->text().isEmpty(), qPrintable(e->objectName()));

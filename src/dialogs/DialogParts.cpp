@@ -80,9 +80,29 @@ QLineEdit* addField(QGroupBox* group, int row, int columnSpan, const char* label
     caption->setObjectName(QLatin1String(labelName));
     auto* edit = new QLineEdit(text, group);
     edit->setObjectName(QLatin1String(editName));
+    // Room for a host and port or a short path at the default size.
+    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 32);
     groupGrid(group)->addWidget(caption, row, 0);
     groupGrid(group)->addWidget(edit, row, 1, 1, columnSpan);
     return edit;
+}
+
+void alignCaptions(QWidget* dialog)
+{
+    QList<QWidget*> captions;
+    int width = 0;
+    for (QGroupBox* group : dialog->findChildren<QGroupBox*>()) {
+        QGridLayout* grid = groupGrid(group);
+        for (int row = 0; row < grid->rowCount(); ++row) {
+            QLayoutItem* item = grid->itemAtPosition(row, 0);
+            if (auto* label = item ? qobject_cast<QLabel*>(item->widget()) : nullptr) {
+                captions.append(label);
+                width = qMax(width, label->sizeHint().width());
+            }
+        }
+    }
+    for (QWidget* caption : captions)
+        caption->setMinimumWidth(width);
 }
 
 QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text)

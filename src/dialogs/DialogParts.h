@@ -37,6 +37,10 @@ QGridLayout* groupGrid(QGroupBox* group);
 QLineEdit* addField(QGroupBox* group, int row, int columnSpan, const char* labelName, const QString& label,
                     const char* editName, const QString& text = QString());
 
+// The caption columns of all group boxes get one width, so the fields of different groups start
+// at the same x; call once every group is built.
+void alignCaptions(QWidget* dialog);
+
 // A Select button in column 3, under the right end of the field above it.
 QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text);
 

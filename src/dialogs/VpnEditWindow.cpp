@@ -41,6 +41,8 @@ VpnEditWindow::VpnEditWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
     m_keyEdit = addField(certGroup, 4, 3, "keyLabel", tr("Key name<sup>*</sup>"), "keyEdit", item->keyName());
     m_keyButton = addSelectButton(certGroup, 5, "keyButton", tr("Select"));
 
+    alignCaptions(this);
+
     connect(m_caButton, &QPushButton::clicked, this, &VpnEditWindow::caCertBrowseSlot);
     connect(m_userButton, &QPushButton::clicked, this, &VpnEditWindow::userCertBrowseSlot);
     connect(m_keyButton, &QPushButton::clicked, this, &VpnEditWindow::qLumarKeyBrowseSlot);

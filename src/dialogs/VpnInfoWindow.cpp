@@ -49,6 +49,8 @@ VpnInfoWindow::VpnInfoWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
         addRow(certGroup, 2, "key", tr("Key file:"), item->keyName());
     }
 
+    DialogParts::alignCaptions(this);
+
     m_closeButton = new QPushButton(tr("&Close"), this);
     m_closeButton->setObjectName(QStringLiteral("closeButton"));
     grid->addWidget(m_closeButton, 5, 2);

@@ -34,6 +34,8 @@ VpnNewWindow::VpnNewWindow(QWidget* parent) : QDialog(parent)
     m_keyEdit = addField(certGroup, 4, 3, "keyLabel", tr("Key name<sup>*</sup>"), "keyEdit");
     m_keyButton = addSelectButton(certGroup, 5, "keyButton", tr("Select"));
 
+    alignCaptions(this);
+
     connect(m_templateButton, &QPushButton::clicked, this, &VpnNewWindow::templateBrowseSlot);
     connect(m_caButton, &QPushButton::clicked, this, &VpnNewWindow::caCertBrowseSlot);
     connect(m_userButton, &QPushButton::clicked, this, &VpnNewWindow::userCertBrowseSlot);

@@ -30,6 +30,8 @@ VpnPKCS12EditWindow::VpnPKCS12EditWindow(VpnItem* item, QWidget* parent) : QDial
                             "pkcs12Edit", item->pkcs12File());
     m_pkcs12Button = addSelectButton(pkcs12Group, 1, "pkcs12Button", tr("Select"));
 
+    alignCaptions(this);
+
     connect(m_pkcs12Button, &QPushButton::clicked, this, &VpnPKCS12EditWindow::pkcs12BrowseSlot);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_saveButton, &QPushButton::clicked, this, &VpnPKCS12EditWindow::saveSlot);

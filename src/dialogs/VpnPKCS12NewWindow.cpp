@@ -31,6 +31,8 @@ VpnPKCS12NewWindow::VpnPKCS12NewWindow(QWidget* parent) : QDialog(parent)
         addField(pkcs12Group, 0, 3, "pkcs12Label", tr("PKCS#12 certificate file<sup>*</sup>"), "pkcs12Edit");
     m_pkcs12Button = addSelectButton(pkcs12Group, 1, "pkcs12Button", tr("Select"));
 
+    alignCaptions(this);
+
     connect(m_templateButton, &QPushButton::clicked, this, &VpnPKCS12NewWindow::templateBrowseSlot);
     connect(m_pkcs12Button, &QPushButton::clicked, this, &VpnPKCS12NewWindow::pkcs12BrowseSlot);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
