@@ -45,6 +45,8 @@ QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& sa
 
     *save = new QPushButton(saveText, dialog);
     (*save)->setObjectName(QStringLiteral("saveButton"));
+    // Enter in a field saves, as in any form; it must not open a file dialog.
+    (*save)->setDefault(true);
     grid->addWidget(*save, 1, 1);
     *cancel = new QPushButton(cancelText, dialog);
     (*cancel)->setObjectName(QStringLiteral("cancelButton"));
@@ -109,6 +111,7 @@ QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const 
 {
     auto* button = new QPushButton(text, group);
     button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
     groupGrid(group)->addWidget(button, row, 3);
     return button;
 }
