@@ -594,32 +594,6 @@ private Q_SLOTS:
             QCOMPARE(e->text(), typed[e->objectName()]);
     }
 
-    // Enter in a field means "save", never "open a file dialog" through a Select button that
-    // happened to be the automatic default.
-    void enterInAFieldSavesInsteadOfBrowsing_data()
-    {
-        QTest::addColumn<QString>("kind");
-        for (const char* kind :
-             {"VpnNewWindow", "VpnPKCS12NewWindow", "VpnEditWindow", "VpnPKCS12EditWindow"})
-            QTest::newRow(kind) << QString::fromLatin1(kind);
-    }
-
-    void enterInAFieldSavesInsteadOfBrowsing()
-    {
-        QFETCH(QString, kind);
-        std::unique_ptr<QDialog> dialog = makeDialog(kind);
-        dialog->show();
-        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-        type(dialog.get(), "nameEdit", QString());
-        QLineEdit* name = dialog->findChild<QLineEdit*>("nameEdit");
-        name->setFocus();
-        QTest::keyClick(name, Qt::Key_Return);
-        for (const Prompt::Shown& shown : Prompt::history())
-            QVERIFY2(shown.kind != Prompt::Kind::OpenFile, qPrintable(shown.title));
-        QCOMPARE(Prompt::messages().size(), 1);
-        QCOMPARE(Prompt::messages().at(0).title, QStringLiteral("Missing data"));
-    }
-
     // A refused or failed save must leave the dialog open with everything the user entered, so
     // the user can put the problem right and save again.
     void refusedOrFailedSaveKeepsDialogOpen_data()
