@@ -4,6 +4,7 @@
 #include "about/UpdateAction.h"
 #include "app/ConnectAction.h"
 #include "app/Language.h"
+#include "app/Prompt.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
@@ -16,6 +17,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -136,7 +138,36 @@ void MainWindow::createTray()
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActive);
 }
 
-void MainWindow::fillAboutBox() {}
+void MainWindow::fillAboutBox()
+{
+    const QPixmap picture(QStringLiteral(":img/qlumar_about_velkoro_384.png"));
+    const QString heading = tr("<h2>qLumar Velkoro v1.5</h2>");
+
+    aboutBox->setAboutPixmap(picture);
+    aboutBox->setAboutText(
+        heading + tr("<br><br><br>") +
+        tr("<a href=\"http://www.qlumar-velkoro.example/\">www.qlumar-velkoro.example</a>"));
+
+    aboutBox->setHelpPixmap(picture);
+    aboutBox->setHelpText(heading + tr("<br>Online instructions to this application are avaliable on the "
+                                       "following website: <a "
+                                       "href=\"http://www.qlumar-velkoro.example/manuals/\">"
+                                       "www.qlumar-velkoro.example</a>"));
+
+    aboutBox->setLicenseHtml(AboutBox::readLicenseHtml());
+
+    aboutBox->setThanksPixmap(picture);
+    aboutBox->setThanksText(
+        tr("<h4>Thanks to</h4>Everyone who tested the early builds, the translators, the Qt Project "
+           "community, the Debian maintainers<h4>Special thanks</h4>Special thanks to all people who "
+           "participate in "
+           "development process of <a href=\"https://www.openssl.org/\">OpenSSL</a> library and <a "
+           "href=\"https://openvpn.net/\">OpenVPN</a> software. Both of this projects are crucial for this "
+           "application."));
+
+    aboutBox->setUpdatePixmap(picture);
+    aboutBox->setUpdateText(tr("No new version avaliable."));
+}
 
 void MainWindow::buildCentralArea()
 {
@@ -245,15 +276,53 @@ void MainWindow::vpnEditSlot() {}
 
 void MainWindow::vpnDeleteSlot() {}
 
-void MainWindow::aboutSlot() {}
+void MainWindow::aboutSlot()
+{
+    if (!isVisible())
+        show();
+    aboutBox->setActiveAbout();
+    aboutBox->exec();
+}
 
-void MainWindow::updateSlot() {}
+void MainWindow::updateSlot()
+{
+    // The button lives in this window's status bar, so the window is already in view.
+    aboutBox->setActiveUpdate();
+    aboutBox->exec();
+}
 
-void MainWindow::setUpdateIconSlot() {}
+void MainWindow::setUpdateIconSlot()
+{
+    statusBar()->addPermanentWidget(updateButton, 0);
+    updateButton->show();
+    // Every field comes from the network: none of it may become markup. The link itself was
+    // accepted only as an http or https address, so the browser is all a click can open.
+    aboutBox->setUpdateText(
+        tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
+            .arg(updateAction->newVersion().toHtmlEscaped(), updateAction->linkUrl().toHtmlEscaped(),
+                 updateAction->linkText().toHtmlEscaped()));
+}
 
-void MainWindow::langEnSlot() {}
+void MainWindow::langEnSlot()
+{
+    appLanguage = QString();
+    languageChangedNotice();
+}
 
-void MainWindow::langPlSlot() {}
+void MainWindow::langPlSlot()
+{
+    appLanguage = QStringLiteral("pl");
+    languageChangedNotice();
+}
+
+void MainWindow::languageChangedNotice()
+{
+    if (!isVisible())
+        show();
+    Prompt::message(this, QMessageBox::Information, tr("Information"),
+                    tr("Application language was changed. Please restart application to apply changes."),
+                    QMessageBox::Ok);
+}
 
 void MainWindow::setTrayIcon(VpnTrayIcon icon)
 {

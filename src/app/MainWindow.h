@@ -69,6 +69,7 @@ private:
     void createActions();
     void createTray();
     void fillAboutBox();
+    void languageChangedNotice();
     void buildCentralArea();
     void killEngine();
 
