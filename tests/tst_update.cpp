@@ -194,9 +194,6 @@ private Q_SLOTS:
             << CannedHttpServer::answer(200, "OK", newer + QByteArray(4 * VersionFile::maxBodySize, '#'), {},
                                         false)
             << false << QString();
-        QTest::newRow("length header past 64 KiB is refused")
-            << CannedHttpServer::answer(200, "OK", newer, {"Content-Length: 70000"}, false) << false
-            << QString();
     }
 
     void check()
