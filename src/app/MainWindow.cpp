@@ -5,6 +5,11 @@
 #include "app/ConnectAction.h"
 #include "app/Language.h"
 #include "app/Prompt.h"
+#include "dialogs/VpnEditWindow.h"
+#include "dialogs/VpnInfoWindow.h"
+#include "dialogs/VpnNewWindow.h"
+#include "dialogs/VpnPKCS12EditWindow.h"
+#include "dialogs/VpnPKCS12NewWindow.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
@@ -20,6 +25,8 @@
 #include <QStatusBar>
 #include <QTextEdit>
 #include <QToolButton>
+
+#include <memory>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 {
@@ -268,11 +275,45 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 
 void MainWindow::vpnOutputSlot() {}
 
-void MainWindow::vpnNewSlot() {}
+void MainWindow::vpnNewSlot()
+{
+    const QStringList methods = {tr("Certificates and key"), tr("PKCS#12 certificate")};
+    bool ok = false;
+    const QString method = Prompt::getItem(this, tr("VPN connection creation method"), tr("Creation method"),
+                                           methods, 0, false, &ok);
+    if (!ok || method.isEmpty())
+        return;
+    std::unique_ptr<QDialog> dialog;
+    if (method == methods.first())
+        dialog = std::make_unique<VpnNewWindow>(this);
+    else
+        dialog = std::make_unique<VpnPKCS12NewWindow>(this);
+    if (dialog->exec() == QDialog::Accepted)
+        loadVpnList();
+}
 
-void MainWindow::vpnInfoSlot() {}
+void MainWindow::vpnInfoSlot()
+{
+    if (!selectedItem)
+        return;
+    VpnInfoWindow dialog(selectedItem, this);
+    if (!isVisible())
+        show();
+    dialog.exec();
+}
 
-void MainWindow::vpnEditSlot() {}
+void MainWindow::vpnEditSlot()
+{
+    if (!selectedItem)
+        return;
+    std::unique_ptr<QDialog> dialog;
+    if (selectedItem->isPKCS12())
+        dialog = std::make_unique<VpnPKCS12EditWindow>(selectedItem, this);
+    else
+        dialog = std::make_unique<VpnEditWindow>(selectedItem, this);
+    if (dialog->exec() == QDialog::Accepted)
+        loadVpnList();
+}
 
 void MainWindow::vpnDeleteSlot() {}
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QDialog;
+class QGridLayout;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// Building blocks shared by the profile dialogs. Texts arrive already translated, so each dialog
+// keeps its own translation context.
+namespace DialogParts {
+
+// All bytes of a file, or nothing when it cannot be opened: the dialogs show the path all the
+// same and leave the judgement to the save.
+QByteArray readWholeFile(const QString& path);
+
+// One Select button: the file dialog in the remembered directory; on a chosen path the field
+// shows it and, when contents is given, the file's bytes are taken now, not at Save. A cancelled
+// file dialog changes nothing.
+void browse(QWidget* parent, const QString& caption, const QString& filter, QLineEdit* field,
+            QByteArray* contents = nullptr);
+
+// Title, icon and the dialog's own grid: the content widget over the Save and Cancel buttons at
+// the bottom right. Returns the content widget's grid, whose row 3 takes the spare height.
+QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& saveText,
+                        const QString& cancelText, QPushButton** save, QPushButton** cancel);
+
+// A group box in column 0 of the given grid row, with its own grid whose column 1 stretches.
+QGroupBox* addGroup(QGridLayout* grid, int row, int columnSpan, const char* name, const QString& title);
+QGridLayout* groupGrid(QGroupBox* group);
+
+// A caption label in column 0 and a line edit from column 1 over `columnSpan` columns.
+QLineEdit* addField(QGroupBox* group, int row, int columnSpan, const char* labelName, const QString& label,
+                    const char* editName, const QString& text = QString());
+
+// The caption columns of all group boxes get one width, so the fields of different groups start
+// at the same x; call once every group is built.
+void alignCaptions(QWidget* dialog);
+
+// A Select button in column 3, under the right end of the field above it.
+QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text);
+
+} // namespace DialogParts
