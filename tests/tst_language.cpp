@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "app/Startup.h"
+#include "dialogs/VpnNewWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -172,6 +173,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("noticeText");
         QTest::addColumn<QString>("updateText");
         QTest::addColumn<QString>("updateTip");
+        QTest::addColumn<QString>("chooserTitle");
+        QTest::addColumn<QString>("wizardTitle");
+        QTest::addColumn<QString>("wizardSave");
 
         QTest::newRow("no lang file: English")
             << QByteArray() << "About" << QStringList{"About", "Help", "License", "Thanks", "Updates"} << "OK"
@@ -182,7 +186,10 @@ private Q_SLOTS:
             << "Application language was changed. Please restart application to apply changes."
             << "Version 1.6 is avaliable on the following website:<br><br><a "
                "href=\"http://www.qlumar-velkoro.example/en\">Download</a>"
-            << "New version is avaliable. Click this\nicon to get more informations.";
+            << "New version is avaliable. Click this\nicon to get more informations."
+            << "VPN connection creation method"
+            << "New connection wizard"
+            << "&Save";
         QTest::newRow("lang pl: Polish")
             << QByteArray("pl") << QString::fromUtf8("O programie")
             << QStringList{"O programie", "Pomoc", "Licencja", QString::fromUtf8("Podziękowania"),
@@ -194,7 +201,9 @@ private Q_SLOTS:
                    "Język aplikacji został zmieniony. Uruchom aplikację ponownie, aby zastosować zmiany.")
             << QString::fromUtf8("Wersja 1.7 jest dostępna na stronie:<br><br><a "
                                  "href=\"http://www.qlumar-velkoro.example/pl\">Pobierz</a>")
-            << QString::fromUtf8("Dostępna jest nowa wersja. Kliknij tę\nikonę, aby dowiedzieć się więcej.");
+            << QString::fromUtf8("Dostępna jest nowa wersja. Kliknij tę\nikonę, aby dowiedzieć się więcej.")
+            << QString::fromUtf8("Sposób tworzenia połączenia VPN")
+            << QString::fromUtf8("Kreator nowego połączenia") << "&Zapisz";
     }
 
     void startupLanguage()
@@ -210,6 +219,9 @@ private Q_SLOTS:
         QFETCH(QString, noticeText);
         QFETCH(QString, updateText);
         QFETCH(QString, updateTip);
+        QFETCH(QString, chooserTitle);
+        QFETCH(QString, wizardTitle);
+        QFETCH(QString, wizardSave);
 
         ScratchHome home;
         if (!lang.isNull())
@@ -233,6 +245,14 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(!update->newVersion().isEmpty(), 10000);
             QCOMPARE(window->findChild<QLabel*>(QStringLiteral("updateText"))->text(), updateText);
             QCOMPARE(window->findChild<QWidget*>(QStringLiteral("updateButton"))->toolTip(), updateTip);
+
+            Prompt::answerCancel();
+            action(window, "newAction")->trigger();
+            QCOMPARE(Prompt::history().size(), 1);
+            QCOMPARE(Prompt::history().first().title, chooserTitle);
+            VpnNewWindow wizard(window);
+            QCOMPARE(wizard.windowTitle(), wizardTitle);
+            QCOMPARE(wizard.findChild<QPushButton*>(QStringLiteral("saveButton"))->text(), wizardSave);
 
             action(window, lang.isNull() ? "langPlAction" : "langEnAction")->trigger();
             QCOMPARE(Prompt::messages().size(), 1);
@@ -292,6 +312,11 @@ private Q_SLOTS:
             QVERIFY(box->grab().save(dir + QLatin1Char('/') + page.second));
         }
         box->hide();
+
+        VpnNewWindow wizard(&window);
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        QVERIFY(wizard.grab().save(dir + "/wizard_pl.png"));
     }
 };
 

@@ -109,6 +109,29 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>Application language was changed. Please restart application to apply changes.</source>
         <translation>Język aplikacji został zmieniony. Uruchom aplikację ponownie, aby zastosować zmiany.</translation>
     </message>
+    <message>
+        <source>Certificates and key</source>
+        <translation>Certyfikaty i klucz</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate</source>
+        <translation>Certyfikat PKCS#12</translation>
+    </message>
+    <message>
+        <source>VPN connection creation method</source>
+        <translation>Sposób tworzenia połączenia VPN</translation>
+    </message>
+    <message>
+        <source>Creation method</source>
+        <translation>Sposób tworzenia</translation>
+    </message>
+</context>
+<context>
+    <name>ProfileSave</name>
+    <message>
+        <source>cannot create the directory %1</source>
+        <translation>nie można utworzyć katalogu %1</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -127,6 +150,477 @@ ikonę, aby dowiedzieć się więcej.</translation>
     <message>
         <source>[untitled VPN connection]</source>
         <translation>[połączenie VPN bez nazwy]</translation>
+    </message>
+    <message>
+        <source>Select certificate file</source>
+        <translation>Wybierz plik certyfikatu</translation>
+    </message>
+    <message>
+        <source>Certificate files (*.cert);;All files (*)</source>
+        <translation>Pliki certyfikatów (*.cert);;Wszystkie pliki (*)</translation>
+    </message>
+    <message>
+        <source>Select PKCS#12 certificate file</source>
+        <translation>Wybierz plik certyfikatu PKCS#12</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate files (*.p12);;All files (*)</source>
+        <translation>Pliki certyfikatów PKCS#12 (*.p12);;Wszystkie pliki (*)</translation>
+    </message>
+</context>
+<context>
+    <name>VpnEditWindow</name>
+    <message>
+        <source>Connection setup</source>
+        <translation>Ustawienia połączenia</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Zapisz</translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation>&amp;Anuluj</translation>
+    </message>
+    <message>
+        <source>VPN conncetion name</source>
+        <translation>Nazwa połączenia VPN</translation>
+    </message>
+    <message>
+        <source>Connection name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa połączenia&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>VPN server</source>
+        <translation>Serwer VPN</translation>
+    </message>
+    <message>
+        <source>VPN server name or IP address&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa lub adres IP serwera VPN&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Certificates and key</source>
+        <translation>Certyfikaty i klucz</translation>
+    </message>
+    <message>
+        <source>CA certificate&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Certyfikat CA&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Wybierz</translation>
+    </message>
+    <message>
+        <source>User certificate&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Certyfikat użytkownika&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Key name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa klucza&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Select private key file</source>
+        <translation>Wybierz plik klucza prywatnego</translation>
+    </message>
+    <message>
+        <source>Key files (*.key);;All files (*)</source>
+        <translation>Pliki kluczy (*.key);;Wszystkie pliki (*)</translation>
+    </message>
+    <message>
+        <source>Missing data</source>
+        <translation>Brakujące dane</translation>
+    </message>
+    <message>
+        <source>Enter VPN connection name!</source>
+        <translation>Podaj nazwę połączenia VPN!</translation>
+    </message>
+    <message>
+        <source>Enter VPN server name or IP address!</source>
+        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
+    </message>
+    <message>
+        <source>Select CA certificate file!</source>
+        <translation>Wybierz plik certyfikatu CA!</translation>
+    </message>
+    <message>
+        <source>Select User certificate file!</source>
+        <translation>Wybierz plik certyfikatu użytkownika!</translation>
+    </message>
+    <message>
+        <source>Select private key file!</source>
+        <translation>Wybierz plik klucza prywatnego!</translation>
+    </message>
+    <message>
+        <source>Invalid data</source>
+        <translation>Nieprawidłowe dane</translation>
+    </message>
+    <message>
+        <source>VPN connection name must not contain line breaks!</source>
+        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>VPN server name must not contain line breaks!</source>
+        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Private key name must not contain line breaks!</source>
+        <translation>Nazwa klucza prywatnego nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>VPN connection could not be saved:
+%1</source>
+        <translation>Nie udało się zapisać połączenia VPN:
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>VpnInfoWindow</name>
+    <message>
+        <source>Connection details</source>
+        <translation>Szczegóły połączenia</translation>
+    </message>
+    <message>
+        <source>VPN connection name</source>
+        <translation>Nazwa połączenia VPN</translation>
+    </message>
+    <message>
+        <source>Connection name:</source>
+        <translation>Nazwa połączenia:</translation>
+    </message>
+    <message>
+        <source>VPN server</source>
+        <translation>Serwer VPN</translation>
+    </message>
+    <message>
+        <source>VPN server name or IP address:</source>
+        <translation>Nazwa lub adres IP serwera VPN:</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate</source>
+        <translation>Certyfikat PKCS#12</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate file:</source>
+        <translation>Plik certyfikatu PKCS#12:</translation>
+    </message>
+    <message>
+        <source>Certificates and key</source>
+        <translation>Certyfikaty i klucz</translation>
+    </message>
+    <message>
+        <source>CA certificate:</source>
+        <translation>Certyfikat CA:</translation>
+    </message>
+    <message>
+        <source>User certificate:</source>
+        <translation>Certyfikat użytkownika:</translation>
+    </message>
+    <message>
+        <source>Key file:</source>
+        <translation>Plik klucza:</translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation>&amp;Zamknij</translation>
+    </message>
+</context>
+<context>
+    <name>VpnNewWindow</name>
+    <message>
+        <source>New connection wizard</source>
+        <translation>Kreator nowego połączenia</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Zapisz</translation>
+    </message>
+    <message>
+        <source>Can&amp;cel</source>
+        <translation>&amp;Anuluj</translation>
+    </message>
+    <message>
+        <source>VPN conncetion name</source>
+        <translation>Nazwa połączenia VPN</translation>
+    </message>
+    <message>
+        <source>Connection name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa połączenia&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Connection template file</source>
+        <translation>Plik szablonu połączenia</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Wybierz</translation>
+    </message>
+    <message>
+        <source>VPN server</source>
+        <translation>Serwer VPN</translation>
+    </message>
+    <message>
+        <source>VPN server name or IP address&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa lub adres IP serwera VPN&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Certificates and key</source>
+        <translation>Certyfikaty i klucz</translation>
+    </message>
+    <message>
+        <source>CA certificate&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Certyfikat CA&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>User certificate&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Certyfikat użytkownika&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Key name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa klucza&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Select file</source>
+        <translation>Wybierz plik</translation>
+    </message>
+    <message>
+        <source>Select private key file</source>
+        <translation>Wybierz plik klucza prywatnego</translation>
+    </message>
+    <message>
+        <source>Key files (*.key);;All files (*)</source>
+        <translation>Pliki kluczy (*.key);;Wszystkie pliki (*)</translation>
+    </message>
+    <message>
+        <source>Missing data</source>
+        <translation>Brakujące dane</translation>
+    </message>
+    <message>
+        <source>Enter VPN connection name!</source>
+        <translation>Podaj nazwę połączenia VPN!</translation>
+    </message>
+    <message>
+        <source>Enter VPN server name or IP address!</source>
+        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
+    </message>
+    <message>
+        <source>Select CA certificate file!</source>
+        <translation>Wybierz plik certyfikatu CA!</translation>
+    </message>
+    <message>
+        <source>Select User certificate file!</source>
+        <translation>Wybierz plik certyfikatu użytkownika!</translation>
+    </message>
+    <message>
+        <source>Select private key file!</source>
+        <translation>Wybierz plik klucza prywatnego!</translation>
+    </message>
+    <message>
+        <source>Invalid data</source>
+        <translation>Nieprawidłowe dane</translation>
+    </message>
+    <message>
+        <source>VPN connection name must not contain line breaks!</source>
+        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>VPN server name must not contain line breaks!</source>
+        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Private key name must not contain line breaks!</source>
+        <translation>Nazwa klucza prywatnego nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>VPN connection could not be saved:
+%1</source>
+        <translation>Nie udało się zapisać połączenia VPN:
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>VpnPKCS12EditWindow</name>
+    <message>
+        <source>Connection setup</source>
+        <translation>Ustawienia połączenia</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Zapisz</translation>
+    </message>
+    <message>
+        <source>Ca&amp;ncel</source>
+        <translation>&amp;Anuluj</translation>
+    </message>
+    <message>
+        <source>VPN conncetion name</source>
+        <translation>Nazwa połączenia VPN</translation>
+    </message>
+    <message>
+        <source>Connection name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa połączenia&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>VPN server</source>
+        <translation>Serwer VPN</translation>
+    </message>
+    <message>
+        <source>VPN server name or IP address&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa lub adres IP serwera VPN&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate</source>
+        <translation>Certyfikat PKCS#12</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate file&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Plik certyfikatu PKCS#12&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Wybierz</translation>
+    </message>
+    <message>
+        <source>Missing data</source>
+        <translation>Brakujące dane</translation>
+    </message>
+    <message>
+        <source>Enter VPN connection name!</source>
+        <translation>Podaj nazwę połączenia VPN!</translation>
+    </message>
+    <message>
+        <source>Enter VPN server name or IP address!</source>
+        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
+    </message>
+    <message>
+        <source>Select PKCS#12 certificate file!</source>
+        <translation>Wybierz plik certyfikatu PKCS#12!</translation>
+    </message>
+    <message>
+        <source>Invalid data</source>
+        <translation>Nieprawidłowe dane</translation>
+    </message>
+    <message>
+        <source>VPN connection name must not contain line breaks!</source>
+        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>VPN server name must not contain line breaks!</source>
+        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate file path must not contain line breaks!</source>
+        <translation>Ścieżka pliku certyfikatu PKCS#12 nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>VPN connection could not be saved:
+%1</source>
+        <translation>Nie udało się zapisać połączenia VPN:
+%1</translation>
+    </message>
+</context>
+<context>
+    <name>VpnPKCS12NewWindow</name>
+    <message>
+        <source>New connection wizard</source>
+        <translation>Kreator nowego połączenia</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Zapisz</translation>
+    </message>
+    <message>
+        <source>Can&amp;cel</source>
+        <translation>&amp;Anuluj</translation>
+    </message>
+    <message>
+        <source>VPN conncetion name</source>
+        <translation>Nazwa połączenia VPN</translation>
+    </message>
+    <message>
+        <source>Connection name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa połączenia&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Connection template file</source>
+        <translation>Plik szablonu połączenia</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Wybierz</translation>
+    </message>
+    <message>
+        <source>VPN server</source>
+        <translation>Serwer VPN</translation>
+    </message>
+    <message>
+        <source>VPN server name or IP address&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa lub adres IP serwera VPN&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate</source>
+        <translation>Certyfikat PKCS#12</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate file&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Plik certyfikatu PKCS#12&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Select file</source>
+        <translation>Wybierz plik</translation>
+    </message>
+    <message>
+        <source>Missing data</source>
+        <translation>Brakujące dane</translation>
+    </message>
+    <message>
+        <source>Enter VPN connection name!</source>
+        <translation>Podaj nazwę połączenia VPN!</translation>
+    </message>
+    <message>
+        <source>Enter VPN server name or IP address!</source>
+        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
+    </message>
+    <message>
+        <source>Select PKCS#12 certificate file!</source>
+        <translation>Wybierz plik certyfikatu PKCS#12!</translation>
+    </message>
+    <message>
+        <source>Invalid data</source>
+        <translation>Nieprawidłowe dane</translation>
+    </message>
+    <message>
+        <source>VPN connection name must not contain line breaks!</source>
+        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>VPN server name must not contain line breaks!</source>
+        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate file path must not contain line breaks!</source>
+        <translation>Ścieżka pliku certyfikatu PKCS#12 nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>VPN connection could not be saved:
+%1</source>
+        <translation>Nie udało się zapisać połączenia VPN:
+%1</translation>
     </message>
 </context>
 </TS>
