@@ -125,6 +125,14 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>Creation method</source>
         <translation>Sposób tworzenia</translation>
     </message>
+    <message>
+        <source>Question</source>
+        <translation>Pytanie</translation>
+    </message>
+    <message>
+        <source>Do you want to delete selected VPN connection?</source>
+        <translation>Czy chcesz usunąć wybrane połączenie VPN?</translation>
+    </message>
 </context>
 <context>
     <name>ProfileSave</name>
