@@ -64,6 +64,7 @@ private Q_SLOTS:
         Prompt::setTestMode(true);
         Prompt::reset();
         appLanguage = QString();
+        removeInstalledTranslators(); // a run with "pl" leaves the Polish ones installed
     }
 
     void firstRunCreatesRootAndEmptyLang()

@@ -1,8 +1,14 @@
 #pragma once
 
 #include <QAction>
+#include <QByteArray>
 #include <QUrl>
 
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches the version file once and announces a newer release through updateAvaliable(). Every
+// failure is silent: the user is only ever told about an update, never about a failed check.
 class UpdateAction : public QAction
 {
     Q_OBJECT
@@ -21,11 +27,20 @@ public:
 
 Q_SIGNALS:
     void updateAvaliable();
+    // The check is over, whatever its outcome (after updateAvaliable() when there was news).
+    void checkFinished();
 
 public Q_SLOTS:
     void downloadUpdateInfo();
 
+private Q_SLOTS:
+    void httpResponseHeader();
+    void httpReadyRead();
+    void httpDone();
+
 private:
+    static bool acceptedStatus(const QVariant& status);
+
     QString m_productKey;
     QString m_currentVersion;
     QString m_languageCode;
@@ -33,4 +48,8 @@ private:
     QString m_newVersion;
     QString m_linkText;
     QString m_linkUrl;
+    QNetworkAccessManager* m_httpClient = nullptr;
+    QNetworkReply* m_reply = nullptr;
+    QByteArray m_responseBuffer;
+    bool m_failed = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QTranslator>
 
 QString appLanguage;
 
@@ -40,8 +41,20 @@ void installTranslators(QCoreApplication& app)
 {
     if (!isPolish())
         return;
-    // The Polish catalogues are installed here (toolkit, program, misc, protocols, in that order).
-    Q_UNUSED(app);
+    // Installed in this order, so on a clash the later catalogue wins over the toolkit's own.
+    static const char* const catalogues[] = {
+        ":translations/qt_pl.qm",
+        ":qlumar_vpn_pl.qm",
+        ":translations/misc_pl.qm",
+        ":translations/netprotocols_pl.qm",
+    };
+    for (const char* path : catalogues) {
+        auto* translator = new QTranslator(&app);
+        // One that fails to load is installed all the same and simply translates nothing.
+        if (!translator->load(QLatin1String(path)))
+            qWarning("cannot load the translation catalogue %s", path);
+        QCoreApplication::installTranslator(translator);
+    }
 }
 
 } // namespace Language

@@ -16,12 +16,14 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -144,7 +146,36 @@ void MainWindow::createTray()
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActive);
 }
 
-void MainWindow::fillAboutBox() {}
+void MainWindow::fillAboutBox()
+{
+    const QPixmap picture(QStringLiteral(":img/qlumar_about_velkoro_384.png"));
+    const QString heading = tr("<h2>qLumar Velkoro v1.5</h2>");
+
+    aboutBox->setAboutPixmap(picture);
+    aboutBox->setAboutText(
+        heading + tr("<br><br><br>") +
+        tr("<a href=\"http://www.qlumar-velkoro.example/\">www.qlumar-velkoro.example</a>"));
+
+    aboutBox->setHelpPixmap(picture);
+    aboutBox->setHelpText(heading + tr("<br>Online instructions to this application are avaliable on the "
+                                       "following website: <a "
+                                       "href=\"http://www.qlumar-velkoro.example/manuals/\">"
+                                       "www.qlumar-velkoro.example</a>"));
+
+    aboutBox->setLicenseHtml(AboutBox::readLicenseHtml());
+
+    aboutBox->setThanksPixmap(picture);
+    aboutBox->setThanksText(
+        tr("<h4>Thanks to</h4>Everyone who tested the early builds, the translators, the Qt Project "
+           "community, the Debian maintainers<h4>Special thanks</h4>Special thanks to all people who "
+           "participate in "
+           "development process of <a href=\"https://www.openssl.org/\">OpenSSL</a> library and <a "
+           "href=\"https://openvpn.net/\">OpenVPN</a> software. Both of this projects are crucial for this "
+           "application."));
+
+    aboutBox->setUpdatePixmap(picture);
+    aboutBox->setUpdateText(tr("No new version avaliable."));
+}
 
 void MainWindow::buildCentralArea()
 {
@@ -201,7 +232,52 @@ void MainWindow::buildCentralArea()
     setCentralWidget(central);
 }
 
-void MainWindow::loadVpnList() {}
+void MainWindow::loadVpnList()
+{
+    const QString root = QDir::currentPath();
+    const QStringList dirNames =
+        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+
+    for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
+        action->setEnabled(false);
+
+    // The reload replaces every record, but a connection may be running (New stays available)
+    // and the end of a connection still uses both pointers: find the same profiles again.
+    const QString selectedDir = selectedItem ? selectedItem->dirName() : QString();
+    const QString activeDir = activeItem ? activeItem->dirName() : QString();
+    const bool connectionRuns = activeItem != nullptr;
+    selectedItem = nullptr;
+    activeItem = nullptr;
+
+    const QList<QAction*> oldEntries = trayConnectMenu->actions();
+    trayConnectMenu->clear();
+    for (QAction* action : oldEntries)
+        if (qobject_cast<ConnectAction*>(action))
+            action->deleteLater();
+    vpnList->clear();
+
+    for (const QString& dirName : dirNames) {
+        auto* item = new VpnItem(root + QLatin1Char('/') + dirName + QLatin1String("/conf"), dirName);
+        auto* entry = new ConnectAction(item, this);
+        vpnList->addItem(item);
+        trayConnectMenu->addAction(entry);
+        connect(entry, &ConnectAction::vpnItemActiveSig, this, &MainWindow::vpnItemPressedSlot);
+        connect(entry, &ConnectAction::vpnConnectSig, this, &MainWindow::vpnConnectSlot);
+
+        if (connectionRuns) {
+            const bool active = dirName == activeDir;
+            item->setConnected(active);
+            item->setBlocked(!active);
+            if (active) {
+                activeItem = item;
+                if (vpnInitialized)
+                    item->setIcon(VpnItem::connectedIcon());
+            }
+        }
+        if (dirName == selectedDir)
+            selectedItem = item;
+    }
+}
 
 void MainWindow::vpnItemPressedSlot(QListWidgetItem* item)
 {
@@ -285,17 +361,71 @@ void MainWindow::vpnEditSlot()
         loadVpnList();
 }
 
-void MainWindow::vpnDeleteSlot() {}
+void MainWindow::vpnDeleteSlot()
+{
+    const QMessageBox::StandardButton answer = Prompt::message(
+        this, QMessageBox::Question, tr("Question"), tr("Do you want to delete selected VPN connection?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes || !selectedItem)
+        return;
 
-void MainWindow::aboutSlot() {}
+    const QString root = QDir::currentPath();
+    QDir profileDir(root + QLatin1Char('/') + selectedItem->dirName());
+    const QStringList files = profileDir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    for (const QString& file : files)
+        profileDir.remove(file);
+    // Succeeds only when nothing else is left inside; the reload then shows what remains.
+    QDir(root).rmdir(selectedItem->dirName());
+    loadVpnList();
+}
 
-void MainWindow::updateSlot() {}
+void MainWindow::aboutSlot()
+{
+    if (!isVisible())
+        show();
+    aboutBox->setActiveAbout();
+    aboutBox->exec();
+}
 
-void MainWindow::setUpdateIconSlot() {}
+void MainWindow::updateSlot()
+{
+    // The button lives in this window's status bar, so the window is already in view.
+    aboutBox->setActiveUpdate();
+    aboutBox->exec();
+}
 
-void MainWindow::langEnSlot() {}
+void MainWindow::setUpdateIconSlot()
+{
+    statusBar()->addPermanentWidget(updateButton, 0);
+    updateButton->show();
+    // Every field comes from the network: none of it may become markup. The link itself was
+    // accepted only as an http or https address, so the browser is all a click can open.
+    aboutBox->setUpdateText(
+        tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
+            .arg(updateAction->newVersion().toHtmlEscaped(), updateAction->linkUrl().toHtmlEscaped(),
+                 updateAction->linkText().toHtmlEscaped()));
+}
 
-void MainWindow::langPlSlot() {}
+void MainWindow::langEnSlot()
+{
+    appLanguage = QString();
+    languageChangedNotice();
+}
+
+void MainWindow::langPlSlot()
+{
+    appLanguage = QStringLiteral("pl");
+    languageChangedNotice();
+}
+
+void MainWindow::languageChangedNotice()
+{
+    if (!isVisible())
+        show();
+    Prompt::message(this, QMessageBox::Information, tr("Information"),
+                    tr("Application language was changed. Please restart application to apply changes."),
+                    QMessageBox::Ok);
+}
 
 void MainWindow::setTrayIcon(VpnTrayIcon icon)
 {

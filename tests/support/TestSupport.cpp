@@ -2,8 +2,10 @@
 
 #include "app/Startup.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QTranslator>
 
 ScratchHome::ScratchHome() : m_oldHome(qgetenv("HOME")), m_oldCurrent(QDir::currentPath())
 {
@@ -46,4 +48,12 @@ QString builtProgram(const QString& name)
 #else
     return QStringLiteral(QLUMAR_BIN_DIR "/") + name;
 #endif
+}
+
+void removeInstalledTranslators()
+{
+    for (QTranslator* translator : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
 }

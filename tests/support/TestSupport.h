@@ -30,5 +30,9 @@ private:
     QString m_oldCurrent;
 };
 
+// Translators are process-wide and outlive a start-up run that installed them; tests that expect
+// English texts call this first.
+void removeInstalledTranslators();
+
 // The path of a program built into bin/ of the build tree (".exe" added on Windows).
 QString builtProgram(const QString& name);
