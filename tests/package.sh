@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 for tool in dpkg-deb dpkg-shlibdeps dpkg-buildflags cpack file gzip; do
     if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIP: $tool is not installed (scripts/install-deps installs dpkg-dev and file)"
+        echo "SKIP: $tool is not installed (it comes with dpkg, dpkg-dev, cmake or file: scripts/install-deps installs them)"
         exit 77
     fi
 done
@@ -55,8 +55,8 @@ echo "Depends: $depends"
 for lib in libc6 libqt6widgets6 libssl3; do
     echo "$depends" | grep -Eq "(^|, )$lib( |,|$)" || fail "Depends does not name $lib"
 done
-echo "$(field Recommends)" | grep -qw softhsm2 || fail "Recommends does not name softhsm2"
-echo "$(field Suggests)" | grep -qw openvpn || fail "Suggests does not name openvpn"
+field Recommends | grep -qw softhsm2 || fail "Recommends does not name softhsm2"
+field Suggests | grep -qw openvpn || fail "Suggests does not name openvpn"
 
 echo "== files"
 root=$work/root
