@@ -2,8 +2,9 @@
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_HOME ?= $(BUILD_DIR)/demo-home
+PACKAGE_DIR ?= build-package
 
-.PHONY: all deps configure build run test bench format format-check clean
+.PHONY: all deps configure build run test bench package format format-check clean
 
 all: build
 
@@ -27,6 +28,10 @@ test: build
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
 
+# The Debian package: a Release build of its own in $(PACKAGE_DIR); the last line is the .deb.
+package: deps
+	scripts/build-package $(PACKAGE_DIR)
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
@@ -34,4 +39,4 @@ format-check: deps
 	git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)

@@ -23,22 +23,24 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-display=""
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display number itself and reports it once it accepts connections: a number
+# chosen by looking into /tmp races with other tests starting an X server at the same moment.
+# -noreset: by default the server resets whenever its last client leaves (here: each xwininfo
+# poll) and refuses connections meanwhile, so trayer or the program could fail to connect.
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xwininfo -root >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do grep -q '^[0-9][0-9]*$' "$work/display" && break; sleep 0.1; done
+grep -q '^[0-9][0-9]*$' "$work/display" || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
+DISPLAY=:$(head -n 1 "$work/display")
+export DISPLAY
 xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start"
 
 trayer --edge top --align right --widthtype request --height 32 --SetDockType true --transparent false \
     >"$work/trayer.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
+# Without a tray host the program only says it cannot run, which would pass for a missing window.
+xwininfo -root -tree | grep -q '"panel"' || { cat "$work/trayer.log"; fail "the tray host did not start"; }
 
 export HOME=$work/home
 mkdir -p "$HOME"
