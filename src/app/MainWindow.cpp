@@ -292,10 +292,12 @@ void MainWindow::vpnEditSlot() {}
 
 void MainWindow::vpnDeleteSlot()
 {
+    if (!selectedItem)
+        return;
     const QMessageBox::StandardButton answer = Prompt::message(
         this, QMessageBox::Question, tr("Question"), tr("Do you want to delete selected VPN connection?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes || !selectedItem)
+    if (answer != QMessageBox::Yes)
         return;
 
     const QString root = QDir::currentPath();
