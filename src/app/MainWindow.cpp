@@ -5,6 +5,7 @@
 #include "app/ConnectAction.h"
 #include "app/Language.h"
 #include "app/Prompt.h"
+#include "profiles/ProfileStore.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
@@ -198,8 +199,7 @@ void MainWindow::buildCentralArea()
 void MainWindow::loadVpnList()
 {
     const QString root = QDir::currentPath();
-    const QStringList dirNames =
-        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const QStringList dirNames = ProfileStore::profileDirNames(root);
 
     for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
         action->setEnabled(false);
