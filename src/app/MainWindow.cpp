@@ -10,6 +10,7 @@
 #include "dialogs/VpnNewWindow.h"
 #include "dialogs/VpnPKCS12EditWindow.h"
 #include "dialogs/VpnPKCS12NewWindow.h"
+#include "profiles/ProfileStore.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
@@ -235,8 +236,7 @@ void MainWindow::buildCentralArea()
 void MainWindow::loadVpnList()
 {
     const QString root = QDir::currentPath();
-    const QStringList dirNames =
-        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const QStringList dirNames = ProfileStore::profileDirNames(root);
 
     for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
         action->setEnabled(false);
@@ -363,10 +363,12 @@ void MainWindow::vpnEditSlot()
 
 void MainWindow::vpnDeleteSlot()
 {
+    if (!selectedItem)
+        return;
     const QMessageBox::StandardButton answer = Prompt::message(
         this, QMessageBox::Question, tr("Question"), tr("Do you want to delete selected VPN connection?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes || !selectedItem)
+    if (answer != QMessageBox::Yes)
         return;
 
     const QString root = QDir::currentPath();

@@ -67,7 +67,10 @@ ProfileData read(const QByteArray& bytes)
         qsizetype end = bytes.indexOf('\n', start);
         if (end < 0)
             end = bytes.size(); // a last line without a line feed counts whole
-        applyLine(QString::fromUtf8(QByteArrayView(bytes).sliced(start, end - start)), &data);
+        // A value needs at least a two-letter keyword, a space and one character; skipping
+        // shorter lines keeps files of nothing but line ends cheap.
+        if (end - start >= 4)
+            applyLine(QString::fromUtf8(QByteArrayView(bytes).sliced(start, end - start)), &data);
         start = end + 1;
     }
     return data;
