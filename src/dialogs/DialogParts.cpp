@@ -2,6 +2,7 @@
 
 #include "FileChooser.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QFile>
 #include <QGridLayout>
@@ -30,6 +31,13 @@ void browse(QWidget* parent, const QString& caption, const QString& filter, QLin
     if (contents)
         *contents = readWholeFile(path);
     field->setText(path);
+}
+
+void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents)
+{
+    browse(parent, QCoreApplication::translate("QObject", "Select certificate file"),
+           QCoreApplication::translate("QObject", "Certificate files (*.cert);;All files (*)"), field,
+           contents);
 }
 
 QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& saveText,

@@ -24,6 +24,10 @@ QByteArray readWholeFile(const QString& path);
 void browse(QWidget* parent, const QString& caption, const QString& filter, QLineEdit* field,
             QByteArray* contents = nullptr);
 
+// The CA and user certificate Select buttons of both certificate dialogs share one caption and
+// filter, translated outside any dialog class.
+void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents);
+
 // Title, icon and the dialog's own grid: the content widget over the Save and Cancel buttons at
 // the bottom right. Returns the content widget's grid, whose row 3 takes the spare height.
 QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& saveText,

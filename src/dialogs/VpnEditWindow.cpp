@@ -52,16 +52,12 @@ VpnEditWindow::VpnEditWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
 
 void VpnEditWindow::caCertBrowseSlot()
 {
-    browse(this, QCoreApplication::translate("QObject", "Select certificate file"),
-           QCoreApplication::translate("QObject", "Certificate files (*.cert);;All files (*)"), m_caEdit,
-           &m_caContents);
+    browseCertificate(this, m_caEdit, &m_caContents);
 }
 
 void VpnEditWindow::userCertBrowseSlot()
 {
-    browse(this, QCoreApplication::translate("QObject", "Select certificate file"),
-           QCoreApplication::translate("QObject", "Certificate files (*.cert);;All files (*)"), m_userEdit,
-           &m_userCertContents);
+    browseCertificate(this, m_userEdit, &m_userCertContents);
 }
 
 void VpnEditWindow::qLumarKeyBrowseSlot()

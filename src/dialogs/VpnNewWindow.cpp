@@ -51,16 +51,12 @@ void VpnNewWindow::templateBrowseSlot()
 
 void VpnNewWindow::caCertBrowseSlot()
 {
-    browse(this, QCoreApplication::translate("QObject", "Select certificate file"),
-           QCoreApplication::translate("QObject", "Certificate files (*.cert);;All files (*)"), m_caEdit,
-           &m_caContents);
+    browseCertificate(this, m_caEdit, &m_caContents);
 }
 
 void VpnNewWindow::userCertBrowseSlot()
 {
-    browse(this, QCoreApplication::translate("QObject", "Select certificate file"),
-           QCoreApplication::translate("QObject", "Certificate files (*.cert);;All files (*)"), m_userEdit,
-           &m_userCertContents);
+    browseCertificate(this, m_userEdit, &m_userCertContents);
 }
 
 void VpnNewWindow::qLumarKeyBrowseSlot()
