@@ -1,0 +1,21 @@
+#pragma once
+
+#include "conf.h"
+#include "log.h"
+#include "options.h"
+
+#include <memory>
+
+// Carries one connection from start to end. The engine's front end has already checked the command
+// line and read the configuration; a backend owns everything after that, including how long the
+// process stays up. Its return value is the process exit code.
+class Backend
+{
+public:
+    virtual ~Backend() = default;
+    virtual int run(const Options& options, const Conf& conf, Logger& log) = 0;
+};
+
+// Simulates a server connection: checks the profile's files and private key credentials for real,
+// then pretends to connect.
+std::unique_ptr<Backend> makeSimulatorBackend();

@@ -1,0 +1,39 @@
+#include "log.h"
+
+#include <ctime>
+
+Logger::Logger(std::FILE* out) : out_(out) {}
+
+std::string Logger::timestamp()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%d %H:%M:%S", &local);
+    return buffer;
+}
+
+void Logger::line(const std::string& message)
+{
+    std::string text = timestamp();
+    text += ' ';
+    text += message;
+    text += '\n';
+    raw(text.data(), text.size());
+    flush();
+}
+
+void Logger::fatal(const std::string& message)
+{
+    line(message);
+    line("Exiting due to fatal error");
+}
+
+void Logger::raw(const char* data, std::size_t size) { std::fwrite(data, 1, size, out_); }
+
+void Logger::flush() { std::fflush(out_); }

@@ -1,0 +1,107 @@
+#include "backend.h"
+#include "conf.h"
+#include "env.h"
+#include "log.h"
+#include "options.h"
+#include "stop_signal.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
+namespace {
+
+constexpr const char* kVersion = "1.5";
+
+// The Windows argv is in the ANSI code page, which cannot carry every password or path; the wide
+// command line can.
+std::vector<std::string> commandLine(int argc, char** argv)
+{
+    std::vector<std::string> args;
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; wide && i < count; ++i) {
+        const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(size > 0 ? size - 1 : 0, '\0');
+        WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), size, nullptr, nullptr);
+        args.push_back(arg);
+    }
+    LocalFree(wide);
+#else
+    args.assign(argv + 1, argv + argc);
+#endif
+    return args;
+}
+
+void usage(Logger& log)
+{
+    log.line("Usage: qlumar_openvpn --config FILE --dev tun --float --pull --tls-client --keypass PASSWORD");
+    log.line("   or: qlumar_openvpn --config FILE --dev tun --float --pull --tls-client --engkey --engine " +
+             std::string(kTokenEnginePrefix) + "PIN");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+#ifdef _WIN32
+    // Keep LF line ends: the manager splits the output on '\n' alone.
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    // Fully buffered with explicit flushes: one write per log line, and large blocks when flooding.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    Logger log(stdout);
+
+    std::string error;
+    if (!StopSignal::install(&error)) {
+        log.fatal("Error: cannot install signal handlers: " + error);
+        return 1;
+    }
+
+    long long startDelayMs = 0;
+    if (!envNumber("QLUMAR_ENGINE_START_DELAY_MS", 0, &startDelayMs, &error)) {
+        log.fatal(error);
+        return 1;
+    }
+    const std::string signal = StopSignal::wait(std::chrono::milliseconds(startDelayMs));
+    if (!signal.empty()) {
+        log.line(signal + "[hard,] received, process exiting");
+        return 0;
+    }
+
+    const ParseResult parsed = parseArguments(commandLine(argc, argv));
+    if (!parsed.ok) {
+        log.line("Options error: " + parsed.error);
+        usage(log);
+        return 1;
+    }
+    const Options& options = parsed.options;
+
+    log.line(std::string("OpenVPN-compatible qLumar engine ") + kVersion + " starting");
+    for (const std::string& ignored : options.ignored) {
+        log.line("WARNING: ignoring unsupported option: " + ignored);
+    }
+
+    const ConfResult conf = readConf(options.configFile);
+    if (!conf.ok) {
+        for (const std::string& message : conf.errors) {
+            log.line("Options error: " + message);
+        }
+        log.line("Exiting due to fatal error");
+        return 1;
+    }
+    if (!conf.conf.name.empty()) {
+        log.line("Profile: " + conf.conf.name);
+    }
+
+    return makeSimulatorBackend()->run(options, conf.conf, log);
+}

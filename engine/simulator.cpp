@@ -1,0 +1,197 @@
+#include "backend.h"
+#include "credentials.h"
+#include "env.h"
+#include "paths.h"
+#include "stop_signal.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// Where QLUMAR_ENGINE_CRASH aborts the process.
+enum class CrashPoint {
+    None,
+    Start,      // before any check
+    Connecting, // after the peer connection, before the tunnel is up
+    Connected,  // right after the tunnel is up
+};
+
+struct Settings {
+    long long connectDelayMs = 300;
+    long long floodLines = 0;
+    long long exitAfterMs = -1;
+    long long exitCode = 0;
+    CrashPoint crash = CrashPoint::None;
+};
+
+bool readSettings(Settings* settings, std::string* error)
+{
+    if (!envNumber("QLUMAR_ENGINE_CONNECT_DELAY_MS", 300, &settings->connectDelayMs, error) ||
+        !envNumber("QLUMAR_ENGINE_FLOOD_LINES", 0, &settings->floodLines, error) ||
+        !envNumber("QLUMAR_ENGINE_EXIT_AFTER_MS", -1, &settings->exitAfterMs, error) ||
+        !envNumber("QLUMAR_ENGINE_EXIT_CODE", 0, &settings->exitCode, error)) {
+        return false;
+    }
+    if (settings->exitCode > 255) {
+        *error = "Invalid value for QLUMAR_ENGINE_EXIT_CODE: must be 0 to 255";
+        return false;
+    }
+    const auto crash = envValue("QLUMAR_ENGINE_CRASH");
+    if (!crash) {
+        settings->crash = CrashPoint::None;
+    } else if (*crash == "start") {
+        settings->crash = CrashPoint::Start;
+    } else if (*crash == "connecting") {
+        settings->crash = CrashPoint::Connecting;
+    } else if (*crash == "connected" || *crash == "1") {
+        settings->crash = CrashPoint::Connected;
+    } else {
+        *error = "Invalid value for QLUMAR_ENGINE_CRASH: '" + *crash +
+                 "' (expected start, connecting, connected or 1)";
+        return false;
+    }
+    return true;
+}
+
+void crashIfAt(CrashPoint point, const Settings& settings, Logger& log, const char* name)
+{
+    if (settings.crash == point) {
+        log.line(std::string("QLUMAR_ENGINE_CRASH=") + name + ": aborting");
+        std::abort();
+    }
+}
+
+bool checkFile(const std::string& what, const std::string& path, Logger& log)
+{
+    if (isRegularFile(path)) {
+        return true;
+    }
+    const char* reason = pathExists(path) ? "not a regular file" : "no such file";
+    log.fatal("Error: cannot load " + what + " file '" + path + "': " + reason);
+    return false;
+}
+
+// Realistic-looking traffic for benchmarks of the manager's output handling. Lines are built into
+// large blocks so that the engine, not the writing, is never the bottleneck.
+void flood(long long lines, const std::string& peer, Logger& log)
+{
+    const std::string stamp = Logger::timestamp();
+    std::vector<char> block;
+    block.reserve(1 << 20);
+    char line[256];
+    for (long long i = 0; i < lines; ++i) {
+        const int size = std::snprintf(
+            line, sizeof line,
+            "%s Data Channel: packet %09lld from %s, 1420 bytes, cipher AES-256-GCM, peer-id 0\n",
+            stamp.c_str(), i + 1, peer.c_str());
+        block.insert(block.end(), line, line + std::min<std::size_t>(size, sizeof line - 1));
+        if (block.size() > (1 << 20) - sizeof line) {
+            log.raw(block.data(), block.size());
+            block.clear();
+        }
+    }
+    log.raw(block.data(), block.size());
+    log.flush();
+}
+
+int stopped(const std::string& signal, bool tunnelOpen, Logger& log)
+{
+    if (tunnelOpen) {
+        log.line("Closing TUN/TAP interface");
+    }
+    log.line(signal + "[hard,] received, process exiting");
+    return 0;
+}
+
+class Simulator : public Backend
+{
+public:
+    int run(const Options& options, const Conf& conf, Logger& log) override
+    {
+        Settings settings;
+        std::string error;
+        if (!readSettings(&settings, &error)) {
+            log.fatal(error);
+            return 1;
+        }
+        crashIfAt(CrashPoint::Start, settings, log, "start");
+
+        if (const int code = checkCredentials(options, conf, log)) {
+            return code;
+        }
+
+        const std::string peer = "[AF_INET]" + conf.remote + ":" + std::to_string(conf.port);
+        log.line("Resolving remote host " + conf.remote);
+        log.line("TCP/UDP: Preparing socket to " + conf.remote + ":" + std::to_string(conf.port));
+        log.line("UDP link remote: " + peer);
+        // Half the delay before the handshake and half after, as with a real server round trip.
+        const milliseconds half(settings.connectDelayMs / 2);
+        std::string signal = StopSignal::wait(half);
+        if (!signal.empty()) {
+            return stopped(signal, false, log);
+        }
+        log.line("TLS: Initial packet from " + peer);
+        log.line("Peer Connection Initiated with " + peer);
+        crashIfAt(CrashPoint::Connecting, settings, log, "connecting");
+        signal = StopSignal::wait(milliseconds(settings.connectDelayMs) - half);
+        if (!signal.empty()) {
+            return stopped(signal, false, log);
+        }
+        log.line("TUN/TAP device tun0 opened");
+        if (settings.floodLines > 0) {
+            flood(settings.floodLines, peer, log);
+        }
+        log.line("Initialization Sequence Completed");
+        crashIfAt(CrashPoint::Connected, settings, log, "connected");
+
+        const milliseconds lifetime =
+            settings.exitAfterMs >= 0 ? milliseconds(settings.exitAfterMs) : StopSignal::kForever;
+        signal = StopSignal::wait(lifetime);
+        if (!signal.empty()) {
+            return stopped(signal, true, log);
+        }
+        log.line("Connection closed by peer " + peer + " (QLUMAR_ENGINE_EXIT_AFTER_MS)");
+        log.line("Closing TUN/TAP interface");
+        log.line("process exiting with code " + std::to_string(settings.exitCode));
+        return static_cast<int>(settings.exitCode);
+    }
+
+private:
+    static int checkCredentials(const Options& options, const Conf& conf, Logger& log)
+    {
+        if (!conf.ca.empty() && !checkFile("CA certificate", conf.ca, log)) {
+            return 1;
+        }
+        if (!conf.cert.empty() && !checkFile("certificate", conf.cert, log)) {
+            return 1;
+        }
+        if (!conf.pkcs12.empty() && !checkFile("PKCS#12", conf.pkcs12, log)) {
+            return 1;
+        }
+
+        KeyCheck result = KeyCheck::Failed;
+        if (options.credentials == CredentialKind::Pkcs12Password) {
+            if (conf.pkcs12.empty()) {
+                log.fatal("Error: --keypass given but " + conf.path + " names no pkcs12 file");
+                return 1;
+            }
+            result = checkPkcs12(conf.pkcs12, options.secret, log);
+        } else {
+            if (conf.key.empty()) {
+                log.fatal("Error: --engkey given but " + conf.path + " names no private key (key \"NAME\")");
+                return 1;
+            }
+            result = checkTokenKey(conf.key, options.secret, log);
+        }
+        return result == KeyCheck::Ok ? 0 : 1;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Backend> makeSimulatorBackend() { return std::make_unique<Simulator>(); }

@@ -1,0 +1,643 @@
+// Drives the bundled engine as the manager does: a profile directory as working directory, the
+// exact command lines the manager builds, and nothing but the output and exit status to go by.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray kConnected = "Initialization Sequence Completed";
+const QByteArray kWrongSecret = "Error: private key password verification failed";
+const QStringList kCommon = {"--dev", "tun", "--float", "--pull", "--tls-client"};
+constexpr int kTimeoutMs = 30000;
+
+QStringList p12Args(const QString& password)
+{
+    return QStringList{"--config", "conf"} + kCommon + QStringList{"--keypass", password};
+}
+
+QStringList tokenArgs(const QString& pin)
+{
+    return QStringList{"--config", "conf"} + kCommon +
+           QStringList{"--engkey", "--engine", "dudidudovi:user_pin:" + pin};
+}
+
+QByteArray header(const QByteArray& name, const QByteArray& remote, const QByteArray& port)
+{
+    return "#\n# qLumarVpnName " + name + "\n#\nremote " + remote + "\nrport " + port + "\n";
+}
+
+const QByteArray kTemplate = "\n#\n# configuration template\n#\n\nclient\nverb 3\n";
+
+QByteArray p12Conf(const QString& p12Path)
+{
+    return header("Test PKCS#12", "vpn.example.org", "1194") + "pkcs12 " + p12Path.toUtf8() + "\n" +
+           kTemplate;
+}
+
+QByteArray tokenConf(const QByteArray& keyLabel)
+{
+    return header("Test token", "vpn.example.org", "1194") + "ca ca\ncert user\nkey \"" + keyLabel + "\"\n" +
+           kTemplate;
+}
+
+// Environment changes as "NAME=value"; "NAME=" removes the variable.
+void applyEnv(QProcessEnvironment* env, const QStringList& changes)
+{
+    for (const QString& change : changes) {
+        const qsizetype equals = change.indexOf('=');
+        const QString name = change.left(equals);
+        const QString value = change.mid(equals + 1);
+        if (value.isEmpty()) {
+            env->remove(name);
+        } else {
+            env->insert(name, value);
+        }
+    }
+}
+
+struct Run {
+    QProcess::ExitStatus status = QProcess::NormalExit;
+    int code = -1;
+    QByteArray output;
+};
+
+} // namespace
+
+class EngineTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void refusedCommandLines_data();
+    void refusedCommandLines();
+    void unknownOptionIsIgnored();
+
+    void profileProblems_data();
+    void profileProblems();
+    void profileDirectivesAreRead();
+
+    void pkcs12Opens_data();
+    void pkcs12Opens();
+    void pkcs12StaysUpUntilKilled();
+    void pkcs12WrongPassword_data();
+    void pkcs12WrongPassword();
+
+    void tokenStaysUpUntilKilled();
+    void tokenRefused_data();
+    void tokenRefused();
+
+    void stopSignalExitsCleanly_data();
+    void stopSignalExitsCleanly();
+
+    void exitAfterSwitch();
+    void crashSwitch_data();
+    void crashSwitch();
+    void floodSwitch();
+    void startDelaySwitch();
+    void malformedSwitch();
+
+private:
+    QString makeProfile(const QByteArray& conf, const QStringList& files = {});
+    QProcessEnvironment environment(const QStringList& changes) const;
+    void start(QProcess* process, const QString& dir, const QStringList& args, const QStringList& env);
+    Run runToEnd(const QString& dir, const QStringList& args, const QStringList& env = {});
+    void requireOpenssl() const;
+    void requireToken() const;
+
+    QTemporaryDir m_tmp;
+    int m_profiles = 0;
+    QString m_opensslError;
+    QString m_tokenError;
+    QStringList m_tokenEnv;
+    QString m_goodP12;
+    QString m_legacyP12;
+};
+
+QString EngineTest::makeProfile(const QByteArray& conf, const QStringList& files)
+{
+    const QString dir = m_tmp.filePath(QString("profile%1").arg(++m_profiles, 4, 10, QChar('0')));
+    QDir().mkpath(dir);
+    if (!conf.isNull()) {
+        QFile file(dir + "/conf");
+        if (!file.open(QIODevice::WriteOnly) || file.write(conf) != conf.size()) {
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+        }
+    }
+    // "dir:NAME" puts a directory where the engine expects a file.
+    for (const QString& name : files) {
+        if (name.startsWith("dir:")) {
+            QDir(dir).mkpath(name.mid(4));
+        } else {
+            // The engine only looks for these files; their content is the real engine's business.
+            QFile file(dir + "/" + name);
+            if (!file.open(QIODevice::WriteOnly) || file.write("placeholder certificate\n") < 0) {
+                qFatal("cannot write %s", qPrintable(file.fileName()));
+            }
+        }
+    }
+    return dir;
+}
+
+QProcessEnvironment EngineTest::environment(const QStringList& changes) const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& name : env.keys()) {
+        if (name.startsWith("QLUMAR_") || name == "SOFTHSM2_CONF") {
+            env.remove(name);
+        }
+    }
+    applyEnv(&env, m_tokenEnv);
+    applyEnv(&env, changes);
+    return env;
+}
+
+void EngineTest::start(QProcess* process, const QString& dir, const QStringList& args, const QStringList& env)
+{
+    QString program = QStringLiteral(QLUMAR_BIN_DIR "/qlumar_openvpn");
+#ifdef Q_OS_WIN
+    program += ".exe";
+#endif
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setWorkingDirectory(dir);
+    process->setProcessEnvironment(environment(env));
+    process->start(program, args);
+    QVERIFY2(process->waitForStarted(kTimeoutMs), qPrintable(process->errorString()));
+}
+
+Run EngineTest::runToEnd(const QString& dir, const QStringList& args, const QStringList& env)
+{
+    QProcess process;
+    start(&process, dir, args, env);
+    Run run;
+    if (!process.waitForFinished(kTimeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        qWarning("engine did not finish:\n%s", process.readAll().constData());
+        return run;
+    }
+    run.status = process.exitStatus();
+    run.code = process.exitCode();
+    run.output = process.readAll();
+    return run;
+}
+
+void EngineTest::requireOpenssl() const
+{
+    if (!m_opensslError.isEmpty()) {
+        QSKIP(qPrintable(m_opensslError));
+    }
+}
+
+void EngineTest::requireToken() const
+{
+    if (!m_tokenError.isEmpty()) {
+        QSKIP(qPrintable(m_tokenError));
+    }
+}
+
+void EngineTest::initTestCase()
+{
+    QVERIFY(m_tmp.isValid());
+    QVERIFY2(QFile::exists(QStringLiteral(QLUMAR_BIN_DIR "/qlumar_openvpn")) ||
+                 QFile::exists(QStringLiteral(QLUMAR_BIN_DIR "/qlumar_openvpn.exe")),
+             "build the qlumar_openvpn target first");
+
+    const auto tool = [this](const QString& program, const QStringList& args, QByteArray* out = nullptr) {
+        QProcess process;
+        process.setWorkingDirectory(m_tmp.path());
+        process.setProcessEnvironment(environment({}));
+        process.start(program, args);
+        const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+                        process.exitCode() == 0;
+        if (out) {
+            *out = process.readAllStandardOutput();
+        }
+        if (!ok) {
+            qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+        }
+        return ok;
+    };
+
+    const QString openssl = QStandardPaths::findExecutable("openssl");
+    if (openssl.isEmpty()) {
+        m_opensslError = "openssl not found (Debian: apt-get install openssl)";
+    } else if (!tool(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out",
+                               "cert.pem", "-subj", "/CN=engine test", "-days", "2"}) ||
+               !tool(openssl, {"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out",
+                               "good.p12", "-passout", "pass:s3cret"}) ||
+               !tool(openssl, {"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out",
+                               "dashes.p12", "-passout", "pass:--keypass two words"}) ||
+               !tool(openssl, {"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out",
+                               "nopass.p12", "-passout", "pass:"})) {
+        m_opensslError = "openssl could not make the PKCS#12 fixtures";
+    } else {
+        m_goodP12 = m_tmp.filePath("good.p12");
+        // Old exporters' RC2/3DES files; an OpenSSL without its legacy provider cannot make them.
+        if (tool(openssl, {"pkcs12", "-export", "-legacy", "-inkey", "key.pem", "-in", "cert.pem", "-out",
+                           "legacy.p12", "-passout", "pass:old"})) {
+            m_legacyP12 = m_tmp.filePath("legacy.p12");
+        }
+    }
+
+#ifdef Q_OS_WIN
+    m_tokenError = "the SoftHSM2 token fixture needs a POSIX shell";
+#else
+    QByteArray envLines;
+    if (!m_opensslError.isEmpty()) {
+        m_tokenError = m_opensslError;
+    } else if (QStandardPaths::findExecutable("softhsm2-util").isEmpty()) {
+        m_tokenError = "softhsm2-util not found (Debian: apt-get install softhsm2)";
+    } else if (!tool("bash",
+                     {QStringLiteral(QLUMAR_SOURCE_DIR "/scripts/make-test-token"), m_tmp.filePath("token"),
+                      "Engine Test", "1234", "test key", m_tmp.filePath("key.pem")},
+                     &envLines)) {
+        m_tokenError = "scripts/make-test-token failed";
+    } else {
+        for (const QByteArray& line : envLines.split('\n')) {
+            if (line.contains('=')) {
+                // The script quotes values only when they need it; the temporary paths never do.
+                m_tokenEnv << QString::fromUtf8(line);
+            }
+        }
+        if (m_tokenEnv.size() != 2) {
+            m_tokenError = "unexpected make-test-token output: " + QString::fromUtf8(envLines);
+        }
+    }
+#endif
+}
+
+void EngineTest::refusedCommandLines_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("message");
+
+    const QStringList config{"--config", "conf"};
+    QTest::newRow("no arguments") << QStringList() << QByteArray("Missing required option --config");
+    QTest::newRow("no --config") << kCommon + QStringList{"--keypass", "x"}
+                                 << QByteArray("Missing required option --config");
+    QTest::newRow("--config without file")
+        << QStringList{"--config"} << QByteArray("Option --config needs a parameter");
+    QTest::newRow("--keypass without value")
+        << config + kCommon + QStringList{"--keypass"} << QByteArray("Option --keypass needs a parameter");
+    QTest::newRow("stray word") << p12Args("x") + QStringList{"stray"}
+                                << QByteArray("Unexpected argument 'stray'");
+    QTest::newRow("repeated --config")
+        << config + p12Args("x") << QByteArray("--config given more than once");
+    QTest::newRow("no --tls-client") << config +
+                                            QStringList{"--dev", "tun", "--float", "--pull", "--keypass", "x"}
+                                     << QByteArray("Missing required option --tls-client");
+    QTest::newRow("tap device") << config + QStringList{"--dev",        "tap",       "--float", "--pull",
+                                                        "--tls-client", "--keypass", "x"}
+                                << QByteArray("Unsupported device type 'tap'");
+    QTest::newRow("no credentials") << config + kCommon << QByteArray("No private key credentials");
+    QTest::newRow("both credentials")
+        << tokenArgs("1") + QStringList{"--keypass", "x"} << QByteArray("cannot be used together");
+    QTest::newRow("--engkey alone") << config + kCommon + QStringList{"--engkey"}
+                                    << QByteArray("Option --engkey needs --engine");
+    QTest::newRow("--engine alone") << config + kCommon + QStringList{"--engine", "dudidudovi:user_pin:1"}
+                                    << QByteArray("Option --engine needs --engkey");
+    QTest::newRow("other engine") << config + kCommon + QStringList{"--engkey", "--engine", "pkcs11:1"}
+                                  << QByteArray("Unsupported engine 'pkcs11:1'");
+}
+
+void EngineTest::refusedCommandLines()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, message);
+
+    // A profile that would connect, so only the command line can be at fault.
+    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), args);
+    QVERIFY2(run.output.contains(message), run.output.constData());
+    QVERIFY(run.output.contains("Options error: "));
+    QVERIFY(!run.output.contains(kConnected));
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.code, 1);
+}
+
+void EngineTest::unknownOptionIsIgnored()
+{
+    requireOpenssl();
+    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret") + QStringList{"--verb", "4"},
+                             {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    QVERIFY2(run.output.contains("WARNING: ignoring unsupported option: --verb 4"), run.output.constData());
+    QVERIFY(run.output.contains(kConnected));
+    QCOMPARE(run.code, 0);
+}
+
+void EngineTest::profileProblems_data()
+{
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QByteArray>("message");
+
+    const QStringList both{"ca", "user"};
+    const QByteArray noRemote =
+        "#\n# qLumarVpnName x\n#\nrport 1194\nca ca\ncert user\nkey \"k\"\n" + kTemplate;
+    QTest::newRow("no conf") << QByteArray() << QStringList() << tokenArgs("1")
+                             << QByteArray("Error opening configuration file: conf (no such file)");
+    QTest::newRow("conf is a directory") << QByteArray() << QStringList{"dir:conf"} << tokenArgs("1")
+                                         << QByteArray("conf (not a regular file)");
+    QTest::newRow("no remote") << noRemote << both << tokenArgs("1") << QByteArray("no remote host given");
+    QTest::newRow("commented-out remote") << "# remote vpn.example.org\n" + noRemote << both << tokenArgs("1")
+                                          << QByteArray("no remote host given");
+    QTest::newRow("bad rport") << tokenConf("k").replace("rport 1194", "rport 99999") << both
+                               << tokenArgs("1") << QByteArray("conf:5: invalid port '99999'");
+    QTest::newRow("missing ca") << tokenConf("k") << QStringList{"user"} << tokenArgs("1")
+                                << QByteArray("cannot load CA certificate file 'ca': no such file");
+    QTest::newRow("ca is a directory")
+        << tokenConf("k") << QStringList{"dir:ca", "user"} << tokenArgs("1")
+        << QByteArray("cannot load CA certificate file 'ca': not a regular file");
+    QTest::newRow("missing cert") << tokenConf("k") << QStringList{"ca"} << tokenArgs("1")
+                                  << QByteArray("cannot load certificate file 'user': no such file");
+    QTest::newRow("missing pkcs12") << p12Conf("absent.p12") << QStringList() << p12Args("x")
+                                    << QByteArray("cannot load PKCS#12 file 'absent.p12': no such file");
+    QTest::newRow("pkcs12 is not PKCS#12")
+        << p12Conf("ca") << QStringList{"ca"} << p12Args("x") << QByteArray("'ca' is not a PKCS#12 file");
+    QTest::newRow("--keypass on a token profile")
+        << tokenConf("k") << both << p12Args("x") << QByteArray("names no pkcs12 file");
+    QTest::newRow("PIN on a PKCS#12 profile")
+        << p12Conf("ca") << QStringList{"ca"} << tokenArgs("1") << QByteArray("names no private key");
+}
+
+void EngineTest::profileProblems()
+{
+    QFETCH(QByteArray, conf);
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, args);
+    QFETCH(QByteArray, message);
+
+    const Run run = runToEnd(makeProfile(conf, files), args);
+    QVERIFY2(run.output.contains(message), run.output.constData());
+    QVERIFY(run.output.contains("Exiting due to fatal error"));
+    QVERIFY(!run.output.contains(kWrongSecret));
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.code, 1);
+}
+
+void EngineTest::profileDirectivesAreRead()
+{
+    requireOpenssl();
+    // Repeated directives: the last one counts. Values with blanks are taken whole.
+    const QString spaced = m_tmp.filePath("with space.p12");
+    QVERIFY(QFile::copy(m_goodP12, spaced));
+    const QByteArray conf = header("Repeats", "first.example.org", "1") + "; a comment\n" +
+                            "remote second.example.org\n   rport 4443  \npkcs12 " + spaced.toUtf8() + "\n" +
+                            kTemplate + "dev tun\n";
+    const Run run = runToEnd(makeProfile(conf), p12Args("s3cret"), {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    QVERIFY2(run.output.contains("Peer Connection Initiated with [AF_INET]second.example.org:4443"),
+             run.output.constData());
+    QVERIFY(run.output.contains("Profile: Repeats"));
+    QCOMPARE(run.code, 0);
+}
+
+void EngineTest::pkcs12Opens_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("password");
+
+    QTest::newRow("password") << QString("good.p12") << QString("s3cret");
+    QTest::newRow("password that looks like options")
+        << QString("dashes.p12") << QString("--keypass two words");
+    QTest::newRow("no password") << QString("nopass.p12") << QString();
+    if (!m_legacyP12.isEmpty()) {
+        QTest::newRow("legacy encryption") << QString("legacy.p12") << QString("old");
+    }
+}
+
+void EngineTest::pkcs12Opens()
+{
+    requireOpenssl();
+    QFETCH(QString, file);
+    QFETCH(QString, password);
+
+    const Run run = runToEnd(makeProfile(p12Conf(m_tmp.filePath(file))), p12Args(password),
+                             {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    QVERIFY2(run.output.contains("subject=/CN=engine test"), run.output.constData());
+    QVERIFY(run.output.contains(kConnected));
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.code, 0);
+}
+
+void EngineTest::pkcs12StaysUpUntilKilled()
+{
+    requireOpenssl();
+    QProcess engine;
+    start(&engine, makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"), {});
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += engine.readAll()).contains(kConnected), kTimeoutMs);
+    QVERIFY(output.contains("TLS: Initial packet from [AF_INET]vpn.example.org:1194"));
+    // Nothing ends the connection but the manager.
+    QVERIFY(!engine.waitForFinished(500));
+    engine.kill();
+    QVERIFY(engine.waitForFinished(kTimeoutMs));
+    QCOMPARE(engine.exitStatus(), QProcess::CrashExit);
+}
+
+void EngineTest::pkcs12WrongPassword_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("password");
+
+    QTest::newRow("wrong") << QString("good.p12") << QString("secret");
+    QTest::newRow("wrong case") << QString("good.p12") << QString("S3CRET");
+    QTest::newRow("empty") << QString("good.p12") << QString();
+    QTest::newRow("password on a file without one") << QString("nopass.p12") << QString("s3cret");
+}
+
+void EngineTest::pkcs12WrongPassword()
+{
+    requireOpenssl();
+    QFETCH(QString, file);
+    QFETCH(QString, password);
+
+    const Run run = runToEnd(makeProfile(p12Conf(m_tmp.filePath(file))), p12Args(password));
+    QVERIFY2(run.output.contains(kWrongSecret + "\n"), run.output.constData());
+    QVERIFY(run.output.contains("Exiting due to fatal error"));
+    QVERIFY(!run.output.contains(kConnected));
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.code, 1);
+}
+
+void EngineTest::tokenStaysUpUntilKilled()
+{
+    requireToken();
+    QProcess engine;
+    start(&engine, makeProfile(tokenConf("test key"), {"ca", "user"}), tokenArgs("1234"), {});
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += engine.readAll()).contains(kConnected), kTimeoutMs);
+    QVERIFY(output.contains("PKCS#11: found private key 'test key'"));
+    QVERIFY(!engine.waitForFinished(500));
+    engine.kill();
+    QVERIFY(engine.waitForFinished(kTimeoutMs));
+    QCOMPARE(engine.exitStatus(), QProcess::CrashExit);
+}
+
+void EngineTest::tokenRefused_data()
+{
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<QByteArray>("keyLabel");
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("wrong PIN") << QString("4321") << QByteArray("test key") << QStringList() << kWrongSecret;
+    QTest::newRow("empty PIN") << QString() << QByteArray("test key") << QStringList() << kWrongSecret;
+    QTest::newRow("PIN with a suffix")
+        << QString("12345") << QByteArray("test key") << QStringList() << kWrongSecret;
+    QTest::newRow("no such key") << QString("1234") << QByteArray("test") << QStringList()
+                                 << QByteArray("Cannot find private key 'test' in the token");
+    QTest::newRow("no module variable")
+        << QString("1234") << QByteArray("test key") << QStringList{"QLUMAR_PKCS11_MODULE="}
+        << QByteArray("no PKCS#11 token module is configured: set QLUMAR_PKCS11_MODULE");
+    QTest::newRow("module is no library") << QString("1234") << QByteArray("test key")
+                                          << QStringList{"QLUMAR_PKCS11_MODULE=" + m_tmp.filePath("cert.pem")}
+                                          << QByteArray("cannot load PKCS#11 module");
+    QTest::newRow("no token with the label")
+        << QString("1234") << QByteArray("test key") << QStringList{"QLUMAR_PKCS11_TOKEN_LABEL=Other"}
+        << QByteArray("no PKCS#11 token labelled 'Other'");
+}
+
+void EngineTest::tokenRefused()
+{
+    requireToken();
+    QFETCH(QString, pin);
+    QFETCH(QByteArray, keyLabel);
+    QFETCH(QStringList, env);
+    QFETCH(QByteArray, message);
+
+    const Run run = runToEnd(makeProfile(tokenConf(keyLabel), {"ca", "user"}), tokenArgs(pin), env);
+    QVERIFY2(run.output.contains(message), run.output.constData());
+    QCOMPARE(run.output.contains(kWrongSecret), message == kWrongSecret);
+    QVERIFY(!run.output.contains(kConnected));
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.code, 1);
+}
+
+void EngineTest::stopSignalExitsCleanly_data()
+{
+    QTest::addColumn<QByteArray>("waitFor");
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("connected") << kConnected << true;
+    // Stuck in the handshake: the stop request must not wait for the connect delay.
+    QTest::newRow("connecting") << QByteArray("UDP link remote") << false;
+}
+
+void EngineTest::stopSignalExitsCleanly()
+{
+#ifdef Q_OS_WIN
+    QSKIP("QProcess::terminate() sends no console control event on Windows");
+#endif
+    requireOpenssl();
+    QFETCH(QByteArray, waitFor);
+    QFETCH(bool, connected);
+
+    QProcess engine;
+    start(&engine, makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+          {connected ? "QLUMAR_ENGINE_CONNECT_DELAY_MS=0" : "QLUMAR_ENGINE_CONNECT_DELAY_MS=600000"});
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += engine.readAll()).contains(waitFor), kTimeoutMs);
+    engine.terminate();
+    QVERIFY(engine.waitForFinished(kTimeoutMs));
+    output += engine.readAll();
+    QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
+    QCOMPARE(output.contains(kConnected), connected);
+    QCOMPARE(engine.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(engine.exitCode(), 0);
+}
+
+void EngineTest::exitAfterSwitch()
+{
+    requireOpenssl();
+    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+                             {"QLUMAR_ENGINE_EXIT_AFTER_MS=50", "QLUMAR_ENGINE_EXIT_CODE=3"});
+    QVERIFY2(run.output.contains(kConnected), run.output.constData());
+    QVERIFY(run.output.indexOf("Connection closed by peer") > run.output.indexOf(kConnected));
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.code, 3);
+}
+
+void EngineTest::crashSwitch_data()
+{
+    QTest::addColumn<QString>("point");
+    QTest::addColumn<QByteArray>("lastLine");
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("start") << QString("start") << QByteArray("Profile: Test PKCS#12") << false;
+    QTest::newRow("connecting") << QString("connecting") << QByteArray("Peer Connection Initiated") << false;
+    QTest::newRow("connected") << QString("connected") << kConnected << true;
+    QTest::newRow("1 means connected") << QString("1") << kConnected << true;
+}
+
+void EngineTest::crashSwitch()
+{
+    requireOpenssl();
+    QFETCH(QString, point);
+    QFETCH(QByteArray, lastLine);
+    QFETCH(bool, connected);
+
+    const Run run =
+        runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"), {"QLUMAR_ENGINE_CRASH=" + point});
+    QVERIFY2(run.output.contains(lastLine), run.output.constData());
+    QCOMPARE(run.output.contains(kConnected), connected);
+    QVERIFY(!run.output.contains("process exiting"));
+    QCOMPARE(run.status, QProcess::CrashExit);
+}
+
+void EngineTest::floodSwitch()
+{
+    requireOpenssl();
+    const int lines = 20000;
+    const Run run =
+        runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+                 {"QLUMAR_ENGINE_FLOOD_LINES=" + QString::number(lines), "QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    QCOMPARE(run.code, 0);
+    const QByteArray before = run.output.left(run.output.indexOf(kConnected));
+    QList<QByteArray> flood;
+    for (const QByteArray& line : before.split('\n')) {
+        if (line.contains("Data Channel: packet")) {
+            flood << line;
+        }
+    }
+    QCOMPARE(flood.size(), lines);
+    // Whole lines in order, of the size a benchmark counts on.
+    QVERIFY(flood.first().contains("packet 000000001 "));
+    QVERIFY(flood.last().contains(QByteArray("packet ") + QByteArray::number(lines).rightJustified(9, '0')));
+    for (const QByteArray& line : {flood.first(), flood.last()}) {
+        QVERIFY2(line.size() >= 80 && line.size() <= 160, line.constData());
+    }
+}
+
+void EngineTest::startDelaySwitch()
+{
+    requireOpenssl();
+    QElapsedTimer timer;
+    timer.start();
+    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+                             {"QLUMAR_ENGINE_START_DELAY_MS=400", "QLUMAR_ENGINE_CONNECT_DELAY_MS=0",
+                              "QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    QVERIFY(run.output.contains(kConnected));
+    QVERIFY2(timer.elapsed() >= 400, qPrintable(QString::number(timer.elapsed())));
+}
+
+void EngineTest::malformedSwitch()
+{
+    // A typo in a test switch must not pass as the default.
+    const Run run = runToEnd(makeProfile(tokenConf("k"), {"ca", "user"}), tokenArgs("1234"),
+                             {"QLUMAR_ENGINE_CONNECT_DELAY_MS=3s"});
+    QVERIFY2(run.output.contains("Invalid value for QLUMAR_ENGINE_CONNECT_DELAY_MS: '3s'"),
+             run.output.constData());
+    QVERIFY(!run.output.contains(kConnected));
+    QCOMPARE(run.code, 1);
+}
+
+QTEST_GUILESS_MAIN(EngineTest)
+#include "tst_engine.moc"
