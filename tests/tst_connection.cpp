@@ -255,6 +255,8 @@ private Q_SLOTS:
     void arguments_data();
     void arguments();
     void workingDirectoryIsTheProfiles();
+    void readLength_data();
+    void readLength();
     void decodeChunk_data();
     void decodeChunk();
     void recognise_data();
@@ -274,6 +276,8 @@ private Q_SLOTS:
     void outputRecognition_data();
     void outputRecognition();
 
+    void floodIsLoggedWholeAndInOrder();
+    void outputPendingAtExitIsHandledFirst();
     void disconnectWhileConnecting();
     void disconnectWhileConnected();
     void engineEndingOnItsOwn_data();
@@ -420,6 +424,26 @@ void TestConnection::workingDirectoryIsTheProfiles()
     // QDir cleans a trailing separator away, so there is never a doubled one.
     QCOMPARE(EngineLaunch::workingDirectory("/home/u/.qlumar_velkoro_client/", "0001"),
              "/home/u/.qlumar_velkoro_client" + separator + "0001");
+}
+
+void TestConnection::readLength_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<bool>("morePending");
+    QTest::addColumn<int>("length");
+
+    QTest::newRow("all of it when nothing more is pending") << QByteArray("a\nb\nc") << false << 5;
+    QTest::newRow("up to the last line break when more is pending") << QByteArray("a\nb\nc") << true << 4;
+    QTest::newRow("a head ending in a line break is taken whole") << QByteArray("a\nb\n") << true << 4;
+    QTest::newRow("a head without a line break is taken whole") << QByteArray("abc") << true << 3;
+}
+
+void TestConnection::readLength()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(bool, morePending);
+    QFETCH(int, length);
+    QCOMPARE(EngineOutput::readLength(head, morePending), qsizetype(length));
 }
 
 void TestConnection::decodeChunk_data()
@@ -714,6 +738,9 @@ void TestConnection::outputRecognition_data()
         << QByteArrayList{"one\\n", "two"} << "one\n\ntwo" << false << 0;
     QTest::newRow("text after a NUL is dropped")
         << QByteArrayList{"abc\\000Initialization Sequence Completed", "def"} << "abc\ndef" << false << 0;
+    QTest::newRow("standard error is read as well")
+        << QByteArrayList{"out", "2:Initialization Sequence Completed", "out again"}
+        << "out\nInitialization Sequence Completed\nout again" << true << 0;
     QTest::newRow("Latin-1 bytes") << QByteArrayList{"caf\\351"} << QString::fromUtf8("caf\u00e9") << false
                                    << 0;
     QTest::newRow("output that looks like HTML stays plain text")
@@ -748,8 +775,13 @@ void TestConnection::outputRecognition()
     QFETCH(int, passwordMessages);
 
     QByteArray body;
-    for (const QByteArray& write : writes)
-        body += "printf '" + write + "'\nsleep 0.4\n";
+    for (const QByteArray& write : writes) {
+        // "2:" sends a write to standard error.
+        if (write.startsWith("2:"))
+            body += "printf '" + write.mid(2) + "' >&2\nsleep 0.4\n";
+        else
+            body += "printf '" + write + "'\nsleep 0.4\n";
+    }
     // A last read that tells the test everything before it has been handled.
     body += "printf 'END'\nexec sleep 60\n";
     useEngine(writeEngine(body));
@@ -762,6 +794,43 @@ void TestConnection::outputRecognition()
     QCOMPARE(window->balloonCount(), connected ? 1 : 0);
     QCOMPARE(countMessages(QStringLiteral("Incorrect password!")), passwordMessages);
     QVERIFY(window->isVpnRunning());
+}
+
+void TestConnection::floodIsLoggedWholeAndInOrder()
+{
+    requireOpenssl();
+    // Far more than one read's worth, arriving faster than the log takes it.
+    const int lines = 5000;
+    qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
+    VpnItem* item = addPkcs12Profile("0000", "Office");
+    connectWith(item, "s3cret");
+    verifyConnected(item, "Office");
+
+    const QString text = log()->toPlainText();
+    qsizetype from = 0;
+    for (int i = 1; i <= lines; ++i) {
+        from = text.indexOf(QStringLiteral("packet %1 ").arg(i, 9, 10, QLatin1Char('0')), from);
+        QVERIFY2(from >= 0, qPrintable(QString::number(i)));
+    }
+    QVERIFY(text.indexOf("Initialization Sequence Completed") > from);
+    QVERIFY(log()->document()->blockCount() > lines);
+}
+
+void TestConnection::outputPendingAtExitIsHandledFirst()
+{
+    requireShell();
+    // Much more than one read, then the password error, then a quick exit: most of it is still
+    // waiting to be read when the exit is noticed.
+    useEngine(writeEngine("awk 'BEGIN { for (i = 0; i < 4000; i++) printf \"filler %05d "
+                          "..................................................\\n\", i }'\n"
+                          "printf 'Error: private key password verification failed\\n'\nexit 1\n"));
+    VpnItem* item = addPkcs12Profile("0000", "Office");
+    connectWith(item, "s3cret");
+    verifyIdleAfterEnd(0);
+    verifyIncorrectPasswordOnce();
+    const QString text = log()->toPlainText();
+    QVERIFY(text.contains("filler 03999 "));
+    QVERIFY(text.trimmed().endsWith("Error: private key password verification failed"));
 }
 
 void TestConnection::disconnectWhileConnecting()

@@ -295,6 +295,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 {
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
+    readAllEngineOutput();
     // An engine killed because it started too late: the manager never left idle.
     if (!vpnRunning)
         return;
@@ -327,18 +328,31 @@ void MainWindow::vpnOutputSlot()
 {
     static const int stdoutSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardOutput).methodIndex();
     static const int stderrSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardError).methodIndex();
+    // Each stream is read when it signals; a direct call reads both.
     const int signal = senderSignalIndex();
-    QByteArray bytes;
-    if (signal == stderrSignal) {
-        bytes = vpnProcess->readAllStandardError();
-    } else if (signal == stdoutSignal) {
-        bytes = vpnProcess->readAllStandardOutput();
-    } else {
-        bytes = vpnProcess->readAllStandardOutput();
-        bytes += vpnProcess->readAllStandardError();
-    }
-    if (bytes.isEmpty())
+    const bool direct = signal != stdoutSignal && signal != stderrSignal;
+    if (direct || signal == stdoutSignal)
+        readEngineOutput(QProcess::StandardOutput);
+    if (direct || signal == stderrSignal)
+        readEngineOutput(QProcess::StandardError);
+}
+
+void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
+{
+    vpnProcess->setReadChannel(channel);
+    const qint64 available = vpnProcess->bytesAvailable();
+    if (available <= 0)
         return;
+    const QByteArray head = vpnProcess->peek(qMin(available, EngineOutput::maxReadBytes));
+    const QByteArray bytes = vpnProcess->read(EngineOutput::readLength(head, available > head.size()));
+    // The rest waits for the next turn of the event loop, so a flood cannot freeze the window.
+    if (vpnProcess->bytesAvailable() > 0 && !outputReadQueued[channel]) {
+        outputReadQueued[channel] = true;
+        QTimer::singleShot(0, this, [this, channel] {
+            outputReadQueued[channel] = false;
+            readEngineOutput(channel);
+        });
+    }
 
     const QString text = EngineOutput::decodeChunk(bytes);
     appendLogParagraph(text);
@@ -363,17 +377,33 @@ void MainWindow::vpnOutputSlot()
     }
 }
 
+// Everything the engine wrote belongs to its connection, so it is handled before its exit is.
+void MainWindow::readAllEngineOutput()
+{
+    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
+        vpnProcess->setReadChannel(channel);
+        while (vpnProcess->bytesAvailable() > 0) {
+            readEngineOutput(channel);
+            vpnProcess->setReadChannel(channel);
+        }
+    }
+}
+
 void MainWindow::appendLogParagraph(const QString& text)
 {
     // Inserted as plain text: engine output that looks like HTML must show as it is.
     QScrollBar* bar = vpnLog->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
     QTextDocument* document = vpnLog->document();
+    // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
+    document->setUndoRedoEnabled(false);
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
     if (!document->isEmpty())
         cursor.insertBlock();
     cursor.insertText(text);
+    cursor.endEditBlock();
     if (atBottom)
         bar->setValue(bar->maximum());
 }

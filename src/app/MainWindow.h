@@ -84,6 +84,8 @@ private:
     void killEngine();
     void showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
                      int milliseconds);
+    void readEngineOutput(QProcess::ProcessChannel channel);
+    void readAllEngineOutput();
     void appendLogParagraph(const QString& text);
 
     bool vpnRunning = false;
@@ -115,7 +117,8 @@ private:
     AboutBox* aboutBox = nullptr;
     QToolButton* updateButton = nullptr;
 
-    bool passwordErrorShown = false; // "Incorrect password!" comes up once per connection attempt
+    bool passwordErrorShown = false;           // "Incorrect password!" comes up once per connection attempt
+    bool outputReadQueued[2] = {false, false}; // per channel: the rest of a flood waits its turn
     Balloon lastBalloonShown;
     int balloonsShown = 0;
 };

@@ -2,6 +2,14 @@
 
 namespace EngineOutput {
 
+qsizetype readLength(const QByteArray& head, bool morePending)
+{
+    if (!morePending)
+        return head.size();
+    const qsizetype lineEnd = head.lastIndexOf('\n');
+    return lineEnd >= 0 ? lineEnd + 1 : head.size();
+}
+
 QString decodeChunk(const QByteArray& bytes)
 {
     const qsizetype nul = bytes.indexOf('\0');

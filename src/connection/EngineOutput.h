@@ -13,6 +13,15 @@ inline constexpr char wrongPasswordText[] = "Error: private key password verific
 // The key decryption failure code of older engines built with OpenSSL 1.0.
 inline constexpr char keyDecryptErrorText[] = "error:0906A065";
 
+// The most the manager takes from the engine's output in one read. A flood of output is handled
+// in reads of this size, one per event-loop turn, so the window stays responsive.
+inline constexpr qint64 maxReadBytes = 8 * 1024;
+
+// How many bytes of the pending output to take as the next read, given its first bytes (at most
+// maxReadBytes) and whether more is pending. A read that leaves output pending ends after its
+// last line break, so no line is cut in two by the manager.
+qsizetype readLength(const QByteArray& head, bool morePending);
+
 // One read of the engine's output: the bytes before the first NUL, each one Latin-1 character.
 QString decodeChunk(const QByteArray& bytes);
 
