@@ -201,7 +201,52 @@ void MainWindow::buildCentralArea()
     setCentralWidget(central);
 }
 
-void MainWindow::loadVpnList() {}
+void MainWindow::loadVpnList()
+{
+    const QString root = QDir::currentPath();
+    const QStringList dirNames =
+        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+
+    for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
+        action->setEnabled(false);
+
+    // The reload replaces every record, but a connection may be running (New stays available)
+    // and the end of a connection still uses both pointers: find the same profiles again.
+    const QString selectedDir = selectedItem ? selectedItem->dirName() : QString();
+    const QString activeDir = activeItem ? activeItem->dirName() : QString();
+    const bool connectionRuns = activeItem != nullptr;
+    selectedItem = nullptr;
+    activeItem = nullptr;
+
+    const QList<QAction*> oldEntries = trayConnectMenu->actions();
+    trayConnectMenu->clear();
+    for (QAction* action : oldEntries)
+        if (qobject_cast<ConnectAction*>(action))
+            action->deleteLater();
+    vpnList->clear();
+
+    for (const QString& dirName : dirNames) {
+        auto* item = new VpnItem(root + QLatin1Char('/') + dirName + QLatin1String("/conf"), dirName);
+        auto* entry = new ConnectAction(item, this);
+        vpnList->addItem(item);
+        trayConnectMenu->addAction(entry);
+        connect(entry, &ConnectAction::vpnItemActiveSig, this, &MainWindow::vpnItemPressedSlot);
+        connect(entry, &ConnectAction::vpnConnectSig, this, &MainWindow::vpnConnectSlot);
+
+        if (connectionRuns) {
+            const bool active = dirName == activeDir;
+            item->setConnected(active);
+            item->setBlocked(!active);
+            if (active) {
+                activeItem = item;
+                if (vpnInitialized)
+                    item->setIcon(VpnItem::connectedIcon());
+            }
+        }
+        if (dirName == selectedDir)
+            selectedItem = item;
+    }
+}
 
 void MainWindow::vpnItemPressedSlot(QListWidgetItem* item)
 {
@@ -422,7 +467,25 @@ void MainWindow::vpnInfoSlot() {}
 
 void MainWindow::vpnEditSlot() {}
 
-void MainWindow::vpnDeleteSlot() {}
+void MainWindow::vpnDeleteSlot()
+{
+    if (!selectedItem)
+        return;
+    const QMessageBox::StandardButton answer = Prompt::message(
+        this, QMessageBox::Question, tr("Question"), tr("Do you want to delete selected VPN connection?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    const QString root = QDir::currentPath();
+    QDir profileDir(root + QLatin1Char('/') + selectedItem->dirName());
+    const QStringList files = profileDir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    for (const QString& file : files)
+        profileDir.remove(file);
+    // Succeeds only when nothing else is left inside; the reload then shows what remains.
+    QDir(root).rmdir(selectedItem->dirName());
+    loadVpnList();
+}
 
 void MainWindow::aboutSlot() {}
 

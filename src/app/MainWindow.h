@@ -77,6 +77,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class TestProfileList; // sets up a running connection without an engine
+
     void createActions();
     void createTray();
     void fillAboutBox();
