@@ -106,15 +106,12 @@ class TestConnection : public QObject
     QLabel* picture() { return window->findChild<QLabel*>(QStringLiteral("connectionLabel")); }
     QMenu* trayConnectMenu() { return window->findChild<QMenu*>(QStringLiteral("trayConnectMenu")); }
 
-    VpnItem* addProfile(const QString& dir, const QByteArray& conf, const QStringList& files = {})
+    void writeProfile(const QString& dir, const QByteArray& conf, const QStringList& files = {})
     {
         const QString profile = home->rootPath() + "/" + dir;
-        ScratchHome::writeFile(profile + "/conf", conf);
+        QVERIFY(ScratchHome::writeFile(profile + "/conf", conf));
         for (const QString& name : files)
-            ScratchHome::writeFile(profile + "/" + name, "certificate placeholder\n");
-        auto* item = new VpnItem(profile + "/conf", dir);
-        list()->addItem(item);
-        return item;
+            QVERIFY(ScratchHome::writeFile(profile + "/" + name, "certificate placeholder\n"));
     }
 
     static QByteArray header(const QByteArray& name)
@@ -122,14 +119,25 @@ class TestConnection : public QObject
         return "#\n# qLumarVpnName " + name + "\n#\nremote vpn.example.org\nrport 1194\n";
     }
 
-    VpnItem* addPkcs12Profile(const QString& dir, const QByteArray& name)
+    void writePkcs12Profile(const QString& dir, const QByteArray& name)
     {
-        return addProfile(dir, header(name) + "pkcs12 " + p12Path.toUtf8() + "\n");
+        writeProfile(dir, header(name) + "pkcs12 " + p12Path.toUtf8() + "\n");
     }
 
-    VpnItem* addTokenProfile(const QString& dir, const QByteArray& name, const QByteArray& key)
+    void writeTokenProfile(const QString& dir, const QByteArray& name, const QByteArray& key)
     {
-        return addProfile(dir, header(name) + "ca ca\ncert user\nkey \"" + key + "\"\n", {"ca", "user"});
+        writeProfile(dir, header(name) + "ca ca\ncert user\nkey \"" + key + "\"\n", {"ca", "user"});
+    }
+
+    // The record of a profile in the list as loaded from disk.
+    VpnItem* profile(const QString& dir)
+    {
+        for (int i = 0; i < list()->count(); ++i) {
+            auto* item = static_cast<VpnItem*>(list()->item(i));
+            if (item->dirName() == dir)
+                return item;
+        }
+        return nullptr;
     }
 
     void press(QListWidgetItem* item)
@@ -282,6 +290,8 @@ private Q_SLOTS:
     void disconnectWhileConnected();
     void engineEndingOnItsOwn_data();
     void engineEndingOnItsOwn();
+    void listReloadDuringAConnection_data();
+    void listReloadDuringAConnection();
     void exitKillsARunningEngine();
 };
 
@@ -525,13 +535,19 @@ void TestConnection::engineGetsArgvAndDirectoryExactly()
     QFETCH(QByteArrayList, tail);
 
     const QString record = fixtures.filePath(QStringLiteral("argv%1").arg(scripts));
-    useEngine(writeEngine("pwd -P >'" + QFile::encodeName(record) +
-                          ".tmp'\n"
-                          "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >>'" +
-                          QFile::encodeName(record) + ".tmp'\nmv '" + QFile::encodeName(record) + ".tmp' '" +
-                          QFile::encodeName(record) + "'\n"));
-    addPkcs12Profile("0000", "First");
-    VpnItem* item = pkcs12 ? addPkcs12Profile("0001", "Second") : addTokenProfile("0001", "Second", "k");
+    // Written under another name and moved into place, so the test never reads half of it.
+    useEngine(writeEngine(QStringLiteral("pwd -P >'%1.tmp'\n"
+                                         "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >>'%1.tmp'\n"
+                                         "mv '%1.tmp' '%1'\n")
+                              .arg(record)
+                              .toUtf8()));
+    writePkcs12Profile("0000", "First");
+    if (pkcs12)
+        writePkcs12Profile("0001", "Second");
+    else
+        writeTokenProfile("0001", "Second", "k");
+    window->loadVpnList();
+    VpnItem* item = profile("0001");
     connectWith(item, secret);
     QTRY_VERIFY(QFile::exists(record));
 
@@ -547,7 +563,9 @@ void TestConnection::engineGetsArgvAndDirectoryExactly()
 
 void TestConnection::cancelAtThePromptStartsNothing()
 {
-    VpnItem* item = addPkcs12Profile("0000", "Office");
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     log()->setPlainText("output of an earlier connection");
     press(item);
     window->hide();
@@ -575,8 +593,11 @@ void TestConnection::cancelAtThePromptStartsNothing()
 void TestConnection::missingEngineLeavesConnectAvailable()
 {
     useEngine(fixtures.filePath("no-such-engine"));
-    VpnItem* item = addPkcs12Profile("0000", "Office");
-    VpnItem* other = addPkcs12Profile("0001", "Home");
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    VpnItem* other = profile("0001");
     connectWith(item, "s3cret");
 
     QCOMPARE(countMessages(QStringLiteral("Cannot initialize VPN connection!")), 1);
@@ -600,13 +621,15 @@ void TestConnection::missingEngineLeavesConnectAvailable()
 void TestConnection::lateEngineStartIsKilled()
 {
     requireShell();
-    // With no wait at all the engine is all but always still starting when the manager gives up.
+    // With no wait at all the engine is nearly always still starting when the manager gives up.
     EngineLaunch::setStartTimeoutMs(0);
     const QString pidFile = fixtures.filePath("late.pid");
     useEngine(writeEngine("echo $$ >'" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n"));
-    VpnItem* item = addPkcs12Profile("0000", "Office");
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
 
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    for (int attempt = 0; attempt < 50; ++attempt) {
         QFile::remove(pidFile);
         Prompt::reset();
         const int balloons = window->balloonCount();
@@ -619,6 +642,7 @@ void TestConnection::lateEngineStartIsKilled()
         }
         QCOMPARE(countMessages(QStringLiteral("Cannot initialize VPN connection!")), 1);
         QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+        // Killed before or after it got as far as the script.
         if (QFile::exists(pidFile)) {
             const qint64 pid = ScratchHome::readFile(pidFile).trimmed().toLongLong();
             QVERIFY(pid > 0);
@@ -627,6 +651,7 @@ void TestConnection::lateEngineStartIsKilled()
         // The killed engine's exit is not a connection ending.
         QCOMPARE(window->tray()->toolTip(), toolTip);
         QCOMPARE(window->balloonCount(), balloons);
+        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
         QVERIFY(action("connectAction")->isEnabled());
         return;
     }
@@ -636,9 +661,13 @@ void TestConnection::lateEngineStartIsKilled()
 void TestConnection::pkcs12RightPasswordConnects()
 {
     requireOpenssl();
-    VpnItem* first = addPkcs12Profile("0000", "Office");
-    VpnItem* item = addPkcs12Profile("0001", "Home");
-    VpnItem* last = addPkcs12Profile("0002", "Lab");
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    writePkcs12Profile("0002", "Lab");
+    window->loadVpnList();
+    VpnItem* first = profile("0000");
+    VpnItem* item = profile("0001");
+    VpnItem* last = profile("0002");
     connectWith(item, "s3cret");
 
     // Connecting: the engine runs, the profile is taken, the others are blocked.
@@ -672,7 +701,9 @@ void TestConnection::pkcs12RightPasswordConnects()
 void TestConnection::pkcs12WrongPasswordSaysSoOnce()
 {
     requireOpenssl();
-    VpnItem* item = addPkcs12Profile("0000", "Office");
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, "wrong");
     verifyIdleAfterEnd(0);
     verifyIncorrectPasswordOnce();
@@ -705,8 +736,10 @@ void TestConnection::tokenKey()
     QFETCH(QString, logged);
 
     useToken();
-    VpnItem* item = addTokenProfile("0000", "Token", key);
-    addPkcs12Profile("0001", "Other");
+    writeTokenProfile("0000", "Token", key);
+    writePkcs12Profile("0001", "Other");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, pin);
     if (connects) {
         verifyConnected(item, "Token");
@@ -785,7 +818,9 @@ void TestConnection::outputRecognition()
     // A last read that tells the test everything before it has been handled.
     body += "printf 'END'\nexec sleep 60\n";
     useEngine(writeEngine(body));
-    VpnItem* item = addPkcs12Profile("0000", "Office");
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().endsWith("\nEND"), 15000);
 
@@ -802,7 +837,9 @@ void TestConnection::floodIsLoggedWholeAndInOrder()
     // Far more than one read's worth, arriving faster than the log takes it.
     const int lines = 5000;
     qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
-    VpnItem* item = addPkcs12Profile("0000", "Office");
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyConnected(item, "Office");
 
@@ -824,7 +861,9 @@ void TestConnection::outputPendingAtExitIsHandledFirst()
     useEngine(writeEngine("awk 'BEGIN { for (i = 0; i < 4000; i++) printf \"filler %05d "
                           "..................................................\\n\", i }'\n"
                           "printf 'Error: private key password verification failed\\n'\nexit 1\n"));
-    VpnItem* item = addPkcs12Profile("0000", "Office");
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyIdleAfterEnd(0);
     verifyIncorrectPasswordOnce();
@@ -837,8 +876,10 @@ void TestConnection::disconnectWhileConnecting()
 {
     requireOpenssl();
     qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "60000");
-    VpnItem* item = addPkcs12Profile("0000", "Office");
-    addPkcs12Profile("0001", "Home");
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     QVERIFY(window->isVpnRunning());
     const qint64 pid = window->engineProcess()->processId();
@@ -856,8 +897,10 @@ void TestConnection::disconnectWhileConnecting()
 void TestConnection::disconnectWhileConnected()
 {
     requireOpenssl();
-    VpnItem* item = addPkcs12Profile("0000", "Office");
-    addPkcs12Profile("0001", "Home");
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyConnected(item, "Office");
     const qint64 pid = window->engineProcess()->processId();
@@ -898,8 +941,11 @@ void TestConnection::engineEndingOnItsOwn()
 
     qputenv(name.constData(), value);
     qputenv("QLUMAR_ENGINE_EXIT_CODE", "3");
-    VpnItem* item = addPkcs12Profile("0000", "Office");
-    VpnItem* other = addPkcs12Profile("0001", "Home");
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    VpnItem* other = profile("0001");
     connectWith(item, "s3cret");
     QVERIFY(window->isVpnRunning());
     // Another profile pressed during the connection is ready to connect as soon as it ends.
@@ -912,10 +958,65 @@ void TestConnection::engineEndingOnItsOwn()
     QCOMPARE(Prompt::messages().size(), 0);
 }
 
+void TestConnection::listReloadDuringAConnection_data()
+{
+    QTest::addColumn<bool>("activeRemoved");
+    QTest::addColumn<bool>("userDisconnects");
+
+    QTest::newRow("new profile saved, then Disconnect") << false << true;
+    QTest::newRow("new profile saved, then the engine ends") << false << false;
+    QTest::newRow("active profile gone from disk, then the engine ends") << true << false;
+}
+
+// Saving a new profile during a connection reloads the list, replacing every record; the end of
+// the connection must act on the new records.
+void TestConnection::listReloadDuringAConnection()
+{
+    requireOpenssl();
+    QFETCH(bool, activeRemoved);
+    QFETCH(bool, userDisconnects);
+
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    connectWith(profile("0000"), "s3cret");
+    verifyConnected(profile("0000"), "Office");
+
+    writePkcs12Profile("0002", "Lab");
+    if (activeRemoved)
+        QVERIFY(QDir(home->rootPath() + "/0000").removeRecursively());
+    window->loadVpnList();
+    QVERIFY(window->isVpnRunning());
+    if (activeRemoved) {
+        QCOMPARE(window->activeProfile(), nullptr);
+    } else {
+        QCOMPARE(window->activeProfile(), profile("0000"));
+        QVERIFY(profile("0000")->isConnected());
+        QCOMPARE(iconImage(profile("0000")->icon()), resourceIcon(":img/vpn_con.png"));
+    }
+    QVERIFY(profile("0001")->isBlocked());
+    QVERIFY(profile("0002")->isBlocked());
+
+    const int balloons = window->balloonCount();
+    if (userDisconnects) {
+        press(profile("0000"));
+        QVERIFY(action("disconnectAction")->isEnabled());
+        action("disconnectAction")->trigger();
+    } else {
+        press(profile("0002"));
+        QVERIFY(!action("connectAction")->isEnabled());
+        window->engineProcess()->kill(); // as if it died
+    }
+    verifyIdleAfterEnd(balloons);
+    QCOMPARE(window->selectedProfile(), profile(userDisconnects ? "0000" : "0002"));
+}
+
 void TestConnection::exitKillsARunningEngine()
 {
     requireOpenssl();
-    VpnItem* item = addPkcs12Profile("0000", "Office");
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyConnected(item, "Office");
     const qint64 pid = window->engineProcess()->processId();

@@ -358,7 +358,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
         if (auto* item = dynamic_cast<VpnItem*>(vpnList->item(i))) {
             if (item == activeItem || item->isConnected()) {
                 item->setConnected(false);
-                item->setIcon(QIcon(QStringLiteral(":img/vpn.png")));
+                item->setIcon(VpnItem::idleIcon());
             }
             item->setBlocked(false);
         }
@@ -410,7 +410,7 @@ void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
         vpnInitialized = true;
         setTrayIcon(TrayConnected);
         if (activeItem)
-            activeItem->setIcon(QIcon(QStringLiteral(":img/vpn_con.png")));
+            activeItem->setIcon(VpnItem::connectedIcon());
         trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
         showBalloon(tr("Connected"), tr("VPN connection was initialized properly."),
                     QSystemTrayIcon::Information, 10000);
