@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-struct Directive {
+struct Directive
+{
     int line = 0;
     std::string keyword;
     std::vector<std::string> params; // split on blanks, quotes removed
@@ -12,7 +13,8 @@ struct Directive {
 
 // What the engine needs from a profile's configuration file. Every directive is kept so that a
 // backend driving a real engine can pass the template lines on.
-struct Conf {
+struct Conf
+{
     std::string path;
     std::string name; // from the "# qLumarVpnName" header, for log lines only
     std::string remote;
@@ -24,7 +26,8 @@ struct Conf {
     std::vector<Directive> directives;
 };
 
-struct ConfResult {
+struct ConfResult
+{
     bool ok = false;
     Conf conf;
     std::vector<std::string> errors;

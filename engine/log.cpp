@@ -34,6 +34,12 @@ void Logger::fatal(const std::string& message)
     line("Exiting due to fatal error");
 }
 
-void Logger::raw(const char* data, std::size_t size) { std::fwrite(data, 1, size, out_); }
+void Logger::raw(const char* data, std::size_t size)
+{
+    std::fwrite(data, 1, size, out_);
+}
 
-void Logger::flush() { std::fflush(out_); }
+void Logger::flush()
+{
+    std::fflush(out_);
+}

@@ -13,11 +13,11 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+// After windows.h, which it depends on.
+#include <shellapi.h>
 #endif
 
 namespace {
-
-constexpr const char* kVersion = "1.5";
 
 // The Windows argv is in the ANSI code page, which cannot carry every password or path; the wide
 // command line can.
@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     }
     const Options& options = parsed.options;
 
-    log.line(std::string("OpenVPN-compatible qLumar engine ") + kVersion + " starting");
+    log.line("OpenVPN-compatible qLumar engine " QLUMAR_ENGINE_VERSION " starting");
     for (const std::string& ignored : options.ignored) {
         log.line("WARNING: ignoring unsupported option: " + ignored);
     }

@@ -1,18 +1,18 @@
 #include "options.h"
 
 #include <map>
-#include <set>
 
 namespace {
 
-struct Spec {
+struct KnownFlag
+{
     const char* name;
     int arity;
 };
 
 // The flags the manager sends; anything else is tolerated but reported, since a later backend may
 // pass extra flags through to a real engine.
-constexpr Spec kKnown[] = {
+constexpr KnownFlag kKnown[] = {
     {"--config", 1},     {"--dev", 1},    {"--float", 0},  {"--pull", 0},
     {"--tls-client", 0}, {"--engkey", 0}, {"--engine", 1}, {"--keypass", 1},
 };
@@ -20,17 +20,20 @@ constexpr Spec kKnown[] = {
 // Flags that every accepted command line carries, whichever the credential shape.
 constexpr const char* kRequired[] = {"--config", "--dev", "--float", "--pull", "--tls-client"};
 
-const Spec* findSpec(const std::string& name)
+const KnownFlag* findKnown(const std::string& name)
 {
-    for (const Spec& spec : kKnown) {
-        if (name == spec.name) {
-            return &spec;
+    for (const KnownFlag& flag : kKnown) {
+        if (name == flag.name) {
+            return &flag;
         }
     }
     return nullptr;
 }
 
-bool isFlag(const std::string& arg) { return arg.size() > 2 && arg.compare(0, 2, "--") == 0; }
+bool isFlag(const std::string& arg)
+{
+    return arg.size() > 2 && arg.compare(0, 2, "--") == 0;
+}
 
 ParseResult failure(const std::string& error)
 {
@@ -51,8 +54,8 @@ ParseResult parseArguments(const std::vector<std::string>& args)
         if (!isFlag(arg)) {
             return failure("Unexpected argument '" + arg + "'");
         }
-        const Spec* spec = findSpec(arg);
-        if (!spec) {
+        const KnownFlag* known = findKnown(arg);
+        if (!known) {
             // Without knowing its arity, treat everything up to the next flag as its parameters.
             std::string text = arg;
             while (i + 1 < args.size() && !isFlag(args[i + 1])) {
@@ -65,7 +68,7 @@ ParseResult parseArguments(const std::vector<std::string>& args)
             return failure("Option " + arg + " given more than once");
         }
         std::string value;
-        if (spec->arity == 1) {
+        if (known->arity == 1) {
             // The value is taken verbatim, even if it looks like a flag: passwords may start with "--".
             if (i + 1 >= args.size()) {
                 return failure("Option " + arg + " needs a parameter");
@@ -103,13 +106,13 @@ ParseResult parseArguments(const std::vector<std::string>& args)
         options.credentials = CredentialKind::Pkcs12Password;
         options.secret = given["--keypass"];
     } else if (engkey && engine) {
-        const std::string spec = given["--engine"];
+        const std::string engineArg = given["--engine"];
         const std::string prefix = kTokenEnginePrefix;
-        if (spec.compare(0, prefix.size(), prefix) != 0) {
-            return failure("Unsupported engine '" + spec + "': expected " + prefix + "PIN");
+        if (engineArg.compare(0, prefix.size(), prefix) != 0) {
+            return failure("Unsupported engine '" + engineArg + "': expected " + prefix + "PIN");
         }
         options.credentials = CredentialKind::TokenPin;
-        options.secret = spec.substr(prefix.size());
+        options.secret = engineArg.substr(prefix.size());
     } else if (engkey) {
         return failure("Option --engkey needs --engine " + std::string(kTokenEnginePrefix) + "PIN");
     } else if (engine) {

@@ -9,7 +9,8 @@ enum class CredentialKind {
     TokenPin,       // --engkey --engine dudidudovi:user_pin:PIN
 };
 
-struct Options {
+struct Options
+{
     std::string configFile;
     std::string device;
     CredentialKind credentials = CredentialKind::Pkcs12Password;
@@ -17,7 +18,8 @@ struct Options {
     std::vector<std::string> ignored;
 };
 
-struct ParseResult {
+struct ParseResult
+{
     bool ok = false;
     Options options;
     std::string error;

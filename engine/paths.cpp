@@ -1,6 +1,9 @@
 #include "paths.h"
 
-std::filesystem::path toNativePath(const std::string& utf8) { return std::filesystem::u8path(utf8); }
+std::filesystem::path toNativePath(const std::string& utf8)
+{
+    return std::filesystem::u8path(utf8);
+}
 
 bool pathExists(const std::string& utf8)
 {

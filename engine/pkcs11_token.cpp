@@ -14,32 +14,30 @@
 
 namespace {
 
-struct RvName {
+struct RvName
+{
     CK_RV rv;
     const char* name;
 };
 
-#define QLUMAR_RV(code)                                                                                      \
-    RvName { code, #code }
 constexpr RvName kRvNames[] = {
-    QLUMAR_RV(CKR_OK),
-    QLUMAR_RV(CKR_GENERAL_ERROR),
-    QLUMAR_RV(CKR_ARGUMENTS_BAD),
-    QLUMAR_RV(CKR_DEVICE_ERROR),
-    QLUMAR_RV(CKR_DEVICE_REMOVED),
-    QLUMAR_RV(CKR_TOKEN_NOT_PRESENT),
-    QLUMAR_RV(CKR_TOKEN_NOT_RECOGNIZED),
-    QLUMAR_RV(CKR_PIN_INCORRECT),
-    QLUMAR_RV(CKR_PIN_INVALID),
-    QLUMAR_RV(CKR_PIN_LEN_RANGE),
-    QLUMAR_RV(CKR_PIN_EXPIRED),
-    QLUMAR_RV(CKR_PIN_LOCKED),
-    QLUMAR_RV(CKR_USER_PIN_NOT_INITIALIZED),
-    QLUMAR_RV(CKR_CRYPTOKI_NOT_INITIALIZED),
-    QLUMAR_RV(CKR_CRYPTOKI_ALREADY_INITIALIZED),
-    QLUMAR_RV(CKR_SESSION_COUNT),
+    {CKR_OK, "CKR_OK"},
+    {CKR_GENERAL_ERROR, "CKR_GENERAL_ERROR"},
+    {CKR_ARGUMENTS_BAD, "CKR_ARGUMENTS_BAD"},
+    {CKR_DEVICE_ERROR, "CKR_DEVICE_ERROR"},
+    {CKR_DEVICE_REMOVED, "CKR_DEVICE_REMOVED"},
+    {CKR_TOKEN_NOT_PRESENT, "CKR_TOKEN_NOT_PRESENT"},
+    {CKR_TOKEN_NOT_RECOGNIZED, "CKR_TOKEN_NOT_RECOGNIZED"},
+    {CKR_PIN_INCORRECT, "CKR_PIN_INCORRECT"},
+    {CKR_PIN_INVALID, "CKR_PIN_INVALID"},
+    {CKR_PIN_LEN_RANGE, "CKR_PIN_LEN_RANGE"},
+    {CKR_PIN_EXPIRED, "CKR_PIN_EXPIRED"},
+    {CKR_PIN_LOCKED, "CKR_PIN_LOCKED"},
+    {CKR_USER_PIN_NOT_INITIALIZED, "CKR_USER_PIN_NOT_INITIALIZED"},
+    {CKR_CRYPTOKI_NOT_INITIALIZED, "CKR_CRYPTOKI_NOT_INITIALIZED"},
+    {CKR_CRYPTOKI_ALREADY_INITIALIZED, "CKR_CRYPTOKI_ALREADY_INITIALIZED"},
+    {CKR_SESSION_COUNT, "CKR_SESSION_COUNT"},
 };
-#undef QLUMAR_RV
 
 const char* rvName(CK_RV rv)
 {
@@ -99,8 +97,14 @@ public:
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;
 
-    bool loaded() const { return handle_ != nullptr; }
-    const std::string& error() const { return error_; }
+    bool loaded() const
+    {
+        return handle_ != nullptr;
+    }
+    const std::string& error() const
+    {
+        return error_;
+    }
 
     CK_C_GetFunctionList getFunctionList() const
     {

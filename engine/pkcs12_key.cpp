@@ -14,7 +14,8 @@
 
 namespace {
 
-template <typename T, void (*Free)(T*)> struct Deleter {
+template <typename T, void (*Free)(T*)> struct Deleter
+{
     void operator()(T* p) const { Free(p); }
 };
 using Pkcs12Ptr = std::unique_ptr<PKCS12, Deleter<PKCS12, PKCS12_free>>;
@@ -22,8 +23,18 @@ using KeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
 using CertPtr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 using BioPtr = std::unique_ptr<BIO, Deleter<BIO, BIO_free_all>>;
 
-void freeCertStack(STACK_OF(X509) * stack) { sk_X509_pop_free(stack, X509_free); }
+void freeCertStack(STACK_OF(X509) * stack)
+{
+    sk_X509_pop_free(stack, X509_free);
+}
 using CertStackPtr = std::unique_ptr<STACK_OF(X509), Deleter<STACK_OF(X509), freeCertStack>>;
+
+#if OPENSSL_VERSION_NUMBER >= 0x30000000L
+struct ProviderUnloader
+{
+    void operator()(OSSL_PROVIDER* provider) const { OSSL_PROVIDER_unload(provider); }
+};
+#endif
 
 std::string opensslErrors()
 {
@@ -59,7 +70,8 @@ KeyCheck checkPkcs12(const std::string& path, const std::string& password, Logge
 #if OPENSSL_VERSION_NUMBER >= 0x30000000L
     // Files exported by older tools use RC2/3DES, which OpenSSL 3 only has in its legacy provider;
     // where that provider is missing, only such files fail, with OpenSSL's own explanation.
-    OSSL_PROVIDER_try_load(nullptr, "legacy", 1);
+    const std::unique_ptr<OSSL_PROVIDER, ProviderUnloader> legacy(
+        OSSL_PROVIDER_try_load(nullptr, "legacy", 1));
     ERR_clear_error();
 #endif
 

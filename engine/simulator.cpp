@@ -5,8 +5,8 @@
 #include "stop_signal.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -16,12 +16,13 @@ using std::chrono::milliseconds;
 // Where QLUMAR_ENGINE_CRASH aborts the process.
 enum class CrashPoint {
     None,
-    Start,      // before any check
+    Start,      // before the file and credential checks
     Connecting, // after the peer connection, before the tunnel is up
     Connected,  // right after the tunnel is up
 };
 
-struct Settings {
+struct Settings
+{
     long long connectDelayMs = 300;
     long long floodLines = 0;
     long long exitAfterMs = -1;
@@ -76,20 +77,24 @@ bool checkFile(const std::string& what, const std::string& path, Logger& log)
     return false;
 }
 
-// Realistic-looking traffic for benchmarks of the manager's output handling. Lines are built into
-// large blocks so that the engine, not the writing, is never the bottleneck.
+// Realistic-looking traffic for benchmarks of the manager's output handling. Lines go out in large
+// blocks so that what gets measured is the manager's reading, not the engine's writing.
 void flood(long long lines, const std::string& peer, Logger& log)
 {
     const std::string stamp = Logger::timestamp();
     std::vector<char> block;
     block.reserve(1 << 20);
-    char line[256];
+    char line[512];
     for (long long i = 0; i < lines; ++i) {
-        const int size = std::snprintf(
-            line, sizeof line,
-            "%s Data Channel: packet %09lld from %s, 1420 bytes, cipher AES-256-GCM, peer-id 0\n",
-            stamp.c_str(), i + 1, peer.c_str());
-        block.insert(block.end(), line, line + std::min<std::size_t>(size, sizeof line - 1));
+        std::size_t size = static_cast<std::size_t>(std::snprintf(
+            line, sizeof line, "%s Data Channel: packet %09lld from %s, 1420 bytes, AES-256-GCM\n",
+            stamp.c_str(), i + 1, peer.c_str()));
+        if (size >= sizeof line) {
+            // An absurdly long host name: cut the line, but keep it a line.
+            size = sizeof line - 1;
+            line[size - 1] = '\n';
+        }
+        block.insert(block.end(), line, line + size);
         if (block.size() > (1 << 20) - sizeof line) {
             log.raw(block.data(), block.size());
             block.clear();
@@ -194,4 +199,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Backend> makeSimulatorBackend() { return std::make_unique<Simulator>(); }
+std::unique_ptr<Backend> makeSimulatorBackend()
+{
+    return std::make_unique<Simulator>();
+}

@@ -69,7 +69,10 @@ extern "C" void onSignal(int signal)
     errno = saved;
 }
 
-std::string signalName(int signal) { return signal == SIGINT ? "SIGINT" : "SIGTERM"; }
+std::string signalName(int signal)
+{
+    return signal == SIGINT ? "SIGINT" : "SIGTERM";
+}
 
 } // namespace
 
@@ -83,7 +86,8 @@ bool StopSignal::install(std::string* error)
         ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     }
-    struct sigaction action {
+    struct sigaction action
+    {
     };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

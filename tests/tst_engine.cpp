@@ -61,7 +61,8 @@ void applyEnv(QProcessEnvironment* env, const QStringList& changes)
     }
 }
 
-struct Run {
+struct Run
+{
     QProcess::ExitStatus status = QProcess::NormalExit;
     int code = -1;
     QByteArray output;
