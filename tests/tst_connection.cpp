@@ -695,6 +695,10 @@ void TestConnection::pkcs12RightPasswordConnects()
     const int prompts = Prompt::history().size();
     window->vpnItemDoubleClickedSlot(last);
     QCOMPARE(Prompt::history().size(), prompts);
+    // Nor does a stale Connect (a reloaded list re-enables it): no prompt, no second engine.
+    window->vpnConnectSlot();
+    QCOMPARE(Prompt::history().size(), prompts);
+    QVERIFY(window->isVpnInitialized());
     QCOMPARE(window->activeProfile(), item);
 }
 

@@ -280,6 +280,9 @@ void MainWindow::vpnItemDoubleClickedSlot(QListWidgetItem* item)
 
 void MainWindow::vpnConnectSlot()
 {
+    // Its callers only offer Connect when idle with a profile selected; a stale offer asks nothing.
+    if (vpnRunning || !selectedItem)
+        return;
     if (!isVisible())
         show();
     vpnLog->clear();
