@@ -3,6 +3,7 @@
 #include "app/Prompt.h"
 #include "profiles/ConfReader.h"
 #include "profiles/ProfileSave.h"
+#include "profiles/ProfileStore.h"
 #include "profiles/VpnItem.h"
 
 #include <QBuffer>
@@ -595,6 +596,22 @@ private Q_SLOTS:
         for (const QString& f : files)
             QVERIFY(ScratchHome::writeFile(dirPath(root.path(), f), "x"));
         QCOMPARE(ProfileSave::newProfileDirName(root.path()), expected);
+    }
+
+    void profileDirectoriesInNameOrderIgnoringCase()
+    {
+        QTemporaryDir root;
+        const QStringList dirs{"000b",   "000A",       "0001",   "000C",   "Zulu",
+                               "office", "\u00c4rger", "arbeit", ".hidden"};
+        for (const QString& d : dirs)
+            QVERIFY(QDir(root.path()).mkdir(d));
+        QVERIFY(ScratchHome::writeFile(root.path() + "/lang", "pl"));
+        const QStringList expected{"0001", "000A", "000b", "000C", "arbeit", "office", "Zulu", "\u00c4rger"};
+        QCOMPARE(ProfileStore::profileDirNames(root.path()), expected);
+        // The toolkit's own directory order, which stored setups have always been shown in.
+        QCOMPARE(
+            QDir(root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase),
+            expected);
     }
 
     void newProfilesGetConsecutiveDirectories()

@@ -7,6 +7,7 @@
 #include "app/Prompt.h"
 #include "connection/EngineLaunch.h"
 #include "connection/EngineOutput.h"
+#include "profiles/ProfileStore.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
@@ -204,8 +205,7 @@ void MainWindow::buildCentralArea()
 void MainWindow::loadVpnList()
 {
     const QString root = QDir::currentPath();
-    const QStringList dirNames =
-        QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const QStringList dirNames = ProfileStore::profileDirNames(root);
 
     for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
         action->setEnabled(false);
