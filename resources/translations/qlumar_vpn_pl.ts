@@ -133,6 +133,50 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>Do you want to delete selected VPN connection?</source>
         <translation>Czy chcesz usunąć wybrane połączenie VPN?</translation>
     </message>
+    <message>
+        <source>Enter private key password</source>
+        <translation>Podaj hasło klucza prywatnego</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Hasło:</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>Cannot initialize VPN connection!</source>
+        <translation>Nie można nawiązać połączenia VPN!</translation>
+    </message>
+    <message>
+        <source>qLumar VPN - no connection</source>
+        <translation>qLumar VPN - brak połączenia</translation>
+    </message>
+    <message>
+        <source>Disconnected</source>
+        <translation>Rozłączono</translation>
+    </message>
+    <message>
+        <source>VPN connection was closed.</source>
+        <translation>Połączenie VPN zostało zamknięte.</translation>
+    </message>
+    <message>
+        <source>qLumar VPN - %1</source>
+        <translation>qLumar VPN - %1</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>Połączono</translation>
+    </message>
+    <message>
+        <source>VPN connection was initialized properly.</source>
+        <translation>Połączenie VPN zostało poprawnie nawiązane.</translation>
+    </message>
+    <message>
+        <source>Incorrect password!</source>
+        <translation>Nieprawidłowe hasło!</translation>
+    </message>
 </context>
 <context>
     <name>ProfileSave</name>
