@@ -300,6 +300,13 @@ private Q_SLOTS:
         }
         w.vpnItemPressedSlot(byDir(w, "0003"));
         QCOMPARE(profileActions(w), QStringLiteral("00100"));
+
+        // The connection still runs after its profile vanished: a second reload keeps every
+        // profile blocked, so none can start a second engine.
+        w.loadVpnList();
+        for (int i = 0; i < list(w)->count(); ++i)
+            QVERIFY2(entry(w, i) == w.activeProfile() || entry(w, i)->isBlocked(),
+                     qPrintable(entry(w, i)->dirName()));
     }
 
     void reloadWithoutConnectionMarksNothing()

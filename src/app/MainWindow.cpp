@@ -5,13 +5,13 @@
 #include "app/ConnectAction.h"
 #include "app/Language.h"
 #include "app/Prompt.h"
+#include "connection/EngineLaunch.h"
+#include "connection/EngineOutput.h"
 #include "dialogs/VpnEditWindow.h"
 #include "dialogs/VpnInfoWindow.h"
 #include "dialogs/VpnNewWindow.h"
 #include "dialogs/VpnPKCS12EditWindow.h"
 #include "dialogs/VpnPKCS12NewWindow.h"
-#include "connection/EngineLaunch.h"
-#include "connection/EngineOutput.h"
 #include "profiles/ProfileStore.h"
 #include "profiles/VpnItem.h"
 
@@ -251,7 +251,7 @@ void MainWindow::loadVpnList()
     // and the end of a connection still uses both pointers: find the same profiles again.
     const QString selectedDir = selectedItem ? selectedItem->dirName() : QString();
     const QString activeDir = activeItem ? activeItem->dirName() : QString();
-    const bool connectionRuns = activeItem != nullptr;
+    const bool connectionRuns = vpnRunning;
     selectedItem = nullptr;
     activeItem = nullptr;
 
