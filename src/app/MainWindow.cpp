@@ -306,6 +306,10 @@ void MainWindow::vpnItemPressedSlot(QListWidgetItem* item)
         connectAction->setEnabled(true);
         disconnectAction->setEnabled(false);
     }
+    // A running connection whose profile was deleted behind our back has no entry to press, so
+    // Disconnect stays offered from any entry.
+    if (vpnRunning && !activeItem)
+        disconnectAction->setEnabled(true);
 }
 
 void MainWindow::vpnItemDoubleClickedSlot(QListWidgetItem* item)
