@@ -4,18 +4,27 @@
 #include "about/UpdateAction.h"
 #include "app/ConnectAction.h"
 #include "app/Language.h"
+#include "app/Prompt.h"
+#include "connection/EngineLaunch.h"
+#include "connection/EngineOutput.h"
+#include "profiles/ProfileStore.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMetaMethod>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -193,7 +202,51 @@ void MainWindow::buildCentralArea()
     setCentralWidget(central);
 }
 
-void MainWindow::loadVpnList() {}
+void MainWindow::loadVpnList()
+{
+    const QString root = QDir::currentPath();
+    const QStringList dirNames = ProfileStore::profileDirNames(root);
+
+    for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
+        action->setEnabled(false);
+
+    // The reload replaces every record, but a connection may be running (New stays available)
+    // and the end of a connection still uses both pointers: find the same profiles again.
+    const QString selectedDir = selectedItem ? selectedItem->dirName() : QString();
+    const QString activeDir = activeItem ? activeItem->dirName() : QString();
+    const bool connectionRuns = activeItem != nullptr;
+    selectedItem = nullptr;
+    activeItem = nullptr;
+
+    const QList<QAction*> oldEntries = trayConnectMenu->actions();
+    trayConnectMenu->clear();
+    for (QAction* action : oldEntries)
+        if (qobject_cast<ConnectAction*>(action))
+            action->deleteLater();
+    vpnList->clear();
+
+    for (const QString& dirName : dirNames) {
+        auto* item = new VpnItem(root + QLatin1Char('/') + dirName + QLatin1String("/conf"), dirName);
+        auto* entry = new ConnectAction(item, this);
+        vpnList->addItem(item);
+        trayConnectMenu->addAction(entry);
+        connect(entry, &ConnectAction::vpnItemActiveSig, this, &MainWindow::vpnItemPressedSlot);
+        connect(entry, &ConnectAction::vpnConnectSig, this, &MainWindow::vpnConnectSlot);
+
+        if (connectionRuns) {
+            const bool active = dirName == activeDir;
+            item->setConnected(active);
+            item->setBlocked(!active);
+            if (active) {
+                activeItem = item;
+                if (vpnInitialized)
+                    item->setIcon(VpnItem::connectedIcon());
+            }
+        }
+        if (dirName == selectedDir)
+            selectedItem = item;
+    }
+}
 
 void MainWindow::vpnItemPressedSlot(QListWidgetItem* item)
 {
@@ -225,17 +278,191 @@ void MainWindow::vpnItemDoubleClickedSlot(QListWidgetItem* item)
         vpnConnectSlot();
 }
 
-void MainWindow::vpnConnectSlot() {}
+void MainWindow::vpnConnectSlot()
+{
+    // Its callers only offer Connect when idle with a profile selected; a stale offer asks nothing.
+    if (vpnRunning || !selectedItem)
+        return;
+    if (!isVisible())
+        show();
+    vpnLog->clear();
 
-void MainWindow::vpnDisConnectSlot() {}
+    bool ok = false;
+    const QString secret = Prompt::getText(this, tr("Enter private key password"), tr("Password:"),
+                                           QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return;
+    // The prompt runs a nested event loop; the tray menu may have started a connection meanwhile.
+    if (vpnRunning || !selectedItem || vpnProcess->state() != QProcess::NotRunning)
+        return;
+
+    vpnInitialized = false;
+    passwordErrorShown = false;
+    vpnProcess->setWorkingDirectory(
+        EngineLaunch::workingDirectory(QDir::currentPath(), selectedItem->dirName()));
+    vpnProcess->start(EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
+                      EngineLaunch::arguments(selectedItem->isPKCS12(), secret), QIODevice::ReadWrite);
+    setTrayIcon(TrayConnecting);
+
+    if (vpnProcess->waitForStarted(EngineLaunch::startTimeoutMs())) {
+        vpnRunning = true;
+        trayConnectMenu->setEnabled(false);
+        disconnectAction->setEnabled(vpnRunning);
+        infoAction->setEnabled(vpnRunning);
+        selectedItem->setConnected(true);
+        activeItem = selectedItem;
+        vpnItemPressedSlot(activeItem);
+        for (int i = 0; i < vpnList->count(); ++i) {
+            auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
+            if (item && item != activeItem)
+                item->setBlocked(true);
+        }
+        return;
+    }
+
+    // An engine that comes up only after the wait gave up would run with the manager idle, and
+    // nobody could stop it.
+    if (vpnProcess->state() != QProcess::NotRunning) {
+        vpnProcess->kill();
+        vpnProcess->waitForFinished(5000);
+    }
+    vpnProcess->setArguments({});
+    setTrayIcon(TrayDisconnected);
+    Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Cannot initialize VPN connection!"),
+                    QMessageBox::Ok);
+}
+
+void MainWindow::vpnDisConnectSlot()
+{
+    // Killed, not asked to terminate; the reset follows from the engine's exit.
+    if (vpnProcess->state() != QProcess::NotRunning)
+        vpnProcess->kill();
+}
 
 void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 {
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
+    readAllEngineOutput();
+    // An engine killed because it started too late: the manager never left idle.
+    if (!vpnRunning)
+        return;
+
+    setTrayIcon(TrayDisconnected);
+    trayIcon->setToolTip(tr("qLumar VPN - no connection"));
+    showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
+    vpnRunning = false;
+    vpnInitialized = false;
+    trayConnectMenu->setEnabled(true);
+    disconnectAction->setEnabled(vpnRunning);
+    infoAction->setEnabled(vpnRunning);
+    // Every entry, not only activeItem: after a list reload the active profile may be gone.
+    for (int i = 0; i < vpnList->count(); ++i) {
+        if (auto* item = dynamic_cast<VpnItem*>(vpnList->item(i))) {
+            if (item == activeItem || item->isConnected()) {
+                item->setConnected(false);
+                item->setIcon(VpnItem::idleIcon());
+            }
+            item->setBlocked(false);
+        }
+    }
+    vpnItemPressedSlot(selectedItem);
+    activeItem = nullptr;
+    // The password travelled as an argument; it need not outlive the engine.
+    vpnProcess->setArguments({});
 }
 
-void MainWindow::vpnOutputSlot() {}
+void MainWindow::vpnOutputSlot()
+{
+    static const int stdoutSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardOutput).methodIndex();
+    static const int stderrSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardError).methodIndex();
+    // Each stream is read when it signals; a direct call reads both.
+    const int signal = senderSignalIndex();
+    const bool direct = signal != stdoutSignal && signal != stderrSignal;
+    if (direct || signal == stdoutSignal)
+        readEngineOutput(QProcess::StandardOutput);
+    if (direct || signal == stderrSignal)
+        readEngineOutput(QProcess::StandardError);
+}
+
+void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
+{
+    vpnProcess->setReadChannel(channel);
+    const qint64 available = vpnProcess->bytesAvailable();
+    if (available <= 0)
+        return;
+    const QByteArray head = vpnProcess->peek(qMin(available, EngineOutput::maxReadBytes));
+    const QByteArray bytes = vpnProcess->read(EngineOutput::readLength(head, available > head.size()));
+    // The rest waits for the next turn of the event loop, so a flood cannot freeze the window.
+    if (vpnProcess->bytesAvailable() > 0 && !outputReadQueued[channel]) {
+        outputReadQueued[channel] = true;
+        QTimer::singleShot(0, this, [this, channel] {
+            outputReadQueued[channel] = false;
+            readEngineOutput(channel);
+        });
+    }
+
+    const QString text = EngineOutput::decodeChunk(bytes);
+    appendLogParagraph(text);
+    // Output of an engine killed at start is shown but means nothing.
+    if (!vpnRunning || vpnInitialized)
+        return;
+
+    const EngineOutput::Recognised found = EngineOutput::recognise(text);
+    if (found.tunnelUp) {
+        vpnInitialized = true;
+        setTrayIcon(TrayConnected);
+        if (activeItem)
+            activeItem->setIcon(VpnItem::connectedIcon());
+        trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
+        showBalloon(tr("Connected"), tr("VPN connection was initialized properly."),
+                    QSystemTrayIcon::Information, 10000);
+    }
+    if (found.passwordError && !passwordErrorShown) {
+        // Set before the box: it runs a nested loop in which more output arrives.
+        passwordErrorShown = true;
+        Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Incorrect password!"), QMessageBox::Ok);
+    }
+}
+
+// Everything the engine wrote belongs to its connection, so it is handled before its exit is.
+void MainWindow::readAllEngineOutput()
+{
+    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
+        vpnProcess->setReadChannel(channel);
+        while (vpnProcess->bytesAvailable() > 0) {
+            readEngineOutput(channel);
+            vpnProcess->setReadChannel(channel);
+        }
+    }
+}
+
+void MainWindow::appendLogParagraph(const QString& text)
+{
+    // Inserted as plain text: engine output that looks like HTML must show as it is.
+    QScrollBar* bar = vpnLog->verticalScrollBar();
+    const bool atBottom = bar->value() >= bar->maximum();
+    QTextDocument* document = vpnLog->document();
+    // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
+    document->setUndoRedoEnabled(false);
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (!document->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(text);
+    cursor.endEditBlock();
+    if (atBottom)
+        bar->setValue(bar->maximum());
+}
+
+void MainWindow::showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
+                             int milliseconds)
+{
+    lastBalloonShown = {title, text, icon, milliseconds};
+    ++balloonsShown;
+    trayIcon->showMessage(title, text, icon, milliseconds);
+}
 
 void MainWindow::vpnNewSlot() {}
 
@@ -243,7 +470,25 @@ void MainWindow::vpnInfoSlot() {}
 
 void MainWindow::vpnEditSlot() {}
 
-void MainWindow::vpnDeleteSlot() {}
+void MainWindow::vpnDeleteSlot()
+{
+    if (!selectedItem)
+        return;
+    const QMessageBox::StandardButton answer = Prompt::message(
+        this, QMessageBox::Question, tr("Question"), tr("Do you want to delete selected VPN connection?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    const QString root = QDir::currentPath();
+    QDir profileDir(root + QLatin1Char('/') + selectedItem->dirName());
+    const QStringList files = profileDir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+    for (const QString& file : files)
+        profileDir.remove(file);
+    // Succeeds only when nothing else is left inside; the reload then shows what remains.
+    QDir(root).rmdir(selectedItem->dirName());
+    loadVpnList();
+}
 
 void MainWindow::aboutSlot() {}
 
@@ -294,8 +539,11 @@ void MainWindow::trayIconActive(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::killEngine()
 {
-    if (vpnProcess->state() != QProcess::NotRunning)
-        vpnProcess->kill();
+    if (vpnProcess->state() == QProcess::NotRunning)
+        return;
+    vpnProcess->kill();
+    // Reaped before the program ends, so no engine outlives the manager even for a moment.
+    vpnProcess->waitForFinished(5000);
 }
 
 void MainWindow::exit()

@@ -41,6 +41,17 @@ public:
     int pictureAnimationFrame() const { return labelFrame; }
     bool isAnimating() const { return animationTimer.isActive(); }
 
+    // Tray balloons cannot be observed through QSystemTrayIcon, so the window keeps the last one.
+    struct Balloon
+    {
+        QString title;
+        QString text;
+        QSystemTrayIcon::MessageIcon icon = QSystemTrayIcon::NoIcon;
+        int milliseconds = 0;
+    };
+    const Balloon& lastBalloon() const { return lastBalloonShown; }
+    int balloonCount() const { return balloonsShown; }
+
 public Q_SLOTS:
     void vpnConnectSlot();
     void vpnDisConnectSlot();
@@ -66,11 +77,18 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class TestProfileList; // sets up a running connection without an engine
+
     void createActions();
     void createTray();
     void fillAboutBox();
     void buildCentralArea();
     void killEngine();
+    void showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
+                     int milliseconds);
+    void readEngineOutput(QProcess::ProcessChannel channel);
+    void readAllEngineOutput();
+    void appendLogParagraph(const QString& text);
 
     bool vpnRunning = false;
     bool vpnInitialized = false;
@@ -100,4 +118,9 @@ private:
     int trayFrame = 0;
     AboutBox* aboutBox = nullptr;
     QToolButton* updateButton = nullptr;
+
+    bool passwordErrorShown = false;           // "Incorrect password!" comes up once per connection attempt
+    bool outputReadQueued[2] = {false, false}; // per channel: the rest of a flood waits its turn
+    Balloon lastBalloonShown;
+    int balloonsShown = 0;
 };

@@ -37,39 +37,48 @@ void applyLine(const QString& line, ProfileData* data)
 {
     struct Field
     {
-        const char* keyword;
+        QString keyword;
         QString ProfileData::*member;
     };
+    // Built once: every profile line of every reload goes through here.
     static const Field fields[] = {
-        {"qLumarVpnName", &ProfileData::vpnName},
-        {"remote", &ProfileData::server},
-        {"rport", &ProfileData::port},
-        {"ca", &ProfileData::caCert},
-        {"cert", &ProfileData::userCert},
-        {"key", &ProfileData::keyName},
-        {"pkcs12", &ProfileData::pkcs12File},
+        {QStringLiteral("qLumarVpnName"), &ProfileData::vpnName},
+        {QStringLiteral("remote"), &ProfileData::server},
+        {QStringLiteral("rport"), &ProfileData::port},
+        {QStringLiteral("ca"), &ProfileData::caCert},
+        {QStringLiteral("cert"), &ProfileData::userCert},
+        {QStringLiteral("key"), &ProfileData::keyName},
+        {QStringLiteral("pkcs12"), &ProfileData::pkcs12File},
     };
     for (const Field& field : fields) {
-        const QString value = confValue(line, QLatin1String(field.keyword));
+        QString value = confValue(line, field.keyword);
         if (value.isEmpty())
             continue;
-        data->*field.member = field.member == &ProfileData::keyName ? unquoteKey(value) : value;
+        data->*field.member = field.member == &ProfileData::keyName ? unquoteKey(value) : std::move(value);
         return;
     }
 }
 
-ProfileData read(QIODevice* device)
+ProfileData read(const QByteArray& bytes)
 {
     ProfileData data;
-    while (!device->atEnd()) {
-        QByteArray bytes = device->readLine();
-        if (bytes.isEmpty())
-            break; // a read error would otherwise loop forever
-        if (bytes.endsWith('\n'))
-            bytes.chop(1);
-        applyLine(QString::fromUtf8(bytes), &data);
+    qsizetype start = 0;
+    while (start < bytes.size()) {
+        qsizetype end = bytes.indexOf('\n', start);
+        if (end < 0)
+            end = bytes.size(); // a last line without a line feed counts whole
+        // A value needs at least a two-letter keyword, a space and one character; skipping
+        // shorter lines keeps files of nothing but line ends cheap.
+        if (end - start >= 4)
+            applyLine(QString::fromUtf8(QByteArrayView(bytes).sliced(start, end - start)), &data);
+        start = end + 1;
     }
     return data;
+}
+
+ProfileData read(QIODevice* device)
+{
+    return read(device->readAll());
 }
 
 ProfileData readFile(const QString& path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QIODevice;
@@ -29,6 +30,8 @@ QString confValue(const QString& line, const QString& keyword);
 // "qLumarVpnName", "remote", "rport", "ca", "cert", "key", "pkcs12" with a non-empty value takes it.
 void applyLine(const QString& line, ProfileData* data);
 
+// Lines end at a line feed only; carriage returns stay part of the line.
+ProfileData read(const QByteArray& bytes);
 ProfileData read(QIODevice* device);
 ProfileData readFile(const QString& path);
 

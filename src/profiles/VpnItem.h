@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QListWidgetItem>
 #include <QString>
 
@@ -27,6 +28,10 @@ public:
     // The name shown in the list and the tray menu: the profile's name, or its directory name when
     // the file gives none, so a damaged profile can still be told apart and deleted.
     QString displayName() const;
+
+    // The list pictures, loaded once and shared by every entry.
+    static QIcon idleIcon();      // ":img/vpn.png"
+    static QIcon connectedIcon(); // ":img/vpn_con.png", while the profile's tunnel is up
 
     bool isPKCS12() const { return !m_data.pkcs12File.isEmpty(); }
 

@@ -1,0 +1,212 @@
+// How the manager copes with an engine that floods its log before the tunnel comes up: the time
+// from Connect to the connected state, and the longest the event loop went without a turn while
+// the flood was handled (the window stays responsive only if that is short).
+//
+//   bench_connection [LINES...]      default: 50000 100000 200000; BENCH_REPEAT runs each (3)
+//
+// Runs headless by default (QT_QPA_PLATFORM=offscreen) with the bundled engine from bin/.
+
+#include "app/MainWindow.h"
+#include "app/Prompt.h"
+#include "app/Startup.h"
+#include "profiles/VpnItem.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListWidget>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+struct Result
+{
+    qint64 connectMs = -1;
+    qint64 cpuMs = 0;       // the GUI thread's processor time from Connect to connected
+    qint64 maxGapMs = 0;    // wall clock
+    double maxGapCpuMs = 0; // processor time the GUI thread spent between two turns
+    int blocks = 0;
+    qint64 characters = 0;
+};
+
+bool makePkcs12(const QString& dir)
+{
+    const auto run = [&dir](const QStringList& args) {
+        QProcess process;
+        process.setWorkingDirectory(dir);
+        process.start(QStringLiteral("openssl"), args);
+        return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    };
+    return run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out", "cert.pem",
+                "-subj", "/CN=bench", "-days", "2"}) &&
+           run({"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out", "bench.p12", "-passout",
+                "pass:bench"});
+}
+
+// Wall-clock gaps on a busy machine include the time the scheduler gave to other processes; the
+// thread's own processor time does not.
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+Result runOnce(long long lines)
+{
+    Result result;
+    qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
+    qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "0");
+
+    MainWindow window;
+    window.show();
+    auto* list = window.findChild<QListWidget*>(QStringLiteral("vpnList"));
+    VpnItem* item = nullptr;
+    for (int i = 0; i < list->count() && !item; ++i)
+        item = dynamic_cast<VpnItem*>(list->item(i));
+    if (!item) {
+        item = new VpnItem(QDir::currentPath() + QStringLiteral("/0000/conf"), QStringLiteral("0000"));
+        list->addItem(item);
+    }
+    window.vpnItemPressedSlot(item);
+    QApplication::processEvents();
+
+    Prompt::answerText(QStringLiteral("bench"));
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuStart = threadCpuMs();
+    window.vpnConnectSlot();
+    if (!window.isVpnRunning()) {
+        std::fprintf(stderr, "the engine did not start\n");
+        return result;
+    }
+
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    double cpuAtTurn = threadCpuMs();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        result.maxGapMs = std::max(result.maxGapMs, sinceTurn.restart());
+        const double cpu = threadCpuMs();
+        result.maxGapCpuMs = std::max(result.maxGapCpuMs, cpu - cpuAtTurn);
+        cpuAtTurn = cpu;
+        if (window.isVpnInitialized() && result.connectMs < 0) {
+            result.connectMs = clock.elapsed();
+            result.cpuMs = qint64(cpu - cpuStart);
+            QApplication::exit(0);
+        }
+        if (!window.isVpnRunning())
+            QApplication::exit(1);
+    });
+    ticker.start();
+    QTimer::singleShot(600000, [] { QApplication::exit(2); });
+    QApplication::exec();
+    ticker.stop();
+
+    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    result.blocks = log->document()->blockCount();
+    result.characters = log->document()->characterCount();
+    window.vpnDisConnectSlot();
+    window.engineProcess()->waitForFinished(5000);
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QList<long long> counts;
+    for (int i = 1; i < argc; ++i)
+        counts << QByteArray(argv[i]).toLongLong();
+    if (counts.isEmpty())
+        counts = {50000, 100000, 200000};
+
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    if (!Startup::enterProfileRoot(nullptr) || !makePkcs12(home.path())) {
+        std::fprintf(stderr, "cannot prepare the profile (is openssl installed?)\n");
+        return 1;
+    }
+    QDir().mkpath(QStringLiteral("0000"));
+    QFile conf(QStringLiteral("0000/conf"));
+    if (!conf.open(QIODevice::WriteOnly) ||
+        conf.write("#\n# qLumarVpnName Bench\n#\nremote vpn.example.org\nrport 1194\npkcs12 " +
+                   QFile::encodeName(home.path()) + "/bench.p12\n") < 0)
+        return 1;
+    conf.close();
+    Prompt::setTestMode(true);
+
+    const int repeats =
+        qEnvironmentVariableIsSet("BENCH_REPEAT") ? qEnvironmentVariableIntValue("BENCH_REPEAT") : 3;
+    std::printf("%9s %11s %10s %12s %13s %11s %9s %8s\n", "lines", "connect ms", "cpu ms", "max gap ms",
+                "max gap cpu", "log blocks", "log MB", "RSS MB");
+    QList<Result> medians;
+    for (long long lines : counts) {
+        QList<Result> runs;
+        for (int i = 0; i < repeats; ++i) {
+            const Result r = runOnce(lines);
+            runs << r;
+            std::printf("%9lld %11lld %10lld %12lld %13.1f %11d %9.1f %8.1f\n", lines, r.connectMs, r.cpuMs,
+                        r.maxGapMs, r.maxGapCpuMs, r.blocks, r.characters / 1048576.0,
+                        residentKiB() / 1024.0);
+            std::fflush(stdout);
+        }
+        const auto median = [&runs](auto field) {
+            QList<double> values;
+            for (const Result& r : runs)
+                values << double(r.*field);
+            std::sort(values.begin(), values.end());
+            return values.at(values.size() / 2);
+        };
+        Result m;
+        m.connectMs = qint64(median(&Result::connectMs));
+        m.cpuMs = qint64(median(&Result::cpuMs));
+        m.maxGapMs = qint64(median(&Result::maxGapMs));
+        m.maxGapCpuMs = median(&Result::maxGapCpuMs);
+        medians << m;
+    }
+
+    std::printf("\nmedians of %d runs (targets: time ratio at most 2.2 per doubling, gaps at most 100 ms)\n",
+                repeats);
+    for (int i = 0; i < counts.size(); ++i) {
+        std::printf("%9lld lines: connect %6lld ms, cpu %6lld ms, max gap %4lld ms (cpu %5.1f ms)",
+                    counts.at(i), medians.at(i).connectMs, medians.at(i).cpuMs, medians.at(i).maxGapMs,
+                    medians.at(i).maxGapCpuMs);
+        if (i > 0 && medians.at(i - 1).connectMs > 0 && medians.at(i - 1).cpuMs > 0) {
+            const double size = double(counts.at(i)) / counts.at(i - 1);
+            std::printf("; x%.2f lines -> x%.2f time, x%.2f cpu", size,
+                        double(medians.at(i).connectMs) / medians.at(i - 1).connectMs,
+                        double(medians.at(i).cpuMs) / medians.at(i - 1).cpuMs);
+        }
+        std::printf("\n");
+    }
+    return 0;
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QString>
+
+class QDialog;
+
+// What the four connection dialogs hand to the save: their text fields as typed and the bytes they
+// hold. The certificate-and-key kind uses caField, userField, keyField, caContents and
+// userContents; the PKCS#12 kind uses pkcs12Field. templateContents is used by new profiles only:
+// an edit keeps the template section of the existing "conf".
+struct ProfileFields
+{
+    QString name;
+    QString server;
+    QString caField;
+    QString userField;
+    QString keyField;
+    QString pkcs12Field;
+    QByteArray caContents;
+    QByteArray userContents;
+    QByteArray templateContents;
+};
+
+enum class ProfileKind { CertificateAndKey, Pkcs12 };
+
+struct SaveResult
+{
+    enum Status {
+        Saved,       // dirName names the profile directory
+        MissingData, // message: the untranslated text of the first empty required field
+        Refused,     // message: the untranslated text naming the field that holds a line break
+        Failed,      // reason: why the files could not be written; nothing on disk changed
+    };
+    Status status = Failed;
+    QString dirName;
+    const char* message = nullptr;
+    QString reason;
+};
+
+namespace ProfileSave {
+
+// Untranslated texts; the dialogs show them translated in their own class's context.
+extern const char* const missingDataTitle; // "Missing data"
+extern const char* const refusedTitle;
+extern const char* const errorTitle;  // "Error"
+extern const char* const errorText;   // %1 = the reason
+extern const char* const defaultPort; // "1194"
+extern const char* const templateMarker;
+
+// The smallest unused hexadecimal number among the subdirectories of rootPath, as at least four
+// lowercase digits ("0000", "000a", "10000"). Names that are not hexadecimal do not count.
+QString newProfileDirName(const QString& rootPath = QDir::currentPath());
+
+// Host and port of a server field: text before the first ':' and between it and the next one;
+// "1194" when there is no ':'. Nothing is trimmed.
+void splitServer(const QString& server, QString* host, QString* port);
+
+// The header of "conf" for the kind, as UTF-8.
+QByteArray headerText(ProfileKind kind, const ProfileFields& fields);
+
+// The part of an old "conf" an edit keeps: from the first template marker to the end, or nothing.
+QByteArray keptTemplate(const QByteArray& oldConf);
+
+// The required-field check, then the refusal of line breaks in values that go into "conf".
+// Returns Saved (with no dirName) when the fields may be written.
+SaveResult check(ProfileKind kind, const ProfileFields& fields);
+
+// Checks and writes a profile inside rootPath. editDirName empty: a new profile in a directory
+// chosen by newProfileDirName(), which appears complete or not at all. Otherwise the existing
+// profile directory editDirName is rewritten keeping its template section; every file is
+// replaced atomically, so after a failure the old files are still there.
+SaveResult save(ProfileKind kind, const ProfileFields& fields, const QString& editDirName,
+                const QString& rootPath = QDir::currentPath());
+
+// The body of the dialogs' saveSlot(): saves into the current directory (the profile root) and
+// shows any problem in a message box parented to dialog, translated in the context trContext
+// (the dialog's class name). Calls dialog->accept() and returns true only when the profile was
+// written; *newDirName (may be null) then receives the profile directory's name.
+bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
+                    const QString& editDirName, QString* newDirName);
+
+} // namespace ProfileSave

@@ -1,0 +1,1037 @@
+// Connecting, following the engine and disconnecting, driven through MainWindow with the real
+// bundled engine, plus small shell-script engines where the output or the command line itself is
+// under test.
+
+#include "TestSupport.h"
+
+#include "app/MainWindow.h"
+#include "app/Prompt.h"
+#include "connection/EngineLaunch.h"
+#include "connection/EngineOutput.h"
+#include "profiles/VpnItem.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTextEdit>
+#include <QtTest>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <sys/types.h>
+#endif
+
+namespace {
+
+const char* const engineSwitches[] = {
+    "QLUMAR_ENGINE_PATH",
+    "QLUMAR_ENGINE_START_DELAY_MS",
+    "QLUMAR_ENGINE_CONNECT_DELAY_MS",
+    "QLUMAR_ENGINE_FLOOD_LINES",
+    "QLUMAR_ENGINE_EXIT_AFTER_MS",
+    "QLUMAR_ENGINE_EXIT_CODE",
+    "QLUMAR_ENGINE_CRASH",
+    "QLUMAR_PKCS11_MODULE",
+    "QLUMAR_PKCS11_TOKEN_LABEL",
+    "SOFTHSM2_CONF",
+};
+
+QImage iconImage(const QIcon& icon)
+{
+    return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+QImage resourceIcon(const QString& path)
+{
+    return iconImage(QIcon(path));
+}
+
+QImage resourcePicture(const QString& path)
+{
+    return QPixmap(path).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+// Dead and reaped, or at least dead (a zombie waiting for its parent).
+bool processGone(qint64 pid)
+{
+#ifdef Q_OS_UNIX
+    if (::kill(static_cast<pid_t>(pid), 0) != 0)
+        return errno == ESRCH;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype paren = line.lastIndexOf(')');
+    return paren > 0 && line.mid(paren + 2, 1) == "Z";
+#else
+    Q_UNUSED(pid);
+    return true;
+#endif
+}
+
+int countMessages(const QString& text)
+{
+    int count = 0;
+    for (const Prompt::Shown& shown : Prompt::messages()) {
+        if (shown.text == text)
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+class TestConnection : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir fixtures;
+    QString opensslError;
+    QString tokenError;
+    QList<QPair<QByteArray, QByteArray>> tokenEnv;
+    QString p12Path; // password "s3cret"
+    int scripts = 0;
+
+    ScratchHome* home = nullptr;
+    MainWindow* window = nullptr;
+
+    QAction* action(const char* name) { return window->findChild<QAction*>(QLatin1String(name)); }
+    QListWidget* list() { return window->findChild<QListWidget*>(QStringLiteral("vpnList")); }
+    QTextEdit* log() { return window->findChild<QTextEdit*>(QStringLiteral("vpnLog")); }
+    QLabel* picture() { return window->findChild<QLabel*>(QStringLiteral("connectionLabel")); }
+    QMenu* trayConnectMenu() { return window->findChild<QMenu*>(QStringLiteral("trayConnectMenu")); }
+
+    void writeProfile(const QString& dir, const QByteArray& conf, const QStringList& files = {})
+    {
+        const QString profile = home->rootPath() + "/" + dir;
+        QVERIFY(ScratchHome::writeFile(profile + "/conf", conf));
+        for (const QString& name : files)
+            QVERIFY(ScratchHome::writeFile(profile + "/" + name, "certificate placeholder\n"));
+    }
+
+    static QByteArray header(const QByteArray& name)
+    {
+        return "#\n# qLumarVpnName " + name + "\n#\nremote vpn.example.org\nrport 1194\n";
+    }
+
+    void writePkcs12Profile(const QString& dir, const QByteArray& name)
+    {
+        writeProfile(dir, header(name) + "pkcs12 " + p12Path.toUtf8() + "\n");
+    }
+
+    void writeTokenProfile(const QString& dir, const QByteArray& name, const QByteArray& key)
+    {
+        writeProfile(dir, header(name) + "ca ca\ncert user\nkey \"" + key + "\"\n", {"ca", "user"});
+    }
+
+    // The record of a profile in the list as loaded from disk.
+    VpnItem* profile(const QString& dir)
+    {
+        for (int i = 0; i < list()->count(); ++i) {
+            auto* item = static_cast<VpnItem*>(list()->item(i));
+            if (item->dirName() == dir)
+                return item;
+        }
+        return nullptr;
+    }
+
+    void press(QListWidgetItem* item)
+    {
+        const QRect rect = list()->visualItemRect(item);
+        QTest::mousePress(list()->viewport(), Qt::LeftButton, {}, rect.center());
+        QTest::mouseRelease(list()->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    void connectWith(VpnItem* item, const QString& secret)
+    {
+        press(item);
+        QVERIFY(action("connectAction")->isEnabled());
+        Prompt::answerText(secret);
+        action("connectAction")->trigger();
+    }
+
+    // A stand-in engine: a shell script written into the fixtures directory.
+    QString writeEngine(const QByteArray& body)
+    {
+        const QString path = fixtures.filePath(QStringLiteral("engine%1.sh").arg(++scripts));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n" + body) < 0)
+            return QString();
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        return path;
+    }
+
+    void useEngine(const QString& path) { qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(path)); }
+
+    void useToken()
+    {
+        for (const auto& [name, value] : tokenEnv)
+            qputenv(name.constData(), value);
+    }
+
+    void requireOpenssl()
+    {
+        if (!opensslError.isEmpty())
+            QSKIP(qPrintable(opensslError));
+    }
+
+    void requireToken()
+    {
+        if (!tokenError.isEmpty())
+            QSKIP(qPrintable(tokenError));
+    }
+
+    void requireShell()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("the stand-in engines are POSIX shell scripts");
+#endif
+    }
+
+    void verifyConnected(VpnItem* item, const QString& name)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(window->isVpnInitialized(), 15000);
+        QVERIFY(window->isVpnRunning());
+        QCOMPARE(window->activeProfile(), item);
+        QCOMPARE(window->tray()->toolTip(), "qLumar VPN - " + name);
+        QCOMPARE(window->lastBalloon().title, QStringLiteral("Connected"));
+        QCOMPARE(window->lastBalloon().text, QStringLiteral("VPN connection was initialized properly."));
+        QCOMPARE(window->lastBalloon().icon, QSystemTrayIcon::Information);
+        QCOMPARE(window->lastBalloon().milliseconds, 10000);
+        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_con.png"));
+        QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
+                 resourcePicture(":img/connect_07.png"));
+        QVERIFY(!window->isAnimating());
+        QCOMPARE(iconImage(item->icon()), resourceIcon(":img/vpn_con.png"));
+        QVERIFY(item->isConnected());
+        QVERIFY(!trayConnectMenu()->isEnabled());
+    }
+
+    // Idle after a connection ended: everything back, "Disconnected" said once.
+    void verifyIdleAfterEnd(int balloonsBefore)
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVpnRunning(), 15000);
+        QVERIFY(!window->isVpnInitialized());
+        QCOMPARE(window->activeProfile(), nullptr);
+        QCOMPARE(window->tray()->toolTip(), QStringLiteral("qLumar VPN - no connection"));
+        QCOMPARE(window->balloonCount(), balloonsBefore + 1);
+        QCOMPARE(window->lastBalloon().title, QStringLiteral("Disconnected"));
+        QCOMPARE(window->lastBalloon().text, QStringLiteral("VPN connection was closed."));
+        QCOMPARE(window->lastBalloon().icon, QSystemTrayIcon::Information);
+        QCOMPARE(window->lastBalloon().milliseconds, 10000);
+        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+        QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
+                 resourcePicture(":img/connect_01.png"));
+        QVERIFY(!window->isAnimating());
+        QVERIFY(trayConnectMenu()->isEnabled());
+        for (int i = 0; i < list()->count(); ++i) {
+            auto* item = static_cast<VpnItem*>(list()->item(i));
+            QVERIFY(!item->isConnected());
+            QVERIFY(!item->isBlocked());
+            QCOMPARE(iconImage(item->icon()), resourceIcon(":img/vpn.png"));
+        }
+        QVERIFY(window->selectedProfile());
+        QVERIFY(action("connectAction")->isEnabled());
+        QVERIFY(!action("disconnectAction")->isEnabled());
+        QVERIFY(action("editAction")->isEnabled());
+    }
+
+    void verifyIncorrectPasswordOnce()
+    {
+        QCOMPARE(countMessages(QStringLiteral("Incorrect password!")), 1);
+        for (const Prompt::Shown& shown : Prompt::messages()) {
+            if (shown.text != QLatin1String("Incorrect password!"))
+                continue;
+            QCOMPARE(shown.title, QStringLiteral("Error"));
+            QCOMPARE(shown.icon, QMessageBox::Critical);
+            QCOMPARE(shown.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QCOMPARE(shown.defaultButton, QMessageBox::NoButton);
+        }
+    }
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void programPath();
+    void arguments_data();
+    void arguments();
+    void workingDirectoryIsTheProfiles();
+    void readLength_data();
+    void readLength();
+    void decodeChunk_data();
+    void decodeChunk();
+    void recognise_data();
+    void recognise();
+
+    void engineGetsArgvAndDirectoryExactly_data();
+    void engineGetsArgvAndDirectoryExactly();
+    void cancelAtThePromptStartsNothing();
+    void missingEngineLeavesConnectAvailable();
+    void lateEngineStartIsKilled();
+
+    void pkcs12RightPasswordConnects();
+    void pkcs12WrongPasswordSaysSoOnce();
+    void tokenKey_data();
+    void tokenKey();
+
+    void outputRecognition_data();
+    void outputRecognition();
+
+    void floodIsLoggedWholeAndInOrder();
+    void outputPendingAtExitIsHandledFirst();
+    void disconnectWhileConnecting();
+    void disconnectWhileConnected();
+    void engineEndingOnItsOwn_data();
+    void engineEndingOnItsOwn();
+    void listReloadDuringAConnection_data();
+    void listReloadDuringAConnection();
+    void exitKillsARunningEngine();
+};
+
+void TestConnection::initTestCase()
+{
+    QVERIFY(fixtures.isValid());
+    QVERIFY2(QFile::exists(builtProgram("qlumar_openvpn")), "build the qlumar_openvpn target first");
+    for (const char* name : engineSwitches)
+        qunsetenv(name);
+
+    const auto tool = [this](const QString& program, const QStringList& args, QByteArray* out = nullptr) {
+        QProcess process;
+        process.setWorkingDirectory(fixtures.path());
+        process.start(program, args);
+        const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
+                        process.exitCode() == 0;
+        if (out)
+            *out = process.readAllStandardOutput();
+        if (!ok)
+            qWarning("%s failed: %s", qPrintable(program), process.readAllStandardError().constData());
+        return ok;
+    };
+
+    const QString openssl = QStandardPaths::findExecutable("openssl");
+    if (openssl.isEmpty()) {
+        opensslError = "openssl not found (Debian: apt-get install openssl)";
+    } else if (!tool(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out",
+                               "cert.pem", "-subj", "/CN=connection test", "-days", "2"}) ||
+               !tool(openssl, {"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out",
+                               "good.p12", "-passout", "pass:s3cret"})) {
+        opensslError = "openssl could not make the PKCS#12 fixture";
+    } else {
+        p12Path = fixtures.filePath("good.p12");
+    }
+
+#ifdef Q_OS_UNIX
+    QByteArray envLines;
+    if (!opensslError.isEmpty()) {
+        tokenError = opensslError;
+    } else if (QStandardPaths::findExecutable("softhsm2-util").isEmpty()) {
+        tokenError = "softhsm2-util not found (Debian: apt-get install softhsm2)";
+    } else if (!tool("bash",
+                     {QStringLiteral(QLUMAR_SOURCE_DIR "/scripts/make-test-token"),
+                      fixtures.filePath("token"), "Connection Test", "1234", "test key",
+                      fixtures.filePath("key.pem")},
+                     &envLines)) {
+        tokenError = "scripts/make-test-token failed";
+    } else {
+        for (const QByteArray& line : envLines.split('\n')) {
+            const qsizetype equals = line.indexOf('=');
+            // The script quotes values only when they need it; the temporary paths never do.
+            if (equals > 0)
+                tokenEnv.append({line.left(equals), line.mid(equals + 1)});
+        }
+        if (tokenEnv.size() != 2)
+            tokenError = "unexpected make-test-token output: " + QString::fromUtf8(envLines);
+    }
+#else
+    tokenError = "the SoftHSM2 token fixture needs a POSIX shell";
+#endif
+}
+
+void TestConnection::init()
+{
+    Prompt::setTestMode(true);
+    Prompt::reset();
+    for (const char* name : engineSwitches)
+        qunsetenv(name);
+    EngineLaunch::setStartTimeoutMs(EngineLaunch::defaultStartTimeoutMs);
+    home = new ScratchHome;
+    QVERIFY(home->enterRoot());
+    window = new MainWindow;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+}
+
+void TestConnection::cleanup()
+{
+    QProcess* engine = window->engineProcess();
+    if (engine->state() != QProcess::NotRunning) {
+        engine->kill();
+        engine->waitForFinished(5000);
+    }
+    delete window;
+    window = nullptr;
+    delete home;
+    home = nullptr;
+    for (const char* name : engineSwitches)
+        qunsetenv(name);
+    EngineLaunch::setStartTimeoutMs(EngineLaunch::defaultStartTimeoutMs);
+}
+
+void TestConnection::programPath()
+{
+#ifdef Q_OS_WIN
+    const QString suffix = QStringLiteral(".exe");
+#else
+    const QString suffix;
+#endif
+    QCOMPARE(EngineLaunch::programPath("/opt/qlumar/bin"), "/opt/qlumar/bin/../bin/qlumar_openvpn" + suffix);
+    qputenv("QLUMAR_ENGINE_PATH", "/elsewhere/engine");
+    QCOMPARE(EngineLaunch::programPath("/opt/qlumar/bin"), QStringLiteral("/elsewhere/engine"));
+    qputenv("QLUMAR_ENGINE_PATH", "");
+    QCOMPARE(EngineLaunch::programPath("/opt/qlumar/bin"), "/opt/qlumar/bin/../bin/qlumar_openvpn" + suffix);
+}
+
+void TestConnection::arguments_data()
+{
+    QTest::addColumn<bool>("pkcs12");
+    QTest::addColumn<QString>("secret");
+    QTest::addColumn<QStringList>("expected");
+
+    const QStringList common{"--config", "conf", "--dev", "tun", "--float", "--pull", "--tls-client"};
+    QTest::newRow("PKCS#12 password is its own argument after --keypass")
+        << true << "s3cret" << common + QStringList{"--keypass", "s3cret"};
+    QTest::newRow("PKCS#12 empty password is an empty argument")
+        << true << "" << common + QStringList{"--keypass", ""};
+    QTest::newRow("token PIN is glued to the key engine prefix")
+        << false << "1234" << common + QStringList{"--engkey", "--engine", "dudidudovi:user_pin:1234"};
+    QTest::newRow("token empty PIN leaves the prefix alone")
+        << false << "" << common + QStringList{"--engkey", "--engine", "dudidudovi:user_pin:"};
+    QTest::newRow("spaces and quotes are neither split nor quoted")
+        << false << "a b \"c\" 'd'"
+        << common + QStringList{"--engkey", "--engine", "dudidudovi:user_pin:a b \"c\" 'd'"};
+}
+
+void TestConnection::arguments()
+{
+    QFETCH(bool, pkcs12);
+    QFETCH(QString, secret);
+    QFETCH(QStringList, expected);
+    QCOMPARE(EngineLaunch::arguments(pkcs12, secret), expected);
+}
+
+void TestConnection::workingDirectoryIsTheProfiles()
+{
+    const QString separator = QDir::separator();
+    QCOMPARE(EngineLaunch::workingDirectory("/home/u/.qlumar_velkoro_client", "000a"),
+             "/home/u/.qlumar_velkoro_client" + separator + "000a");
+    // QDir cleans a trailing separator away, so there is never a doubled one.
+    QCOMPARE(EngineLaunch::workingDirectory("/home/u/.qlumar_velkoro_client/", "0001"),
+             "/home/u/.qlumar_velkoro_client" + separator + "0001");
+}
+
+void TestConnection::readLength_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<bool>("morePending");
+    QTest::addColumn<int>("length");
+
+    QTest::newRow("all of it when nothing more is pending") << QByteArray("a\nb\nc") << false << 5;
+    QTest::newRow("up to the last line break when more is pending") << QByteArray("a\nb\nc") << true << 4;
+    QTest::newRow("a head ending in a line break is taken whole") << QByteArray("a\nb\n") << true << 4;
+    QTest::newRow("a head without a line break is taken whole") << QByteArray("abc") << true << 3;
+}
+
+void TestConnection::readLength()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(bool, morePending);
+    QFETCH(int, length);
+    QCOMPARE(EngineOutput::readLength(head, morePending), qsizetype(length));
+}
+
+void TestConnection::decodeChunk_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("plain text is kept whole, line ends included")
+        << QByteArray("line one\nline two\n") << QStringLiteral("line one\nline two\n");
+    QTest::newRow("bytes above 127 are Latin-1 characters, not UTF-8")
+        << QByteArray("caf\xc3\xa9 \xe9t\xe9") << QString::fromUtf8("caf\u00c3\u00a9 \u00e9t\u00e9");
+    QTest::newRow("text after the first NUL is dropped")
+        << QByteArray("before\0after\0more", 17) << QStringLiteral("before");
+    QTest::newRow("a leading NUL leaves nothing") << QByteArray("\0text", 5) << QString();
+}
+
+void TestConnection::decodeChunk()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(EngineOutput::decodeChunk(bytes), text);
+}
+
+void TestConnection::recognise_data()
+{
+    QTest::addColumn<QString>("chunk");
+    QTest::addColumn<bool>("tunnelUp");
+    QTest::addColumn<bool>("passwordError");
+
+    QTest::newRow("tunnel-up line among others")
+        << "Mon Jan 1 TUN/TAP device tun0 opened\nMon Jan 1 Initialization Sequence Completed\n"
+        << true << false;
+    QTest::newRow("wrong password line") << "x Error: private key password verification failed\n"
+                                         << false << true;
+    QTest::newRow("OpenSSL 1.0 key decryption code")
+        << "error:0906A065:PEM routines:PEM_do_header:bad decrypt" << false << true;
+    QTest::newRow("both in one read") << "Initialization Sequence Completed\nerror:0906A065\n"
+                                      << true << true;
+    QTest::newRow("case matters") << "initialization sequence completed\nERROR:0906A065" << false << false;
+    QTest::newRow("half a text is nothing") << "Initialization Sequence" << false << false;
+    QTest::newRow("no-break space counts as a space, as in the log's plain text")
+        << QString("Initialization\u00a0Sequence Completed") << true << false;
+    QTest::newRow("unrelated output")
+        << "Peer Connection Initiated with [AF_INET]1.2.3.4:1194" << false << false;
+}
+
+void TestConnection::recognise()
+{
+    QFETCH(QString, chunk);
+    QFETCH(bool, tunnelUp);
+    QFETCH(bool, passwordError);
+    const EngineOutput::Recognised found = EngineOutput::recognise(chunk);
+    QCOMPARE(found.tunnelUp, tunnelUp);
+    QCOMPARE(found.passwordError, passwordError);
+}
+
+void TestConnection::engineGetsArgvAndDirectoryExactly_data()
+{
+    QTest::addColumn<bool>("pkcs12");
+    QTest::addColumn<QString>("secret");
+    QTest::addColumn<QByteArrayList>("tail");
+
+    QTest::newRow("PKCS#12") << true << "s3cret" << QByteArrayList{"--keypass", "s3cret"};
+    QTest::newRow("PKCS#12, empty password") << true << "" << QByteArrayList{"--keypass", ""};
+    QTest::newRow("token key") << false << "1234"
+                               << QByteArrayList{"--engkey", "--engine", "dudidudovi:user_pin:1234"};
+    QTest::newRow("token key, empty PIN")
+        << false << "" << QByteArrayList{"--engkey", "--engine", "dudidudovi:user_pin:"};
+    QTest::newRow("PKCS#12, spaces, quotes, dollar and non-ASCII untouched")
+        << true << QString::fromUtf8("p a\"s's $HOME \u0105\u0119")
+        << QByteArrayList{"--keypass", "p a\"s's $HOME \xc4\x85\xc4\x99"};
+}
+
+void TestConnection::engineGetsArgvAndDirectoryExactly()
+{
+    requireShell();
+    QFETCH(bool, pkcs12);
+    QFETCH(QString, secret);
+    QFETCH(QByteArrayList, tail);
+
+    const QString record = fixtures.filePath(QStringLiteral("argv%1").arg(scripts));
+    // Written under another name and moved into place, so the test never reads half of it.
+    useEngine(writeEngine(QStringLiteral("pwd -P >'%1.tmp'\n"
+                                         "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >>'%1.tmp'\n"
+                                         "mv '%1.tmp' '%1'\n")
+                              .arg(record)
+                              .toUtf8()));
+    writePkcs12Profile("0000", "First");
+    if (pkcs12)
+        writePkcs12Profile("0001", "Second");
+    else
+        writeTokenProfile("0001", "Second", "k");
+    window->loadVpnList();
+    VpnItem* item = profile("0001");
+    connectWith(item, secret);
+    QTRY_VERIFY(QFile::exists(record));
+
+    QByteArray expected = QFile::encodeName(QDir(home->rootPath()).canonicalPath()) + "/0001\n";
+    for (const QByteArray& arg :
+         QByteArrayList{"--config", "conf", "--dev", "tun", "--float", "--pull", "--tls-client"} + tail)
+        expected += arg + "\n";
+    QCOMPARE(ScratchHome::readFile(record), expected);
+    QTRY_VERIFY(!window->isVpnRunning());
+    // The secret does not stay behind in the process object.
+    QVERIFY(window->engineProcess()->arguments().isEmpty());
+}
+
+void TestConnection::cancelAtThePromptStartsNothing()
+{
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    log()->setPlainText("output of an earlier connection");
+    press(item);
+    window->hide();
+    Prompt::answerCancel();
+    action("connectAction")->trigger();
+
+    QVERIFY(window->isVisible()); // shown before the prompt, also when reached from the tray
+    QCOMPARE(Prompt::history().size(), 1);
+    const Prompt::Shown& prompt = Prompt::history().first();
+    QCOMPARE(prompt.kind, Prompt::Kind::Text);
+    QCOMPARE(prompt.title, QStringLiteral("Enter private key password"));
+    QCOMPARE(prompt.text, QStringLiteral("Password:"));
+    QCOMPARE(prompt.echo, QLineEdit::Password);
+    QCOMPARE(prompt.parent, static_cast<QWidget*>(window));
+
+    QCOMPARE(log()->toPlainText(), QString());
+    QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+    QVERIFY(!window->isVpnRunning());
+    QVERIFY(!window->isAnimating());
+    QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+    QVERIFY(action("connectAction")->isEnabled());
+    QVERIFY(!item->isConnected());
+}
+
+void TestConnection::missingEngineLeavesConnectAvailable()
+{
+    useEngine(fixtures.filePath("no-such-engine"));
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    VpnItem* other = profile("0001");
+    connectWith(item, "s3cret");
+
+    QCOMPARE(countMessages(QStringLiteral("Cannot initialize VPN connection!")), 1);
+    const Prompt::Shown box = Prompt::messages().first();
+    QCOMPARE(box.title, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(box.defaultButton, QMessageBox::NoButton);
+    QVERIFY(!window->isVpnRunning());
+    QCOMPARE(window->activeProfile(), nullptr);
+    QVERIFY(!item->isConnected());
+    QVERIFY(!other->isBlocked());
+    QVERIFY(!window->isAnimating());
+    QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+    QCOMPARE(window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
+    QCOMPARE(window->balloonCount(), 0);
+    QVERIFY(action("connectAction")->isEnabled());
+    QVERIFY(trayConnectMenu()->isEnabled());
+}
+
+void TestConnection::lateEngineStartIsKilled()
+{
+    requireShell();
+    // With no wait at all the engine is nearly always still starting when the manager gives up.
+    EngineLaunch::setStartTimeoutMs(0);
+    const QString pidFile = fixtures.filePath("late.pid");
+    useEngine(writeEngine("echo $$ >'" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n"));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        QFile::remove(pidFile);
+        Prompt::reset();
+        const int balloons = window->balloonCount();
+        const QString toolTip = window->tray()->toolTip();
+        connectWith(item, "s3cret");
+        if (window->isVpnRunning()) { // it came up in no time after all: try again
+            action("disconnectAction")->trigger();
+            QTRY_VERIFY(!window->isVpnRunning());
+            continue;
+        }
+        QCOMPARE(countMessages(QStringLiteral("Cannot initialize VPN connection!")), 1);
+        QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+        // Killed before or after it got as far as the script.
+        if (QFile::exists(pidFile)) {
+            const qint64 pid = ScratchHome::readFile(pidFile).trimmed().toLongLong();
+            QVERIFY(pid > 0);
+            QVERIFY(processGone(pid));
+        }
+        // The killed engine's exit is not a connection ending.
+        QCOMPARE(window->tray()->toolTip(), toolTip);
+        QCOMPARE(window->balloonCount(), balloons);
+        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+        QVERIFY(action("connectAction")->isEnabled());
+        return;
+    }
+    QSKIP("the engine always started within 0 ms on this machine");
+}
+
+void TestConnection::pkcs12RightPasswordConnects()
+{
+    requireOpenssl();
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    writePkcs12Profile("0002", "Lab");
+    window->loadVpnList();
+    VpnItem* first = profile("0000");
+    VpnItem* item = profile("0001");
+    VpnItem* last = profile("0002");
+    connectWith(item, "s3cret");
+
+    // Connecting: the engine runs, the profile is taken, the others are blocked.
+    QVERIFY(window->isVpnRunning());
+    QVERIFY(window->isAnimating());
+    QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
+    QCOMPARE(window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
+    QVERIFY(first->isBlocked() && last->isBlocked() && !item->isBlocked());
+    QVERIFY(!action("connectAction")->isEnabled());
+    QVERIFY(action("disconnectAction")->isEnabled());
+    QVERIFY(action("infoAction")->isEnabled());
+    QVERIFY(!action("editAction")->isEnabled());
+    QVERIFY(!action("deleteAction")->isEnabled());
+
+    verifyConnected(item, "Home");
+    QCOMPARE(window->balloonCount(), 1);
+    QVERIFY(log()->toPlainText().contains("Initialization Sequence Completed"));
+    QCOMPARE(Prompt::messages().size(), 0);
+
+    // A blocked profile can neither connect nor disconnect, and a double-click does nothing.
+    press(last);
+    QVERIFY(!action("connectAction")->isEnabled());
+    QVERIFY(!action("disconnectAction")->isEnabled());
+    QVERIFY(action("infoAction")->isEnabled());
+    const int prompts = Prompt::history().size();
+    window->vpnItemDoubleClickedSlot(last);
+    QCOMPARE(Prompt::history().size(), prompts);
+    // Nor does a stale Connect (a reloaded list re-enables it): no prompt, no second engine.
+    window->vpnConnectSlot();
+    QCOMPARE(Prompt::history().size(), prompts);
+    QVERIFY(window->isVpnInitialized());
+    QCOMPARE(window->activeProfile(), item);
+}
+
+void TestConnection::pkcs12WrongPasswordSaysSoOnce()
+{
+    requireOpenssl();
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "wrong");
+    verifyIdleAfterEnd(0);
+    verifyIncorrectPasswordOnce();
+    QVERIFY(log()->toPlainText().contains("Error: private key password verification failed"));
+}
+
+void TestConnection::tokenKey_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QString>("pin");
+    QTest::addColumn<bool>("connects");
+    QTest::addColumn<int>("passwordMessages");
+    QTest::addColumn<QString>("logged");
+
+    QTest::newRow("right PIN connects")
+        << QByteArray("test key") << "1234" << true << 0 << "PKCS#11: found private key 'test key'";
+    QTest::newRow("wrong PIN is an incorrect password") << QByteArray("test key") << "4321" << false << 1
+                                                        << "Error: private key password verification failed";
+    QTest::newRow("missing key just ends the connection")
+        << QByteArray("no such key") << "1234" << false << 0 << "Cannot find private key 'no such key'";
+}
+
+void TestConnection::tokenKey()
+{
+    requireToken();
+    QFETCH(QByteArray, key);
+    QFETCH(QString, pin);
+    QFETCH(bool, connects);
+    QFETCH(int, passwordMessages);
+    QFETCH(QString, logged);
+
+    useToken();
+    writeTokenProfile("0000", "Token", key);
+    writePkcs12Profile("0001", "Other");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, pin);
+    if (connects) {
+        verifyConnected(item, "Token");
+        action("disconnectAction")->trigger();
+        verifyIdleAfterEnd(1);
+    } else {
+        verifyIdleAfterEnd(0);
+    }
+    QCOMPARE(countMessages(QStringLiteral("Incorrect password!")), passwordMessages);
+    if (passwordMessages)
+        verifyIncorrectPasswordOnce();
+    QVERIFY2(log()->toPlainText().contains(logged), qPrintable(log()->toPlainText()));
+}
+
+void TestConnection::outputRecognition_data()
+{
+    QTest::addColumn<QByteArrayList>("writes"); // printf formats, one write each, a pause between
+    QTest::addColumn<QString>("logText");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<int>("passwordMessages");
+
+    QTest::newRow("tunnel-up text with other lines in one read")
+        << QByteArrayList{"a\\nInitialization Sequence Completed\\nb"}
+        << "a\nInitialization Sequence Completed\nb" << true << 0;
+    QTest::newRow("tunnel-up text split across two reads is not recognised")
+        << QByteArrayList{"Initialization Seq", "uence Completed"} << "Initialization Seq\nuence Completed"
+        << false << 0;
+    QTest::newRow("one paragraph per read, a read's own line ends kept")
+        << QByteArrayList{"one\\n", "two"} << "one\n\ntwo" << false << 0;
+    QTest::newRow("text after a NUL is dropped")
+        << QByteArrayList{"abc\\000Initialization Sequence Completed", "def"} << "abc\ndef" << false << 0;
+    QTest::newRow("standard error is read as well")
+        << QByteArrayList{"out", "2:Initialization Sequence Completed", "out again"}
+        << "out\nInitialization Sequence Completed\nout again" << true << 0;
+    QTest::newRow("Latin-1 bytes") << QByteArrayList{"caf\\351"} << QString::fromUtf8("caf\u00e9") << false
+                                   << 0;
+    QTest::newRow("output that looks like HTML stays plain text")
+        << QByteArrayList{"<b>bold</b> &amp; <i>x</i>", "<p>  two  spaces</p>"}
+        << "<b>bold</b> &amp; <i>x</i>\n<p>  two  spaces</p>" << false << 0;
+    QTest::newRow("password errors come up once per attempt, however many reads repeat them")
+        << QByteArrayList{"Error: private key password verification failed", "more",
+                          "error:0906A065:PEM routines:PEM_do_header:bad decrypt",
+                          "Error: private key password verification failed"}
+        << "Error: private key password verification failed\nmore\n"
+           "error:0906A065:PEM routines:PEM_do_header:bad decrypt\n"
+           "Error: private key password verification failed"
+        << false << 1;
+    QTest::newRow("OpenSSL 1.0 decryption code is a password error")
+        << QByteArrayList{"error:0906A065:PEM routines:PEM_do_header:bad decrypt", "more"}
+        << "error:0906A065:PEM routines:PEM_do_header:bad decrypt\nmore" << false << 1;
+    QTest::newRow("password error in the tunnel-up read still counts")
+        << QByteArrayList{"Initialization Sequence Completed\\nerror:0906A065"}
+        << "Initialization Sequence Completed\nerror:0906A065" << true << 1;
+    QTest::newRow("password error once the tunnel is up is not searched")
+        << QByteArrayList{"Initialization Sequence Completed",
+                          "Error: private key password verification failed"}
+        << "Initialization Sequence Completed\nError: private key password verification failed" << true << 0;
+}
+
+void TestConnection::outputRecognition()
+{
+    requireShell();
+    QFETCH(QByteArrayList, writes);
+    QFETCH(QString, logText);
+    QFETCH(bool, connected);
+    QFETCH(int, passwordMessages);
+
+    QByteArray body;
+    for (const QByteArray& write : writes) {
+        // "2:" sends a write to standard error.
+        if (write.startsWith("2:"))
+            body += "printf '" + write.mid(2) + "' >&2\nsleep 0.4\n";
+        else
+            body += "printf '" + write + "'\nsleep 0.4\n";
+    }
+    // A last read that tells the test everything before it has been handled.
+    body += "printf 'END'\nexec sleep 60\n";
+    useEngine(writeEngine(body));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().endsWith("\nEND"), 15000);
+
+    QCOMPARE(log()->toPlainText(), logText + "\nEND");
+    QCOMPARE(window->isVpnInitialized(), connected);
+    QCOMPARE(window->balloonCount(), connected ? 1 : 0);
+    QCOMPARE(countMessages(QStringLiteral("Incorrect password!")), passwordMessages);
+    QVERIFY(window->isVpnRunning());
+}
+
+void TestConnection::floodIsLoggedWholeAndInOrder()
+{
+    requireOpenssl();
+    // Far more than one read's worth, arriving faster than the log takes it.
+    const int lines = 5000;
+    qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    verifyConnected(item, "Office");
+
+    const QString text = log()->toPlainText();
+    qsizetype from = 0;
+    for (int i = 1; i <= lines; ++i) {
+        from = text.indexOf(QStringLiteral("packet %1 ").arg(i, 9, 10, QLatin1Char('0')), from);
+        QVERIFY2(from >= 0, qPrintable(QString::number(i)));
+    }
+    QVERIFY(text.indexOf("Initialization Sequence Completed") > from);
+    QVERIFY(log()->document()->blockCount() > lines);
+}
+
+void TestConnection::outputPendingAtExitIsHandledFirst()
+{
+    requireShell();
+    // Much more than one read, then the password error, then a quick exit: most of it is still
+    // waiting to be read when the exit is noticed.
+    useEngine(writeEngine("awk 'BEGIN { for (i = 0; i < 4000; i++) printf \"filler %05d "
+                          "..................................................\\n\", i }'\n"
+                          "printf 'Error: private key password verification failed\\n'\nexit 1\n"));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    verifyIdleAfterEnd(0);
+    verifyIncorrectPasswordOnce();
+    const QString text = log()->toPlainText();
+    QVERIFY(text.contains("filler 03999 "));
+    QVERIFY(text.trimmed().endsWith("Error: private key password verification failed"));
+}
+
+void TestConnection::disconnectWhileConnecting()
+{
+    requireOpenssl();
+    qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "60000");
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    QVERIFY(window->isVpnRunning());
+    const qint64 pid = window->engineProcess()->processId();
+    QTRY_VERIFY(log()->toPlainText().contains("UDP link remote"));
+
+    press(item);
+    QVERIFY(action("disconnectAction")->isEnabled());
+    action("disconnectAction")->trigger();
+    verifyIdleAfterEnd(0);
+    QTRY_VERIFY(processGone(pid));
+    QVERIFY(!log()->toPlainText().contains("Initialization Sequence Completed"));
+    QCOMPARE(Prompt::messages().size(), 0);
+}
+
+void TestConnection::disconnectWhileConnected()
+{
+    requireOpenssl();
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    verifyConnected(item, "Office");
+    const qint64 pid = window->engineProcess()->processId();
+
+    // From the tray menu, which holds the same action.
+    QVERIFY(window->tray()->contextMenu()->actions().contains(action("disconnectAction")));
+    action("disconnectAction")->trigger();
+    verifyIdleAfterEnd(1);
+    QTRY_VERIFY(processGone(pid));
+    // Killed, not asked to stop: the engine had no chance to say goodbye.
+    QVERIFY(!log()->toPlainText().contains("process exiting"));
+
+    // And again, straight away.
+    connectWith(item, "s3cret");
+    verifyConnected(item, "Office");
+}
+
+void TestConnection::engineEndingOnItsOwn_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<bool>("wasConnected");
+
+    QTest::newRow("exits with an error code once connected")
+        << QByteArray("QLUMAR_ENGINE_EXIT_AFTER_MS") << QByteArray("500") << true;
+    QTest::newRow("crashes while connecting")
+        << QByteArray("QLUMAR_ENGINE_CRASH") << QByteArray("connecting") << false;
+    QTest::newRow("crashes once connected")
+        << QByteArray("QLUMAR_ENGINE_CRASH") << QByteArray("connected") << true;
+}
+
+void TestConnection::engineEndingOnItsOwn()
+{
+    requireOpenssl();
+    QFETCH(QByteArray, name);
+    QFETCH(QByteArray, value);
+    QFETCH(bool, wasConnected);
+
+    qputenv(name.constData(), value);
+    qputenv("QLUMAR_ENGINE_EXIT_CODE", "3");
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    VpnItem* other = profile("0001");
+    connectWith(item, "s3cret");
+    QVERIFY(window->isVpnRunning());
+    // Another profile pressed during the connection is ready to connect as soon as it ends.
+    press(other);
+    QVERIFY(!action("connectAction")->isEnabled());
+
+    verifyIdleAfterEnd(wasConnected ? 1 : 0);
+    QCOMPARE(window->selectedProfile(), other);
+    QVERIFY(log()->toPlainText().contains("Initialization Sequence Completed") == wasConnected);
+    QCOMPARE(Prompt::messages().size(), 0);
+}
+
+void TestConnection::listReloadDuringAConnection_data()
+{
+    QTest::addColumn<bool>("activeRemoved");
+    QTest::addColumn<bool>("userDisconnects");
+
+    QTest::newRow("new profile saved, then Disconnect") << false << true;
+    QTest::newRow("new profile saved, then the engine ends") << false << false;
+    QTest::newRow("active profile gone from disk, then the engine ends") << true << false;
+}
+
+// Saving a new profile during a connection reloads the list, replacing every record; the end of
+// the connection must act on the new records.
+void TestConnection::listReloadDuringAConnection()
+{
+    requireOpenssl();
+    QFETCH(bool, activeRemoved);
+    QFETCH(bool, userDisconnects);
+
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    connectWith(profile("0000"), "s3cret");
+    verifyConnected(profile("0000"), "Office");
+
+    writePkcs12Profile("0002", "Lab");
+    if (activeRemoved)
+        QVERIFY(QDir(home->rootPath() + "/0000").removeRecursively());
+    window->loadVpnList();
+    QVERIFY(window->isVpnRunning());
+    if (activeRemoved) {
+        QCOMPARE(window->activeProfile(), nullptr);
+    } else {
+        QCOMPARE(window->activeProfile(), profile("0000"));
+        QVERIFY(profile("0000")->isConnected());
+        QCOMPARE(iconImage(profile("0000")->icon()), resourceIcon(":img/vpn_con.png"));
+    }
+    QVERIFY(profile("0001")->isBlocked());
+    QVERIFY(profile("0002")->isBlocked());
+
+    const int balloons = window->balloonCount();
+    if (userDisconnects) {
+        press(profile("0000"));
+        QVERIFY(action("disconnectAction")->isEnabled());
+        action("disconnectAction")->trigger();
+    } else {
+        press(profile("0002"));
+        QVERIFY(!action("connectAction")->isEnabled());
+        window->engineProcess()->kill(); // as if it died
+    }
+    verifyIdleAfterEnd(balloons);
+    QCOMPARE(window->selectedProfile(), profile(userDisconnects ? "0000" : "0002"));
+}
+
+void TestConnection::exitKillsARunningEngine()
+{
+    requireOpenssl();
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    verifyConnected(item, "Office");
+    const qint64 pid = window->engineProcess()->processId();
+    QVERIFY(pid > 0);
+
+    window->hide(); // the usual case: the window is in the tray
+    QTimer::singleShot(0, action("exitAction"), &QAction::trigger);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(processGone(pid));
+    QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+}
+
+QTEST_MAIN(TestConnection)
+#include "tst_connection.moc"
