@@ -1,17 +1,31 @@
-// The bundled engine in front of a real OpenVPN. Two halves:
+// The bundled engine in front of a real OpenVPN. Three parts:
 //  - a stand-in "openvpn" script shows what the engine hands over (command line, translated
 //    configuration, the private directory); runs everywhere;
 //  - a real OpenVPN server on 127.0.0.1 and the real OpenVPN client behind the engine, driven as the
-//    manager drives it; needs root, /dev/net/tun and openvpn, and is skipped with the reason otherwise.
+//    manager drives it;
+//  - end to end: profiles written by the manager's own save, connected and disconnected through
+//    MainWindow.
+// The last two need root, /dev/net/tun and openvpn, and are skipped with the reason otherwise.
 
+#include "TestSupport.h"
+
+#include "app/MainWindow.h"
+#include "app/Prompt.h"
+#include "profiles/ProfileSave.h"
+#include "profiles/VpnItem.h"
+
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextEdit>
+#include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
 
@@ -153,7 +167,15 @@ private slots:
     void realWrongSecret_data();
     void realWrongSecret();
 
+    void windowConnects_data();
+    void windowConnects();
+    void windowWrongSecret_data();
+    void windowWrongSecret();
+
 private:
+    QString saveProfile(const QString& root, bool token);
+    void useRealEngine(bool token);
+    VpnItem* connectThroughWindow(MainWindow* window, const QString& dirName, const QString& secret);
     bool tool(const QString& program, const QStringList& args, QByteArray* out = nullptr);
     bool makePki();
     bool makeToken();
@@ -697,6 +719,168 @@ void RealVpnTest::realWrongSecret()
     QCOMPARE(run.code, 1);
     const qint64 pid = openvpnPid(run.output);
     QVERIFY2(pid > 0, run.output.constData());
+    QVERIFY(processGone(pid));
+}
+
+QString RealVpnTest::saveProfile(const QString& root, bool token)
+{
+    // What the New connection wizard hands over, the template being an imported client .ovpn file.
+    ProfileFields fields;
+    fields.name = token ? "Real token" : "Real PKCS#12";
+    fields.server = "127.0.0.1:" + QString::number(m_port);
+    fields.templateContents = kClientTemplate;
+    if (token) {
+        fields.caField = m_tmp.filePath("ca.crt");
+        fields.userField = m_tmp.filePath("client.crt");
+        fields.keyField = QString::fromUtf8(kKeyLabel);
+        fields.caContents = ScratchHome::readFile(fields.caField);
+        fields.userContents = ScratchHome::readFile(fields.userField);
+    } else {
+        fields.pkcs12Field = m_tmp.filePath("client.p12");
+    }
+    const SaveResult saved = ProfileSave::save(token ? ProfileKind::CertificateAndKey : ProfileKind::Pkcs12,
+                                               fields, QString(), root);
+    return saved.status == SaveResult::Saved ? saved.dirName : QString();
+}
+
+// The manager passes its own environment on to the engine.
+void RealVpnTest::useRealEngine(bool token)
+{
+    for (const QString& name : QProcessEnvironment::systemEnvironment().keys()) {
+        if (name.startsWith("QLUMAR_") || name == "SOFTHSM2_CONF") {
+            qunsetenv(qPrintable(name));
+        }
+    }
+    qputenv("QLUMAR_OPENVPN", QFile::encodeName(m_openvpn));
+    qputenv("TMPDIR", QFile::encodeName(m_tmp.filePath("tmp")));
+    for (const QString& change : token ? m_tokenEnv : QStringList()) {
+        qputenv(qPrintable(change.section('=', 0, 0)), change.section('=', 1).toUtf8());
+    }
+}
+
+VpnItem* RealVpnTest::connectThroughWindow(MainWindow* window, const QString& dirName, const QString& secret)
+{
+    auto* list = window->findChild<QListWidget*>("vpnList");
+    VpnItem* item = nullptr;
+    for (int i = 0; i < list->count() && !item; ++i) {
+        auto* candidate = static_cast<VpnItem*>(list->item(i));
+        item = candidate->dirName() == dirName ? candidate : nullptr;
+    }
+    if (!item) {
+        return nullptr;
+    }
+    const QPoint point = list->visualItemRect(item).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, point);
+    auto* connect = window->findChild<QAction*>("connectAction");
+    if (!connect->isEnabled()) {
+        return nullptr;
+    }
+    Prompt::answerText(secret);
+    connect->trigger();
+    return item;
+}
+
+void RealVpnTest::windowConnects_data()
+{
+    QTest::addColumn<bool>("token");
+    QTest::addColumn<bool>("byExit");
+
+    QTest::newRow("PKCS#12 profile, Disconnect") << false << false;
+    QTest::newRow("token-key profile, Disconnect") << true << false;
+    QTest::newRow("PKCS#12 profile, Exit") << false << true;
+}
+
+void RealVpnTest::windowConnects()
+{
+    SKIP_UNLESS_EMPTY(m_serverError);
+    QFETCH(bool, token);
+    QFETCH(bool, byExit);
+    if (token) {
+        SKIP_UNLESS_EMPTY(m_tokenError);
+    }
+
+    ScratchHome home;
+    QVERIFY(home.enterRoot());
+    const QString dirName = saveProfile(home.rootPath(), token);
+    QVERIFY(!dirName.isEmpty());
+    useRealEngine(token);
+    Prompt::setTestMode(true);
+    Prompt::reset();
+
+    MainWindow window;
+    window.show();
+    VpnItem* item = connectThroughWindow(&window, dirName, token ? kPin : kPassword);
+    QVERIFY(item);
+    QVERIFY(window.isVpnRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(window.isVpnInitialized(), kStepMs);
+
+    const QByteArray log = window.findChild<QTextEdit*>("vpnLog")->toPlainText().toLatin1();
+    QVERIFY(log.contains("Peer Connection Initiated with [AF_INET]127.0.0.1:" + QByteArray::number(m_port)));
+    QCOMPARE(window.tray()->toolTip(), "qLumar VPN - " + item->vpnName());
+    QCOMPARE(window.lastBalloon().title, QString("Connected"));
+    const qint64 pid = openvpnPid(log);
+    QVERIFY2(pid > 0, log.constData());
+    QVERIFY(!processGone(pid));
+
+    if (byExit) {
+        window.hide();
+        QTimer::singleShot(0, window.findChild<QAction*>("exitAction"), &QAction::trigger);
+        QCOMPARE(QCoreApplication::exec(), 0);
+    } else {
+        window.findChild<QAction*>("disconnectAction")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isVpnRunning(), kStepMs);
+        QCOMPARE(window.lastBalloon().title, QString("Disconnected"));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), kStepMs);
+    for (const Prompt::Shown& shown : Prompt::messages()) {
+        QVERIFY2(shown.text != "Incorrect password!", "a right secret was taken for a wrong one");
+    }
+}
+
+void RealVpnTest::windowWrongSecret_data()
+{
+    QTest::addColumn<bool>("token");
+    QTest::addColumn<QString>("secret");
+
+    QTest::newRow("PKCS#12 profile, wrong password") << false << QString("S3CRET");
+    QTest::newRow("token-key profile, wrong PIN") << true << QString("0000");
+}
+
+void RealVpnTest::windowWrongSecret()
+{
+    SKIP_UNLESS_EMPTY(m_serverError);
+    QFETCH(bool, token);
+    QFETCH(QString, secret);
+    if (token) {
+        SKIP_UNLESS_EMPTY(m_tokenError);
+    }
+
+    ScratchHome home;
+    QVERIFY(home.enterRoot());
+    const QString dirName = saveProfile(home.rootPath(), token);
+    QVERIFY(!dirName.isEmpty());
+    useRealEngine(token);
+    Prompt::setTestMode(true);
+    Prompt::reset();
+
+    MainWindow window;
+    window.show();
+    QVERIFY(connectThroughWindow(&window, dirName, secret));
+    QVERIFY(window.isVpnRunning());
+    // The engine ends by itself once the secret has been refused; the manager is idle again.
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVpnRunning(), kStepMs);
+    QVERIFY(!window.isVpnInitialized());
+    QCOMPARE(window.lastBalloon().title, QString("Disconnected"));
+
+    int incorrect = 0;
+    for (const Prompt::Shown& shown : Prompt::messages()) {
+        incorrect += shown.text == "Incorrect password!" ? 1 : 0;
+    }
+    QCOMPARE(incorrect, 1);
+    const QByteArray log = window.findChild<QTextEdit*>("vpnLog")->toPlainText().toLatin1();
+    QVERIFY(!log.contains(kConnected));
+    const qint64 pid = openvpnPid(log);
+    QVERIFY2(pid > 0, log.constData());
     QVERIFY(processGone(pid));
 }
 
