@@ -64,8 +64,9 @@ std::string errorText(int error)
     return std::strerror(error);
 }
 
-// The per-connection directory: the translated configuration and the management socket. mkdtemp makes
-// it 0700. It goes as soon as OpenVPN has read both, so that even a killed engine leaves nothing behind.
+// The per-connection directory: the translated configuration, the management socket and its password.
+// mkdtemp makes it 0700. It goes as soon as OpenVPN has connected, having read all three, so that even
+// a killed engine leaves nothing behind.
 class PrivateDir
 {
 public:
@@ -243,6 +244,34 @@ int listenUnix(const std::string& path, std::string* error)
     return fd.release();
 }
 
+pid_t parentOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    std::getline(stat, text);
+    // The command name in parentheses may hold blanks; the state and the parent follow the last ')'.
+    const auto close = text.rfind(')');
+    if (close == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(text.substr(close + 1));
+    std::string state;
+    pid_t parent = -1;
+    fields >> state >> parent;
+    return parent;
+}
+
+bool isDescendant(pid_t pid, pid_t ancestor)
+{
+    for (int depth = 0; depth < 16 && pid > 1; ++depth) {
+        if (pid == ancestor) {
+            return true;
+        }
+        pid = parentOf(pid);
+    }
+    return false;
+}
+
 std::string describeStatus(int status)
 {
     if (WIFSIGNALED(status)) {
@@ -291,21 +320,13 @@ public:
             return 1;
         }
 
-        // The management password travels through a pipe that OpenVPN reads as /dev/fd/N, so it is
-        // never on disk nor on a command line.
+        // The interface's password is only for OpenVPN's own check: the user's secret never touches disk.
+        // A file rather than a pipe, because helpers such as sudo close inherited descriptors.
         const std::string password = randomPassword();
-        int pipeFds[2];
-        if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-            log.fatal("Error: pipe failed: " + errorText(errno));
+        const std::string passwordPath = m_dir.path() + "/management.pw";
+        if (!writePrivateFile(passwordPath, password + "\n", &error)) {
+            log.fatal("Error: " + error);
             return 1;
-        }
-        Fd passwordRead(pipeFds[0]);
-        {
-            Fd passwordWrite(pipeFds[1]);
-            if (!writeAll(passwordWrite.get(), password + "\n")) {
-                log.fatal("Error: cannot pass the management password: " + errorText(errno));
-                return 1;
-            }
         }
 
         std::vector<std::string> args{m_program,      "--config", configPath, "--dev",
@@ -317,7 +338,7 @@ public:
         const std::vector<std::string> own{"--management",
                                            socketPath,
                                            "unix",
-                                           "/dev/fd/" + std::to_string(passwordRead.get()),
+                                           passwordPath,
                                            "--management-client",
                                            "--management-query-passwords"};
         args.insert(args.end(), own.begin(), own.end());
@@ -326,11 +347,10 @@ public:
                                      "--pkcs11-id-management"});
         }
 
-        const pid_t child = start(args, passwordRead.get(), log);
+        const pid_t child = start(args, log);
         if (child < 0) {
             return 1;
         }
-        passwordRead.reset();
         log.line("OpenVPN started, process " + std::to_string(child));
 
         Management management(options.credentials, password, options.secret, certificates);
@@ -368,7 +388,7 @@ private:
     }
 
     // Forks and executes OpenVPN; reports a failed exec through a close-on-exec pipe.
-    pid_t start(const std::vector<std::string>& args, int keepFd, Logger& log)
+    pid_t start(const std::vector<std::string>& args, Logger& log)
     {
         std::vector<char*> argv;
         for (const std::string& arg : args) {
@@ -402,7 +422,6 @@ private:
             if (devNull >= 0) {
                 ::dup2(devNull, 0);
             }
-            ::fcntl(keepFd, F_SETFD, 0);
             ::execv(argv[0], argv.data());
             const int error = errno;
             [[maybe_unused]] ssize_t written = ::write(execPipe[1], &error, sizeof error);
@@ -530,7 +549,8 @@ private:
         return WEXITSTATUS(status);
     }
 
-    // Only the OpenVPN just started may use the interface; anyone else is turned away.
+    // Only the OpenVPN just started may use the interface: the child itself, or a process below it when
+    // the program is a helper that starts OpenVPN (sudo and the like). Anyone else is turned away.
     static bool accept(pid_t child, Fd& listener, Fd& connection, Logger& log)
     {
         Fd peer(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
@@ -540,7 +560,7 @@ private:
         ucred credentials{};
         socklen_t size = sizeof credentials;
         if (::getsockopt(peer.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
-            credentials.pid != child) {
+            !isDescendant(credentials.pid, child)) {
             log.line("WARNING: refused a management connection from process " +
                      std::to_string(credentials.pid));
             return false;

@@ -91,6 +91,19 @@ qint64 parentOf(qint64 pid)
     return text.mid(text.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
 }
 
+QList<qint64> childrenOf(qint64 parent)
+{
+    QList<qint64> children;
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (number && parentOf(pid) == parent) {
+            children << pid;
+        }
+    }
+    return children;
+}
+
 qint64 openvpnPid(const QByteArray& output)
 {
     const auto match =
@@ -138,7 +151,7 @@ done
 for a in "$@"; do printf 'ARG[%s]\n' "$a"; done
 echo "DIR $(dirname "$config") $(stat -c %a "$(dirname "$config")")"
 echo "STDIN $(readlink /proc/$$/fd/0)"
-echo "PASSWORD $(head -n 1 "$pwfile")"
+echo "PASSWORD $(head -n 1 "$pwfile") $(stat -c %a "$pwfile")"
 echo "CONFIG-BEGIN"
 cat "$config"
 echo "CONFIG-END"
@@ -592,15 +605,18 @@ void RealVpnTest::handOver()
     QVERIFY(!output.contains("--keypass"));
     QVERIFY(run.output.contains("ARG[--management-client]\nARG[--management-query-passwords]\n"));
 
-    // A private directory, gone with the engine; the management password through a pipe, not a file.
+    // A private directory, gone with the engine, holding the configuration and a random password for
+    // the management interface.
     const auto dirLine = QRegularExpression("\nDIR (\\S+) (\\d+)\n").match(output);
     QVERIFY2(dirLine.hasMatch(), run.output.constData());
-    QVERIFY(dirLine.captured(1).startsWith(m_tmp.filePath("tmp/qlumar_openvpn.")));
+    const QByteArray privateDir = dirLine.captured(1).toUtf8();
+    QVERIFY(privateDir.startsWith(m_tmp.filePath("tmp/qlumar_openvpn.").toUtf8()));
     QCOMPARE(dirLine.captured(2), QString("700"));
-    QVERIFY(!QFileInfo::exists(dirLine.captured(1)));
-    QVERIFY2(QRegularExpression("ARG\\[unix\\]\nARG\\[/dev/fd/\\d+\\]\n").match(output).hasMatch(),
+    QVERIFY(!QFileInfo::exists(QString::fromUtf8(privateDir)));
+    QVERIFY2(run.output.contains("ARG[--management]\nARG[" + privateDir + "/management]\nARG[unix]\nARG[" +
+                                 privateDir + "/management.pw]\n"),
              run.output.constData());
-    QVERIFY2(QRegularExpression("\nPASSWORD [0-9a-f]{32}\n").match(output).hasMatch(),
+    QVERIFY2(QRegularExpression("\nPASSWORD [0-9a-f]{32} 600\n").match(output).hasMatch(),
              run.output.constData());
     QVERIFY(run.output.contains("\nSTDIN /dev/null\n"));
 
@@ -614,14 +630,19 @@ void RealVpnTest::realConnection_data()
 {
     QTest::addColumn<bool>("token");
     QTest::addColumn<bool>("killed");
-    QTest::addColumn<bool>("noDeathSignal");
+    QTest::addColumn<QString>("launcher");
 
-    QTest::newRow("PKCS#12, then killed as Disconnect does") << false << true << false;
-    QTest::newRow("PKCS#12, then SIGTERM") << false << false << false;
-    QTest::newRow("token key, then killed as Disconnect does") << true << true << false;
-    QTest::newRow("token key, then SIGTERM") << true << false << false;
+    QTest::newRow("PKCS#12, then killed as Disconnect does") << false << true << QString();
+    QTest::newRow("PKCS#12, then SIGTERM") << false << false << QString();
+    QTest::newRow("token key, then killed as Disconnect does") << true << true << QString();
+    QTest::newRow("token key, then SIGTERM") << true << false << QString();
     // An OpenVPN with file capabilities loses the parent-death signal at exec.
-    QTest::newRow("PKCS#12 without parent-death signal, then killed") << false << true << true;
+    QTest::newRow("PKCS#12 without parent-death signal, then killed")
+        << false << true << QString("exec SETPRIV --pdeathsig clear OPENVPN \"$@\"\n");
+    // Like sudo: OpenVPN is the helper's child, and nothing passes the engine's death on to it.
+    QTest::newRow("token key through a helper that forks, then killed")
+        << true << true
+        << QString("exec SETPRIV --pdeathsig clear /bin/sh -c '\"$0\" \"$@\"; exit $?' OPENVPN \"$@\"\n");
 }
 
 void RealVpnTest::realConnection()
@@ -629,24 +650,24 @@ void RealVpnTest::realConnection()
     SKIP_UNLESS_EMPTY(m_serverError);
     QFETCH(bool, token);
     QFETCH(bool, killed);
-    QFETCH(bool, noDeathSignal);
+    QFETCH(QString, launcher);
     if (token) {
         SKIP_UNLESS_EMPTY(m_tokenError);
     }
 
     QString program = m_openvpn;
-    if (noDeathSignal) {
+    if (!launcher.isEmpty()) {
         const QString setpriv = QStandardPaths::findExecutable("setpriv");
         if (setpriv.isEmpty()) {
             QSKIP("setpriv (util-linux) not found");
         }
-        program = m_tmp.filePath("bin/openvpn-without-pdeathsig");
-        QFile wrapper(program);
-        QVERIFY(wrapper.open(QIODevice::WriteOnly));
-        wrapper.write(
-            ("#!/bin/sh\nexec " + setpriv + " --pdeathsig clear " + m_openvpn + " \"$@\"\n").toUtf8());
-        wrapper.close();
-        QVERIFY(wrapper.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        program = m_tmp.filePath(QString("bin/launcher%1").arg(++m_profiles));
+        QFile script(program);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n" +
+                     QString(launcher).replace("SETPRIV", setpriv).replace("OPENVPN", m_openvpn).toUtf8());
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     }
 
     const QByteArray credentials = token ? kTokenLines : p12Lines(m_tmp.filePath("client.p12"));
@@ -662,8 +683,11 @@ void RealVpnTest::realConnection()
     const qint64 pid = openvpnPid(output);
     QVERIFY2(pid > 0, output.constData());
     QCOMPARE(parentOf(pid), engine.processId());
+    // OpenVPN, and with a forking helper OpenVPN's parent too.
+    const QList<qint64> openvpn = QList<qint64>{pid} + childrenOf(pid);
+    QCOMPARE(openvpn.size(), launcher.contains("/bin/sh -c") ? 2 : 1);
     // Neither OpenVPN's command line nor, once it has read it, the engine's shows the secret.
-    for (const qint64 process : {pid, engine.processId()}) {
+    for (const qint64 process : openvpn + QList<qint64>{engine.processId()}) {
         QFile cmdline(QString("/proc/%1/cmdline").arg(process));
         QVERIFY(cmdline.open(QIODevice::ReadOnly));
         const QByteArray args = cmdline.readAll();
@@ -684,7 +708,9 @@ void RealVpnTest::realConnection()
         QCOMPARE(engine.exitStatus(), QProcess::NormalExit);
         QCOMPARE(engine.exitCode(), 0);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), kStepMs);
+    for (const qint64 process : openvpn) {
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(process), kStepMs);
+    }
 }
 
 void RealVpnTest::realWrongSecret_data()
