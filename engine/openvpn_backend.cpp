@@ -464,7 +464,11 @@ private:
 
         const auto stop = [&](int signal) {
             if (!stopping) {
-                ::kill(child, signal);
+                // A helper running OpenVPN as another user may refuse signals; dropping the
+                // management connection ends OpenVPN all the same.
+                if (::kill(child, signal) != 0) {
+                    connection.reset();
+                }
                 stopping = true;
                 killAt = Clock::now() + kStopGrace;
             }
