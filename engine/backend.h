@@ -5,6 +5,7 @@
 #include "options.h"
 
 #include <memory>
+#include <string>
 
 // Carries one connection from start to end. The engine's front end has already checked the command
 // line and read the configuration; a backend owns everything after that, including how long the
@@ -19,3 +20,7 @@ public:
 // Simulates a server connection: checks the profile's files and private key credentials for real,
 // then pretends to connect.
 std::unique_ptr<Backend> makeSimulatorBackend();
+
+// Runs a real OpenVPN 2.x (Linux): translates the profile and the credentials into what OpenVPN accepts,
+// passes its output through untouched and ends with it. program is the OpenVPN executable.
+std::unique_ptr<Backend> makeOpenVpnBackend(const std::string& program);

@@ -43,6 +43,11 @@ bool parsePort(const std::string& text, int* port)
 
 } // namespace
 
+std::string trimBlanks(const std::string& text)
+{
+    return trim(text);
+}
+
 std::vector<std::string> splitParams(const std::string& text)
 {
     std::vector<std::string> words;

@@ -39,3 +39,6 @@ ConfResult readConf(const std::string& path);
 
 // Splits a directive's parameters on blanks; double or single quotes group words.
 std::vector<std::string> splitParams(const std::string& text);
+
+// Removes blanks (spaces, tabs, carriage returns) from both ends.
+std::string trimBlanks(const std::string& text);

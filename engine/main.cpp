@@ -1,11 +1,13 @@
 #include "backend.h"
 #include "conf.h"
+#include "engine_choice.h"
 #include "env.h"
 #include "log.h"
 #include "options.h"
 #include "stop_signal.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,27 @@ std::vector<std::string> commandLine(int argc, char** argv)
     return args;
 }
 
+// The manager hands the password or PIN over on the command line, which any local user can read in
+// /proc/PID/cmdline for as long as the engine runs. The arguments have been copied by now; the
+// originals are overwritten in place, which is what /proc shows.
+void hideSecrets(int argc, char** argv)
+{
+#ifdef _WIN32
+    (void)argc;
+    (void)argv;
+#else
+    const std::size_t prefixSize = std::strlen(kTokenEnginePrefix);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--keypass") == 0 && i + 1 < argc) {
+            ++i;
+            std::memset(argv[i], '*', std::strlen(argv[i]));
+        } else if (std::strncmp(argv[i], kTokenEnginePrefix, prefixSize) == 0) {
+            std::memset(argv[i] + prefixSize, '*', std::strlen(argv[i] + prefixSize));
+        }
+    }
+#endif
+}
+
 void usage(Logger& log)
 {
     log.line("Usage: qlumar_openvpn --config FILE --dev tun --float --pull --tls-client --keypass PASSWORD");
@@ -60,6 +83,8 @@ int main(int argc, char** argv)
     // Fully buffered with explicit flushes: one write per log line, and large blocks when flooding.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     Logger log(stdout);
+    const std::vector<std::string> args = commandLine(argc, argv);
+    hideSecrets(argc, argv);
 
     std::string error;
     if (!StopSignal::install(&error)) {
@@ -78,7 +103,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    const ParseResult parsed = parseArguments(commandLine(argc, argv));
+    const ParseResult parsed = parseArguments(args);
     if (!parsed.ok) {
         log.line("Options error: " + parsed.error);
         usage(log);
@@ -87,7 +112,14 @@ int main(int argc, char** argv)
     const Options& options = parsed.options;
 
     log.line("OpenVPN-compatible qLumar engine " QLUMAR_ENGINE_VERSION " starting");
-    for (const std::string& ignored : options.ignored) {
+    const EngineChoice engine = chooseEngine();
+    if (!engine.error.empty()) {
+        log.fatal(engine.error);
+        return 1;
+    }
+    const bool simulate = engine.kind == EngineChoice::Kind::Simulator;
+    // A real OpenVPN gets the flags the engine does not know itself.
+    for (const std::string& ignored : simulate ? options.ignored : std::vector<std::string>()) {
         log.line("WARNING: ignoring unsupported option: " + ignored);
     }
 
@@ -103,5 +135,6 @@ int main(int argc, char** argv)
         log.line("Profile: " + conf.conf.name);
     }
 
-    return makeSimulatorBackend()->run(options, conf.conf, log);
+    const auto backend = simulate ? makeSimulatorBackend() : makeOpenVpnBackend(engine.program);
+    return backend->run(options, conf.conf, log);
 }

@@ -48,6 +48,7 @@ ParseResult parseArguments(const std::vector<std::string>& args)
 {
     std::map<std::string, std::string> given;
     std::vector<std::string> ignored;
+    std::vector<std::string> extra;
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -58,8 +59,10 @@ ParseResult parseArguments(const std::vector<std::string>& args)
         if (!known) {
             // Without knowing its arity, treat everything up to the next flag as its parameters.
             std::string text = arg;
+            extra.push_back(arg);
             while (i + 1 < args.size() && !isFlag(args[i + 1])) {
                 text += ' ' + args[++i];
+                extra.push_back(args[i]);
             }
             ignored.push_back(text);
             continue;
@@ -89,6 +92,7 @@ ParseResult parseArguments(const std::vector<std::string>& args)
     options.configFile = given["--config"];
     options.device = given["--dev"];
     options.ignored = ignored;
+    options.extra = extra;
     if (options.configFile.empty()) {
         return failure("Option --config needs a file name");
     }

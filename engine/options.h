@@ -14,8 +14,9 @@ struct Options
     std::string configFile;
     std::string device;
     CredentialKind credentials = CredentialKind::Pkcs12Password;
-    std::string secret; // the PKCS#12 password or the token's user PIN
-    std::vector<std::string> ignored;
+    std::string secret;               // the PKCS#12 password or the token's user PIN
+    std::vector<std::string> ignored; // unknown flags, each with its parameters, for log lines
+    std::vector<std::string> extra;   // the same flags and parameters as separate arguments
 };
 
 struct ParseResult

@@ -3,7 +3,9 @@
 
 #include <p11-kit/pkcs11.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #ifdef _WIN32
@@ -186,56 +188,157 @@ bool findSlot(CK_FUNCTION_LIST* p11, const std::optional<std::string>& wanted, C
     return false;
 }
 
+// The module, its function list and a read-only session with the chosen token, closed in reverse order.
+class TokenSession
+{
+public:
+    // Logs the reason (as a fatal line) when the module or the token cannot be used.
+    bool open(Logger& log)
+    {
+        const auto modulePath = envValue("QLUMAR_PKCS11_MODULE");
+        if (!modulePath) {
+            log.fatal("Error: no PKCS#11 token module is configured: set QLUMAR_PKCS11_MODULE to the path of "
+                      "the token's PKCS#11 library");
+            return false;
+        }
+        module_ = std::make_unique<Module>(*modulePath);
+        if (!module_->loaded()) {
+            log.fatal("Error: cannot load PKCS#11 module '" + *modulePath + "': " + module_->error());
+            return false;
+        }
+        const CK_C_GetFunctionList getFunctionList = module_->getFunctionList();
+        if (!getFunctionList || getFunctionList(&p11_) != CKR_OK || !p11_) {
+            log.fatal("Error: '" + *modulePath + "' is not a PKCS#11 module (no usable C_GetFunctionList)");
+            return false;
+        }
+        log.line("PKCS#11: loaded module " + *modulePath);
+
+        cleanup_ = std::make_unique<Cleanup>(p11_);
+        CK_RV rv = p11_->C_Initialize(nullptr);
+        if (rv != CKR_OK) {
+            log.fatal("PKCS#11: " + describe("C_Initialize", rv));
+            return false;
+        }
+        cleanup_->initialized_ = true;
+
+        CK_SLOT_ID slot = 0;
+        if (!findSlot(p11_, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, log)) {
+            return false;
+        }
+        rv = p11_->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &cleanup_->session_);
+        if (rv != CKR_OK) {
+            cleanup_->session_ = CK_INVALID_HANDLE;
+            log.fatal("PKCS#11: " + describe("C_OpenSession", rv));
+            return false;
+        }
+        return true;
+    }
+
+    CK_FUNCTION_LIST* p11() const { return p11_; }
+    CK_SESSION_HANDLE session() const { return cleanup_->session_; }
+    void setLoggedIn() { cleanup_->loggedIn_ = true; }
+
+private:
+    // Declared first so that the module is unloaded last.
+    std::unique_ptr<Module> module_;
+    CK_FUNCTION_LIST* p11_ = nullptr;
+    std::unique_ptr<Cleanup> cleanup_;
+};
+
+// The handles of up to a few hundred objects matching the template.
+bool findObjects(TokenSession& token, CK_ATTRIBUTE* query, CK_ULONG count,
+                 std::vector<CK_OBJECT_HANDLE>* found, Logger& log)
+{
+    CK_FUNCTION_LIST* p11 = token.p11();
+    CK_RV rv = p11->C_FindObjectsInit(token.session(), query, count);
+    if (rv != CKR_OK) {
+        log.fatal("PKCS#11: " + describe("C_FindObjectsInit", rv));
+        return false;
+    }
+    CK_OBJECT_HANDLE handles[256];
+    CK_ULONG got = 0;
+    rv = p11->C_FindObjects(token.session(), handles, 256, &got);
+    p11->C_FindObjectsFinal(token.session());
+    if (rv != CKR_OK) {
+        log.fatal("PKCS#11: " + describe("C_FindObjects", rv));
+        return false;
+    }
+    found->assign(handles, handles + got);
+    return true;
+}
+
+// An attribute's bytes; empty when the object has none or keeps it secret.
+std::string attribute(TokenSession& token, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+{
+    CK_ATTRIBUTE query{type, nullptr, 0};
+    if (token.p11()->C_GetAttributeValue(token.session(), object, &query, 1) != CKR_OK ||
+        query.ulValueLen == CK_UNAVAILABLE_INFORMATION || query.ulValueLen == 0) {
+        return {};
+    }
+    std::string value(query.ulValueLen, '\0');
+    query.pValue = value.data();
+    if (token.p11()->C_GetAttributeValue(token.session(), object, &query, 1) != CKR_OK) {
+        return {};
+    }
+    value.resize(query.ulValueLen);
+    return value;
+}
+
 } // namespace
+
+bool findTokenCertificates(const std::string& keyLabel, std::vector<std::string>* ders, Logger& log)
+{
+    TokenSession token;
+    if (!token.open(log)) {
+        return false;
+    }
+    // Whatever carries the label without a login (certificate, public key) gives the key pair's CKA_ID.
+    std::string label = keyLabel;
+    CK_ATTRIBUTE byLabel[] = {{CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size())}};
+    std::vector<CK_OBJECT_HANDLE> labelled;
+    if (!findObjects(token, byLabel, 1, &labelled, log)) {
+        return false;
+    }
+    for (CK_OBJECT_HANDLE object : labelled) {
+        std::string id = attribute(token, object, CKA_ID);
+        if (id.empty()) {
+            continue;
+        }
+        CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
+        CK_ATTRIBUTE byId[] = {
+            {CKA_CLASS, &certClass, sizeof certClass},
+            {CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())},
+        };
+        std::vector<CK_OBJECT_HANDLE> certs;
+        if (!findObjects(token, byId, 2, &certs, log)) {
+            return false;
+        }
+        for (CK_OBJECT_HANDLE cert : certs) {
+            const std::string der = attribute(token, cert, CKA_VALUE);
+            if (!der.empty() && std::find(ders->begin(), ders->end(), der) == ders->end()) {
+                ders->push_back(der);
+            }
+        }
+    }
+    return true;
+}
 
 KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logger& log)
 {
-    const auto modulePath = envValue("QLUMAR_PKCS11_MODULE");
-    if (!modulePath) {
-        log.fatal("Error: no PKCS#11 token module is configured: set QLUMAR_PKCS11_MODULE to the path of "
-                  "the token's PKCS#11 library");
+    TokenSession token;
+    if (!token.open(log)) {
         return KeyCheck::Failed;
     }
-    Module module(*modulePath);
-    if (!module.loaded()) {
-        log.fatal("Error: cannot load PKCS#11 module '" + *modulePath + "': " + module.error());
-        return KeyCheck::Failed;
-    }
-    const CK_C_GetFunctionList getFunctionList = module.getFunctionList();
-    CK_FUNCTION_LIST* p11 = nullptr;
-    if (!getFunctionList || getFunctionList(&p11) != CKR_OK || !p11) {
-        log.fatal("Error: '" + *modulePath + "' is not a PKCS#11 module (no usable C_GetFunctionList)");
-        return KeyCheck::Failed;
-    }
-    log.line("PKCS#11: loaded module " + *modulePath);
-
-    Cleanup cleanup(p11);
-    CK_RV rv = p11->C_Initialize(nullptr);
-    if (rv != CKR_OK) {
-        log.fatal("PKCS#11: " + describe("C_Initialize", rv));
-        return KeyCheck::Failed;
-    }
-    cleanup.initialized_ = true;
-
-    CK_SLOT_ID slot = 0;
-    if (!findSlot(p11, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, log)) {
-        return KeyCheck::Failed;
-    }
-    rv = p11->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &cleanup.session_);
-    if (rv != CKR_OK) {
-        cleanup.session_ = CK_INVALID_HANDLE;
-        log.fatal("PKCS#11: " + describe("C_OpenSession", rv));
-        return KeyCheck::Failed;
-    }
+    CK_FUNCTION_LIST* p11 = token.p11();
 
     // Some modules reject a null PIN pointer even with length zero, so an empty PIN still points at
     // a (terminating) byte.
     std::vector<CK_UTF8CHAR> pinBytes(pin.begin(), pin.end());
     pinBytes.push_back(0);
-    rv = p11->C_Login(cleanup.session_, CKU_USER, pinBytes.data(), static_cast<CK_ULONG>(pin.size()));
+    CK_RV rv = p11->C_Login(token.session(), CKU_USER, pinBytes.data(), static_cast<CK_ULONG>(pin.size()));
     switch (rv) {
     case CKR_OK:
-        cleanup.loggedIn_ = true;
+        token.setLoggedIn();
         break;
     case CKR_USER_ALREADY_LOGGED_IN:
         break;
@@ -258,20 +361,11 @@ KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logg
         {CKA_CLASS, &keyClass, sizeof keyClass},
         {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size())},
     };
-    rv = p11->C_FindObjectsInit(cleanup.session_, query, 2);
-    if (rv != CKR_OK) {
-        log.fatal("PKCS#11: " + describe("C_FindObjectsInit", rv));
+    std::vector<CK_OBJECT_HANDLE> found;
+    if (!findObjects(token, query, 2, &found, log)) {
         return KeyCheck::Failed;
     }
-    CK_OBJECT_HANDLE found = CK_INVALID_HANDLE;
-    CK_ULONG foundCount = 0;
-    rv = p11->C_FindObjects(cleanup.session_, &found, 1, &foundCount);
-    p11->C_FindObjectsFinal(cleanup.session_);
-    if (rv != CKR_OK) {
-        log.fatal("PKCS#11: " + describe("C_FindObjects", rv));
-        return KeyCheck::Failed;
-    }
-    if (foundCount == 0) {
+    if (found.empty()) {
         log.fatal("Error: Cannot find private key '" + keyLabel + "' in the token");
         return KeyCheck::Failed;
     }

@@ -123,4 +123,17 @@ std::string StopSignal::wait(std::chrono::milliseconds timeout)
     return signalName(lastSignal);
 }
 
+int StopSignal::pollFd()
+{
+    return pipeFds[0];
+}
+
+std::string StopSignal::received()
+{
+    char buffer[16];
+    while (::read(pipeFds[0], buffer, sizeof buffer) > 0) {
+    }
+    return lastSignal == 0 ? std::string() : signalName(lastSignal);
+}
+
 #endif

@@ -15,4 +15,11 @@ std::string wait(std::chrono::milliseconds timeout);
 
 inline constexpr std::chrono::milliseconds kForever{-1};
 
+#ifndef _WIN32
+// For waiting in poll() together with other descriptors: readable once a stop request has arrived.
+int pollFd();
+// The name of the stop request that has arrived ("SIGTERM", "SIGINT"), or "" when none has; drains pollFd().
+std::string received();
+#endif
+
 } // namespace StopSignal

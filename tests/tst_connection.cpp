@@ -30,6 +30,8 @@ namespace {
 
 const char* const engineSwitches[] = {
     "QLUMAR_ENGINE_PATH",
+    "QLUMAR_ENGINE",
+    "QLUMAR_OPENVPN",
     "QLUMAR_ENGINE_START_DELAY_MS",
     "QLUMAR_ENGINE_CONNECT_DELAY_MS",
     "QLUMAR_ENGINE_FLOOD_LINES",

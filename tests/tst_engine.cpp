@@ -61,6 +61,14 @@ void applyEnv(QProcessEnvironment* env, const QStringList& changes)
     }
 }
 
+// QSKIP ends the calling function only, so a helper that skips has to be a macro.
+#define SKIP_UNLESS_EMPTY(reason)                                                                            \
+    do {                                                                                                     \
+        if (!(reason).isEmpty()) {                                                                           \
+            QSKIP(qPrintable(reason));                                                                       \
+        }                                                                                                    \
+    } while (false)
+
 struct Run
 {
     QProcess::ExitStatus status = QProcess::NormalExit;
@@ -110,8 +118,6 @@ private:
     QProcessEnvironment environment(const QStringList& changes) const;
     void start(QProcess* process, const QString& dir, const QStringList& args, const QStringList& env);
     Run runToEnd(const QString& dir, const QStringList& args, const QStringList& env = {});
-    void requireOpenssl() const;
-    void requireToken() const;
 
     QTemporaryDir m_tmp;
     int m_profiles = 0;
@@ -188,20 +194,6 @@ Run EngineTest::runToEnd(const QString& dir, const QStringList& args, const QStr
     run.code = process.exitCode();
     run.output = process.readAll();
     return run;
-}
-
-void EngineTest::requireOpenssl() const
-{
-    if (!m_opensslError.isEmpty()) {
-        QSKIP(qPrintable(m_opensslError));
-    }
-}
-
-void EngineTest::requireToken() const
-{
-    if (!m_tokenError.isEmpty()) {
-        QSKIP(qPrintable(m_tokenError));
-    }
 }
 
 void EngineTest::initTestCase()
@@ -325,7 +317,7 @@ void EngineTest::refusedCommandLines()
 
 void EngineTest::unknownOptionIsIgnored()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret") + QStringList{"--verb", "4"},
                              {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
     QVERIFY2(run.output.contains("WARNING: ignoring unsupported option: --verb 4"), run.output.constData());
@@ -386,7 +378,7 @@ void EngineTest::profileProblems()
 
 void EngineTest::profileDirectivesAreRead()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     // Repeated directives: the last one counts. Values with blanks are taken whole.
     const QString spaced = m_tmp.filePath("with space.p12");
     QVERIFY(QFile::copy(m_goodP12, spaced));
@@ -416,7 +408,7 @@ void EngineTest::pkcs12Opens_data()
 
 void EngineTest::pkcs12Opens()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     QFETCH(QString, file);
     QFETCH(QString, password);
 
@@ -430,7 +422,7 @@ void EngineTest::pkcs12Opens()
 
 void EngineTest::pkcs12StaysUpUntilKilled()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     QProcess engine;
     start(&engine, makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"), {});
     QByteArray output;
@@ -456,7 +448,7 @@ void EngineTest::pkcs12WrongPassword_data()
 
 void EngineTest::pkcs12WrongPassword()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     QFETCH(QString, file);
     QFETCH(QString, password);
 
@@ -470,7 +462,7 @@ void EngineTest::pkcs12WrongPassword()
 
 void EngineTest::tokenStaysUpUntilKilled()
 {
-    requireToken();
+    SKIP_UNLESS_EMPTY(m_tokenError);
     QProcess engine;
     start(&engine, makeProfile(tokenConf("test key"), {"ca", "user"}), tokenArgs("1234"), {});
     QByteArray output;
@@ -508,7 +500,7 @@ void EngineTest::tokenRefused_data()
 
 void EngineTest::tokenRefused()
 {
-    requireToken();
+    SKIP_UNLESS_EMPTY(m_tokenError);
     QFETCH(QString, pin);
     QFETCH(QByteArray, keyLabel);
     QFETCH(QStringList, env);
@@ -537,7 +529,7 @@ void EngineTest::stopSignalExitsCleanly()
 #ifdef Q_OS_WIN
     QSKIP("QProcess::terminate() sends no console control event on Windows");
 #endif
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     QFETCH(QByteArray, waitFor);
     QFETCH(bool, connected);
 
@@ -557,7 +549,7 @@ void EngineTest::stopSignalExitsCleanly()
 
 void EngineTest::exitAfterSwitch()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
                              {"QLUMAR_ENGINE_EXIT_AFTER_MS=50", "QLUMAR_ENGINE_EXIT_CODE=3"});
     QVERIFY2(run.output.contains(kConnected), run.output.constData());
@@ -580,7 +572,7 @@ void EngineTest::crashSwitch_data()
 
 void EngineTest::crashSwitch()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     QFETCH(QString, point);
     QFETCH(QByteArray, lastLine);
     QFETCH(bool, connected);
@@ -595,7 +587,7 @@ void EngineTest::crashSwitch()
 
 void EngineTest::floodSwitch()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     const int lines = 20000;
     const Run run =
         runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
@@ -619,7 +611,7 @@ void EngineTest::floodSwitch()
 
 void EngineTest::startDelaySwitch()
 {
-    requireOpenssl();
+    SKIP_UNLESS_EMPTY(m_opensslError);
     QElapsedTimer timer;
     timer.start();
     const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),

@@ -1,0 +1,218 @@
+#include "management.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+const std::string kPasswordPrompt = "ENTER PASSWORD:";
+
+bool startsWith(const std::string& text, const std::string& prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The text between the first pair of single quotes after `from`, and where it ends.
+std::string quoted(const std::string& line, std::string::size_type from,
+                   std::string::size_type* end = nullptr)
+{
+    const auto open = line.find('\'', from);
+    if (open == std::string::npos) {
+        return {};
+    }
+    const auto close = line.find('\'', open + 1);
+    if (close == std::string::npos) {
+        return {};
+    }
+    if (end) {
+        *end = close + 1;
+    }
+    return line.substr(open + 1, close - open - 1);
+}
+
+} // namespace
+
+std::string managementQuote(const std::string& value)
+{
+    std::string quotedValue = "\"";
+    for (char c : value) {
+        if (c == '\\' || c == '"') {
+            quotedValue += '\\';
+        }
+        quotedValue += c;
+    }
+    return quotedValue + '"';
+}
+
+std::string decodeBase64(const std::string& text)
+{
+    static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0;
+    int count = 0;
+    for (char c : text) {
+        if (c == '=') {
+            break;
+        }
+        const auto value = alphabet.find(c);
+        if (value == std::string::npos) {
+            return {};
+        }
+        bits = (bits << 6) | static_cast<unsigned>(value);
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            out += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return out;
+}
+
+Management::Management(CredentialKind kind, std::string password, std::string secret,
+                       std::vector<std::string> certificates)
+    : m_kind(kind), m_password(std::move(password)), m_secret(std::move(secret)),
+      m_certificates(std::move(certificates))
+{
+}
+
+void Management::feed(const std::string& data)
+{
+    m_input += data;
+    if (!m_authenticated) {
+        // The password prompt has no line end; wait until it is complete or cannot be one.
+        if (m_input.size() < kPasswordPrompt.size() && startsWith(kPasswordPrompt, m_input)) {
+            return;
+        }
+        if (startsWith(m_input, kPasswordPrompt)) {
+            m_input.erase(0, kPasswordPrompt.size());
+            send(m_password);
+        }
+        m_authenticated = true;
+    }
+    std::string::size_type end;
+    while ((end = m_input.find('\n')) != std::string::npos) {
+        std::string line = m_input.substr(0, end);
+        m_input.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        handleLine(line);
+    }
+}
+
+std::string Management::takeReply()
+{
+    std::string reply;
+    reply.swap(m_reply);
+    return reply;
+}
+
+std::vector<std::string> Management::takeNotes()
+{
+    std::vector<std::string> notes;
+    notes.swap(m_notes);
+    return notes;
+}
+
+void Management::send(const std::string& command)
+{
+    m_reply += command;
+    m_reply += '\n';
+}
+
+void Management::handleLine(const std::string& line)
+{
+    if (startsWith(line, ">INFO:")) {
+        // State changes tell when the token key has been used successfully.
+        if (m_kind == CredentialKind::TokenPin) {
+            send("state on");
+        }
+    } else if (startsWith(line, ">PASSWORD:")) {
+        passwordRequest(line);
+    } else if (startsWith(line, ">NEED-STR:Need 'pkcs11-id-request'")) {
+        send("pkcs11-id-count");
+    } else if (startsWith(line, ">PKCS11ID-COUNT:")) {
+        m_idCount = std::strtol(line.c_str() + 16, nullptr, 10);
+        m_ids.clear();
+        if (m_idCount <= 0) {
+            m_failure = "Error: OpenVPN finds no certificate in the PKCS#11 token";
+        }
+        for (long i = 0; i < m_idCount; ++i) {
+            send("pkcs11-id-get " + std::to_string(i));
+        }
+    } else if (startsWith(line, ">PKCS11ID-ENTRY:")) {
+        pkcs11Entry(line);
+    } else if (startsWith(line, ">STATE:")) {
+        // >STATE:time,NAME,...: these states come only after a TLS handshake that used the key.
+        const auto first = line.find(',');
+        const std::string state = first == std::string::npos
+                                      ? std::string()
+                                      : line.substr(first + 1, line.find(',', first + 1) - first - 1);
+        if (state == "GET_CONFIG" || state == "ASSIGN_IP" || state == "ADD_ROUTES" || state == "CONNECTED") {
+            m_secretUsed = true;
+        }
+    } else if (startsWith(line, ">HOLD:")) {
+        send("hold release");
+    } else if (startsWith(line, "ERROR:")) {
+        m_notes.push_back("OpenVPN management interface: " + line);
+    }
+}
+
+void Management::passwordRequest(const std::string& line)
+{
+    // >PASSWORD:Need 'WHAT' password, >PASSWORD:Need 'Auth' username/password,
+    // >PASSWORD:Verification Failed: 'WHAT'
+    const std::string request = line.substr(10);
+    if (startsWith(request, "Verification Failed:")) {
+        if (m_secretSent) {
+            m_wrongSecret = true;
+        }
+        return;
+    }
+    if (!startsWith(request, "Need '")) {
+        return;
+    }
+    std::string::size_type end = 0;
+    const std::string what = quoted(request, 0, &end);
+    const std::string kind = request.substr(end);
+    if (!startsWith(kind, " password")) {
+        m_failure = "Error: OpenVPN asks for '" + what + "'" +
+                    (kind.find("username") != std::string::npos ? " (a user name and password)" : "") +
+                    ", which qLumar Velkoro cannot supply; check the connection template";
+        return;
+    }
+    if (m_kind == CredentialKind::TokenPin && m_secretSent && !m_secretUsed) {
+        m_wrongSecret = true;
+        return;
+    }
+    if (m_secret.find_first_of("\r\n") != std::string::npos) {
+        // The interface is line based: such a secret cannot be passed on, and cannot be right either.
+        m_wrongSecret = true;
+        return;
+    }
+    send("password " + managementQuote(what) + " " + managementQuote(m_secret));
+    m_secretSent = true;
+    m_secretUsed = false;
+}
+
+void Management::pkcs11Entry(const std::string& line)
+{
+    // >PKCS11ID-ENTRY:'INDEX', ID:'SERIALIZED ID', BLOB:'BASE64 CERTIFICATE'
+    const auto idAt = line.find("ID:'");
+    const auto blobAt = line.find("BLOB:'");
+    if (idAt == std::string::npos || blobAt == std::string::npos) {
+        return;
+    }
+    m_ids.emplace_back(quoted(line, idAt), decodeBase64(quoted(line, blobAt)));
+    if (static_cast<long>(m_ids.size()) < m_idCount) {
+        return;
+    }
+    for (const auto& [id, der] : m_ids) {
+        if (std::find(m_certificates.begin(), m_certificates.end(), der) != m_certificates.end()) {
+            send("needstr pkcs11-id-request " + managementQuote(id));
+            return;
+        }
+    }
+    m_failure = "Error: none of the " + std::to_string(m_ids.size()) +
+                " certificates OpenVPN finds in the PKCS#11 token belongs to the profile's key";
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "options.h"
+
+#include <string>
+#include <vector>
+
+// The engine's side of OpenVPN's management interface: OpenVPN asks through it for the private key
+// password or token PIN, and for which token certificate to use. Pure protocol, no I/O: feed() takes
+// what OpenVPN sent and takeReply() gives what to send back.
+class Management
+{
+public:
+    // password: the interface's own password. secret: the --keypass password or the token PIN.
+    // certificates: DER certificates, any of which picks the token identity; empty for PKCS#12 profiles.
+    Management(CredentialKind kind, std::string password, std::string secret,
+               std::vector<std::string> certificates);
+
+    void feed(const std::string& data);
+    std::string takeReply();
+
+    // The token PIN was refused: OpenVPN asked for it again before the connection got past the TLS
+    // handshake, which is where the key is used. OpenVPN itself only keeps asking, and answering again
+    // with the same PIN could only lock the token, so the engine stops instead. (A wrong PKCS#12
+    // password is OpenVPN's own fatal error.)
+    bool wrongSecret() const { return m_wrongSecret; }
+    // Something the engine cannot answer; the text says what. Empty while all is well.
+    const std::string& failure() const { return m_failure; }
+    // Lines worth showing in the log (the interface's own error answers).
+    std::vector<std::string> takeNotes();
+
+private:
+    void handleLine(const std::string& line);
+    void passwordRequest(const std::string& line);
+    void pkcs11Entry(const std::string& line);
+    void send(const std::string& command);
+
+    CredentialKind m_kind;
+    std::string m_password;
+    std::string m_secret;
+    std::vector<std::string> m_certificates;
+
+    std::string m_input;
+    std::string m_reply;
+    std::vector<std::string> m_notes;
+    bool m_authenticated = false;
+
+    bool m_secretSent = false;
+    bool m_secretUsed = false;
+    bool m_wrongSecret = false;
+    std::string m_failure;
+
+    long m_idCount = 0;
+    std::vector<std::pair<std::string, std::string>> m_ids; // serialized id, certificate DER
+};
+
+// A parameter in OpenVPN's quoting: double quotes, with backslashes and double quotes escaped.
+std::string managementQuote(const std::string& value);
+
+// Standard base64, as OpenVPN sends certificates; empty on malformed input.
+std::string decodeBase64(const std::string& text);
