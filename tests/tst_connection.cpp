@@ -88,6 +88,25 @@ int countMessages(const QString& text)
 
 } // namespace
 
+// QSKIP ends only the function it stands in, so the checks are macros in the test functions.
+#define REQUIRE_OPENSSL()                                                                                    \
+    do {                                                                                                     \
+        if (!opensslError.isEmpty())                                                                         \
+            QSKIP(qPrintable(opensslError));                                                                 \
+    } while (false)
+#define REQUIRE_TOKEN()                                                                                      \
+    do {                                                                                                     \
+        if (!tokenError.isEmpty())                                                                           \
+            QSKIP(qPrintable(tokenError));                                                                   \
+    } while (false)
+#ifdef Q_OS_UNIX
+#define REQUIRE_SHELL()                                                                                      \
+    do {                                                                                                     \
+    } while (false)
+#else
+#define REQUIRE_SHELL() QSKIP("the stand-in engines are POSIX shell scripts")
+#endif
+
 class TestConnection : public QObject
 {
     Q_OBJECT
@@ -174,25 +193,6 @@ class TestConnection : public QObject
     {
         for (const auto& [name, value] : tokenEnv)
             qputenv(name.constData(), value);
-    }
-
-    void requireOpenssl()
-    {
-        if (!opensslError.isEmpty())
-            QSKIP(qPrintable(opensslError));
-    }
-
-    void requireToken()
-    {
-        if (!tokenError.isEmpty())
-            QSKIP(qPrintable(tokenError));
-    }
-
-    void requireShell()
-    {
-#ifndef Q_OS_UNIX
-        QSKIP("the stand-in engines are POSIX shell scripts");
-#endif
     }
 
     void verifyConnected(VpnItem* item, const QString& name)
@@ -531,7 +531,7 @@ void TestConnection::engineGetsArgvAndDirectoryExactly_data()
 
 void TestConnection::engineGetsArgvAndDirectoryExactly()
 {
-    requireShell();
+    REQUIRE_SHELL();
     QFETCH(bool, pkcs12);
     QFETCH(QString, secret);
     QFETCH(QByteArrayList, tail);
@@ -622,7 +622,7 @@ void TestConnection::missingEngineLeavesConnectAvailable()
 
 void TestConnection::lateEngineStartIsKilled()
 {
-    requireShell();
+    REQUIRE_SHELL();
     // With no wait at all the engine is nearly always still starting when the manager gives up.
     EngineLaunch::setStartTimeoutMs(0);
     const QString pidFile = fixtures.filePath("late.pid");
@@ -662,7 +662,7 @@ void TestConnection::lateEngineStartIsKilled()
 
 void TestConnection::pkcs12RightPasswordConnects()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
     writePkcs12Profile("0002", "Lab");
@@ -706,7 +706,7 @@ void TestConnection::pkcs12RightPasswordConnects()
 
 void TestConnection::pkcs12WrongPasswordSaysSoOnce()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     writePkcs12Profile("0000", "Office");
     window->loadVpnList();
     VpnItem* item = profile("0000");
@@ -734,7 +734,7 @@ void TestConnection::tokenKey_data()
 
 void TestConnection::tokenKey()
 {
-    requireToken();
+    REQUIRE_TOKEN();
     QFETCH(QByteArray, key);
     QFETCH(QString, pin);
     QFETCH(bool, connects);
@@ -807,7 +807,7 @@ void TestConnection::outputRecognition_data()
 
 void TestConnection::outputRecognition()
 {
-    requireShell();
+    REQUIRE_SHELL();
     QFETCH(QByteArrayList, writes);
     QFETCH(QString, logText);
     QFETCH(bool, connected);
@@ -839,7 +839,7 @@ void TestConnection::outputRecognition()
 
 void TestConnection::floodIsLoggedWholeAndInOrder()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     // Far more than one read's worth, arriving faster than the log takes it.
     const int lines = 5000;
     qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
@@ -861,7 +861,7 @@ void TestConnection::floodIsLoggedWholeAndInOrder()
 
 void TestConnection::outputPendingAtExitIsHandledFirst()
 {
-    requireShell();
+    REQUIRE_SHELL();
     // Much more than one read, then the password error, then a quick exit: most of it is still
     // waiting to be read when the exit is noticed.
     useEngine(writeEngine("awk 'BEGIN { for (i = 0; i < 4000; i++) printf \"filler %05d "
@@ -880,7 +880,7 @@ void TestConnection::outputPendingAtExitIsHandledFirst()
 
 void TestConnection::disconnectWhileConnecting()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "60000");
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
@@ -902,7 +902,7 @@ void TestConnection::disconnectWhileConnecting()
 
 void TestConnection::disconnectWhileConnected()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
     window->loadVpnList();
@@ -940,7 +940,7 @@ void TestConnection::engineEndingOnItsOwn_data()
 
 void TestConnection::engineEndingOnItsOwn()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, value);
     QFETCH(bool, wasConnected);
@@ -978,7 +978,7 @@ void TestConnection::listReloadDuringAConnection_data()
 // the connection must act on the new records.
 void TestConnection::listReloadDuringAConnection()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     QFETCH(bool, activeRemoved);
     QFETCH(bool, userDisconnects);
 
@@ -1019,7 +1019,7 @@ void TestConnection::listReloadDuringAConnection()
 
 void TestConnection::exitKillsARunningEngine()
 {
-    requireOpenssl();
+    REQUIRE_OPENSSL();
     writePkcs12Profile("0000", "Office");
     window->loadVpnList();
     VpnItem* item = profile("0000");
