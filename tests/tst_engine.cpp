@@ -1,3 +1,5 @@
+#include "EngineProcess.h"
+
 // Drives the bundled engine as the manager does: a profile directory as working directory, the
 // exact command lines the manager builds, and nothing but the output and exit status to go by.
 
@@ -7,6 +9,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
 #include <QtTest>
 
 namespace {
@@ -45,36 +48,6 @@ QByteArray tokenConf(const QByteArray& keyLabel)
     return header("Test token", "vpn.example.org", "1194") + "ca ca\ncert user\nkey \"" + keyLabel + "\"\n" +
            kTemplate;
 }
-
-// Environment changes as "NAME=value"; "NAME=" removes the variable.
-void applyEnv(QProcessEnvironment* env, const QStringList& changes)
-{
-    for (const QString& change : changes) {
-        const qsizetype equals = change.indexOf('=');
-        const QString name = change.left(equals);
-        const QString value = change.mid(equals + 1);
-        if (value.isEmpty()) {
-            env->remove(name);
-        } else {
-            env->insert(name, value);
-        }
-    }
-}
-
-// QSKIP ends the calling function only, so a helper that skips has to be a macro.
-#define SKIP_UNLESS_EMPTY(reason)                                                                            \
-    do {                                                                                                     \
-        if (!(reason).isEmpty()) {                                                                           \
-            QSKIP(qPrintable(reason));                                                                       \
-        }                                                                                                    \
-    } while (false)
-
-struct Run
-{
-    QProcess::ExitStatus status = QProcess::NormalExit;
-    int code = -1;
-    QByteArray output;
-};
 
 } // namespace
 
@@ -117,7 +90,7 @@ private:
     QString makeProfile(const QByteArray& conf, const QStringList& files = {});
     QProcessEnvironment environment(const QStringList& changes) const;
     void start(QProcess* process, const QString& dir, const QStringList& args, const QStringList& env);
-    Run runToEnd(const QString& dir, const QStringList& args, const QStringList& env = {});
+    EngineRun runToEnd(const QString& dir, const QStringList& args, const QStringList& env = {});
 
     QTemporaryDir m_tmp;
     int m_profiles = 0;
@@ -155,45 +128,17 @@ QString EngineTest::makeProfile(const QByteArray& conf, const QStringList& files
 
 QProcessEnvironment EngineTest::environment(const QStringList& changes) const
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& name : env.keys()) {
-        if (name.startsWith("QLUMAR_") || name == "SOFTHSM2_CONF") {
-            env.remove(name);
-        }
-    }
-    applyEnv(&env, m_tokenEnv);
-    applyEnv(&env, changes);
-    return env;
+    return engineEnvironment(m_tokenEnv + changes);
 }
 
 void EngineTest::start(QProcess* process, const QString& dir, const QStringList& args, const QStringList& env)
 {
-    QString program = QStringLiteral(QLUMAR_BIN_DIR "/qlumar_openvpn");
-#ifdef Q_OS_WIN
-    program += ".exe";
-#endif
-    process->setProcessChannelMode(QProcess::MergedChannels);
-    process->setWorkingDirectory(dir);
-    process->setProcessEnvironment(environment(env));
-    process->start(program, args);
-    QVERIFY2(process->waitForStarted(kTimeoutMs), qPrintable(process->errorString()));
+    startEngine(process, dir, args, environment(env), kTimeoutMs);
 }
 
-Run EngineTest::runToEnd(const QString& dir, const QStringList& args, const QStringList& env)
+EngineRun EngineTest::runToEnd(const QString& dir, const QStringList& args, const QStringList& env)
 {
-    QProcess process;
-    start(&process, dir, args, env);
-    Run run;
-    if (!process.waitForFinished(kTimeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        qWarning("engine did not finish:\n%s", process.readAll().constData());
-        return run;
-    }
-    run.status = process.exitStatus();
-    run.code = process.exitCode();
-    run.output = process.readAll();
-    return run;
+    return runEngineToEnd(dir, args, environment(env), kTimeoutMs);
 }
 
 void EngineTest::initTestCase()
@@ -307,7 +252,7 @@ void EngineTest::refusedCommandLines()
     QFETCH(QByteArray, message);
 
     // A profile that would connect, so only the command line can be at fault.
-    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), args);
+    const EngineRun run = runToEnd(makeProfile(p12Conf(m_goodP12)), args);
     QVERIFY2(run.output.contains(message), run.output.constData());
     QVERIFY(run.output.contains("Options error: "));
     QVERIFY(!run.output.contains(kConnected));
@@ -318,8 +263,9 @@ void EngineTest::refusedCommandLines()
 void EngineTest::unknownOptionIsIgnored()
 {
     SKIP_UNLESS_EMPTY(m_opensslError);
-    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret") + QStringList{"--verb", "4"},
-                             {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    const EngineRun run =
+        runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret") + QStringList{"--verb", "4"},
+                 {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
     QVERIFY2(run.output.contains("WARNING: ignoring unsupported option: --verb 4"), run.output.constData());
     QVERIFY(run.output.contains(kConnected));
     QCOMPARE(run.code, 0);
@@ -368,7 +314,7 @@ void EngineTest::profileProblems()
     QFETCH(QStringList, args);
     QFETCH(QByteArray, message);
 
-    const Run run = runToEnd(makeProfile(conf, files), args);
+    const EngineRun run = runToEnd(makeProfile(conf, files), args);
     QVERIFY2(run.output.contains(message), run.output.constData());
     QVERIFY(run.output.contains("Exiting due to fatal error"));
     QVERIFY(!run.output.contains(kWrongSecret));
@@ -385,7 +331,7 @@ void EngineTest::profileDirectivesAreRead()
     const QByteArray conf = header("Repeats", "first.example.org", "1") + "; a comment\n" +
                             "remote second.example.org\n   rport 4443  \npkcs12 " + spaced.toUtf8() + "\n" +
                             kTemplate + "dev tun\n";
-    const Run run = runToEnd(makeProfile(conf), p12Args("s3cret"), {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    const EngineRun run = runToEnd(makeProfile(conf), p12Args("s3cret"), {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
     QVERIFY2(run.output.contains("Peer Connection Initiated with [AF_INET]second.example.org:4443"),
              run.output.constData());
     QVERIFY(run.output.contains("Profile: Repeats"));
@@ -412,8 +358,8 @@ void EngineTest::pkcs12Opens()
     QFETCH(QString, file);
     QFETCH(QString, password);
 
-    const Run run = runToEnd(makeProfile(p12Conf(m_tmp.filePath(file))), p12Args(password),
-                             {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    const EngineRun run = runToEnd(makeProfile(p12Conf(m_tmp.filePath(file))), p12Args(password),
+                                   {"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
     QVERIFY2(run.output.contains("subject=/CN=engine test"), run.output.constData());
     QVERIFY(run.output.contains(kConnected));
     QCOMPARE(run.status, QProcess::NormalExit);
@@ -452,7 +398,7 @@ void EngineTest::pkcs12WrongPassword()
     QFETCH(QString, file);
     QFETCH(QString, password);
 
-    const Run run = runToEnd(makeProfile(p12Conf(m_tmp.filePath(file))), p12Args(password));
+    const EngineRun run = runToEnd(makeProfile(p12Conf(m_tmp.filePath(file))), p12Args(password));
     QVERIFY2(run.output.contains(kWrongSecret + "\n"), run.output.constData());
     QVERIFY(run.output.contains("Exiting due to fatal error"));
     QVERIFY(!run.output.contains(kConnected));
@@ -506,7 +452,7 @@ void EngineTest::tokenRefused()
     QFETCH(QStringList, env);
     QFETCH(QByteArray, message);
 
-    const Run run = runToEnd(makeProfile(tokenConf(keyLabel), {"ca", "user"}), tokenArgs(pin), env);
+    const EngineRun run = runToEnd(makeProfile(tokenConf(keyLabel), {"ca", "user"}), tokenArgs(pin), env);
     QVERIFY2(run.output.contains(message), run.output.constData());
     QCOMPARE(run.output.contains(kWrongSecret), message == kWrongSecret);
     QVERIFY(!run.output.contains(kConnected));
@@ -550,8 +496,8 @@ void EngineTest::stopSignalExitsCleanly()
 void EngineTest::exitAfterSwitch()
 {
     SKIP_UNLESS_EMPTY(m_opensslError);
-    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
-                             {"QLUMAR_ENGINE_EXIT_AFTER_MS=50", "QLUMAR_ENGINE_EXIT_CODE=3"});
+    const EngineRun run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+                                   {"QLUMAR_ENGINE_EXIT_AFTER_MS=50", "QLUMAR_ENGINE_EXIT_CODE=3"});
     QVERIFY2(run.output.contains(kConnected), run.output.constData());
     QVERIFY(run.output.indexOf("Connection closed by peer") > run.output.indexOf(kConnected));
     QCOMPARE(run.status, QProcess::NormalExit);
@@ -577,7 +523,7 @@ void EngineTest::crashSwitch()
     QFETCH(QByteArray, lastLine);
     QFETCH(bool, connected);
 
-    const Run run =
+    const EngineRun run =
         runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"), {"QLUMAR_ENGINE_CRASH=" + point});
     QVERIFY2(run.output.contains(lastLine), run.output.constData());
     QCOMPARE(run.output.contains(kConnected), connected);
@@ -589,7 +535,7 @@ void EngineTest::floodSwitch()
 {
     SKIP_UNLESS_EMPTY(m_opensslError);
     const int lines = 20000;
-    const Run run =
+    const EngineRun run =
         runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
                  {"QLUMAR_ENGINE_FLOOD_LINES=" + QString::number(lines), "QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
     QCOMPARE(run.code, 0);
@@ -614,9 +560,9 @@ void EngineTest::startDelaySwitch()
     SKIP_UNLESS_EMPTY(m_opensslError);
     QElapsedTimer timer;
     timer.start();
-    const Run run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
-                             {"QLUMAR_ENGINE_START_DELAY_MS=400", "QLUMAR_ENGINE_CONNECT_DELAY_MS=0",
-                              "QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    const EngineRun run = runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+                                   {"QLUMAR_ENGINE_START_DELAY_MS=400", "QLUMAR_ENGINE_CONNECT_DELAY_MS=0",
+                                    "QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
     QVERIFY(run.output.contains(kConnected));
     QVERIFY2(timer.elapsed() >= 400, qPrintable(QString::number(timer.elapsed())));
 }
@@ -624,8 +570,8 @@ void EngineTest::startDelaySwitch()
 void EngineTest::malformedSwitch()
 {
     // A typo in a test switch must not pass as the default.
-    const Run run = runToEnd(makeProfile(tokenConf("k"), {"ca", "user"}), tokenArgs("1234"),
-                             {"QLUMAR_ENGINE_CONNECT_DELAY_MS=3s"});
+    const EngineRun run = runToEnd(makeProfile(tokenConf("k"), {"ca", "user"}), tokenArgs("1234"),
+                                   {"QLUMAR_ENGINE_CONNECT_DELAY_MS=3s"});
     QVERIFY2(run.output.contains("Invalid value for QLUMAR_ENGINE_CONNECT_DELAY_MS: '3s'"),
              run.output.constData());
     QVERIFY(!run.output.contains(kConnected));

@@ -7,6 +7,7 @@
 //    MainWindow.
 // The last two need root, /dev/net/tun and openvpn, and are skipped with the reason otherwise.
 
+#include "EngineProcess.h"
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
@@ -111,36 +112,8 @@ qint64 openvpnPid(const QByteArray& output)
     return match.hasMatch() ? match.captured(1).toLongLong() : -1;
 }
 
-// Environment changes as "NAME=value"; "NAME=" removes the variable.
-void applyEnv(QProcessEnvironment* env, const QStringList& changes)
-{
-    for (const QString& change : changes) {
-        const qsizetype equals = change.indexOf('=');
-        if (change.mid(equals + 1).isEmpty()) {
-            env->remove(change.left(equals));
-        } else {
-            env->insert(change.left(equals), change.mid(equals + 1));
-        }
-    }
-}
-
-struct Run
-{
-    QProcess::ExitStatus status = QProcess::CrashExit;
-    int code = -1;
-    QByteArray output;
-};
-
 // Prints what it was given, like an OpenVPN that only reads its configuration, then exits with
 // $FAKE_EXIT.
-// QSKIP ends the calling function only, so this has to be a macro to end the test function.
-#define SKIP_UNLESS_EMPTY(reason)                                                                            \
-    do {                                                                                                     \
-        if (!(reason).isEmpty()) {                                                                           \
-            QSKIP(qPrintable(reason));                                                                       \
-        }                                                                                                    \
-    } while (false)
-
 const char* const kStandIn = R"sh(#!/bin/sh
 config= pwfile= prev=
 for a in "$@"; do
@@ -196,7 +169,7 @@ private:
     QString profile(const QByteArray& conf, bool token);
     QProcessEnvironment environment(const QStringList& changes) const;
     void start(QProcess* engine, const QString& dir, const QStringList& args, const QStringList& env);
-    Run runToEnd(const QString& dir, const QStringList& args, const QStringList& env);
+    EngineRun runToEnd(const QString& dir, const QStringList& args, const QStringList& env);
 
     QTemporaryDir m_tmp;
     int m_profiles = 0;
@@ -417,42 +390,17 @@ QString RealVpnTest::profile(const QByteArray& conf, bool token)
 
 QProcessEnvironment RealVpnTest::environment(const QStringList& changes) const
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& name : env.keys()) {
-        if (name.startsWith("QLUMAR_") || name == "SOFTHSM2_CONF") {
-            env.remove(name);
-        }
-    }
-    env.insert("TMPDIR", m_tmp.filePath("tmp"));
-    applyEnv(&env, m_tokenEnv);
-    applyEnv(&env, changes);
-    return env;
+    return engineEnvironment(QStringList{"TMPDIR=" + m_tmp.filePath("tmp")} + m_tokenEnv + changes);
 }
 
 void RealVpnTest::start(QProcess* engine, const QString& dir, const QStringList& args, const QStringList& env)
 {
-    engine->setProcessChannelMode(QProcess::MergedChannels);
-    engine->setWorkingDirectory(dir);
-    engine->setProcessEnvironment(environment(env));
-    engine->start(QStringLiteral(QLUMAR_BIN_DIR "/qlumar_openvpn"), args);
-    QVERIFY2(engine->waitForStarted(kStepMs), qPrintable(engine->errorString()));
+    startEngine(engine, dir, args, environment(env), kStepMs);
 }
 
-Run RealVpnTest::runToEnd(const QString& dir, const QStringList& args, const QStringList& env)
+EngineRun RealVpnTest::runToEnd(const QString& dir, const QStringList& args, const QStringList& env)
 {
-    QProcess engine;
-    start(&engine, dir, args, env);
-    Run run;
-    if (!engine.waitForFinished(kStepMs)) {
-        engine.kill();
-        engine.waitForFinished(kStepMs);
-        qWarning("engine did not finish:\n%s", engine.readAll().constData());
-        return run;
-    }
-    run.status = engine.exitStatus();
-    run.code = engine.exitCode();
-    run.output = engine.readAll();
-    return run;
+    return runEngineToEnd(dir, args, environment(env), kStepMs);
 }
 
 void RealVpnTest::backendChoice_data()
@@ -496,7 +444,7 @@ void RealVpnTest::backendChoice()
 
     const QString dir =
         profile(profileConf("127.0.0.1", "1194", p12Lines(m_tmp.filePath("client.p12")), ""), false);
-    const Run run =
+    const EngineRun run =
         runToEnd(dir, engineArgs(false, kPassword), env + QStringList{"QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
     QVERIFY2(run.output.contains(expected), run.output.constData());
     QCOMPARE(run.status, QProcess::NormalExit);
@@ -573,7 +521,7 @@ void RealVpnTest::confTranslation()
     }
 
     const QString secret = token ? kPin : kPassword;
-    const Run run =
+    const EngineRun run =
         runToEnd(profile(conf, token), engineArgs(token, secret), {"QLUMAR_OPENVPN=" + m_standIn});
     for (const QByteArray& text : present) {
         QVERIFY2(run.output.contains(text), qPrintable("missing: " + text + "\n" + run.output));
@@ -592,7 +540,7 @@ void RealVpnTest::handOver()
 {
     const QString secret = "pass word \"with\" \\ and --dashes";
     const QString dir = profile(profileConf("h", "1", p12Lines("a.p12"), "verb 3\n"), false);
-    const Run run =
+    const EngineRun run =
         runToEnd(dir, engineArgs(false, secret) + QStringList{"--mute-replay-warnings", "--verb", "4"},
                  {"QLUMAR_OPENVPN=" + m_standIn, "FAKE_EXIT=3"});
     const QString output = QString::fromUtf8(run.output);
@@ -736,7 +684,7 @@ void RealVpnTest::realWrongSecret()
     const QByteArray credentials = token ? kTokenLines : p12Lines(m_tmp.filePath("client.p12"));
     const QString dir =
         profile(profileConf("127.0.0.1", QByteArray::number(m_port), credentials, kClientTemplate), token);
-    const Run run = runToEnd(dir, engineArgs(token, secret), {"QLUMAR_OPENVPN=" + m_openvpn});
+    const EngineRun run = runToEnd(dir, engineArgs(token, secret), {"QLUMAR_OPENVPN=" + m_openvpn});
     // Said once, so the manager asks once; and the engine ends with OpenVPN gone.
     QCOMPARE(run.output.count(kWrongSecret), 1);
     QVERIFY(run.output.contains("Exiting due to fatal error"));
