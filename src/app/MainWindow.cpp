@@ -232,6 +232,8 @@ void MainWindow::buildCentralArea()
     vpnLog = new QTextEdit(logBox);
     vpnLog->setObjectName(QStringLiteral("vpnLog"));
     vpnLog->setReadOnly(true);
+    // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
+    vpnLog->setUndoRedoEnabled(false);
     logGrid->addWidget(vpnLog, 0, 0);
 
     splitter->addWidget(profileBox);
@@ -484,8 +486,6 @@ void MainWindow::appendLogParagraph(const QString& text)
     QScrollBar* bar = vpnLog->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
     QTextDocument* document = vpnLog->document();
-    // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
-    document->setUndoRedoEnabled(false);
     QTextCursor cursor(document);
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
