@@ -11,8 +11,12 @@ all: build
 deps:
 	scripts/install-deps
 
+# ccache, where installed, makes rebuilds in several checkouts cheap; it changes no output.
+CCACHE := $(shell command -v ccache 2>/dev/null)
+
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DQLUMAR_WERROR=ON
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DQLUMAR_WERROR=ON \
+		$(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
