@@ -54,7 +54,8 @@ QString describe(const DnsSettings& s)
 {
     return QStringLiteral("servers=[%1] search=[%2] routing=[%3] defaultRoute=%4")
         .arg(s.servers.join(QLatin1Char(' ')), s.searchDomains.join(QLatin1Char(' ')),
-             s.routingDomains.join(QLatin1Char(' ')), s.defaultRoute ? QStringLiteral("yes") : QStringLiteral("no"));
+             s.routingDomains.join(QLatin1Char(' ')),
+             s.defaultRoute ? QStringLiteral("yes") : QStringLiteral("no"));
 }
 
 // One method call as it arrived on the bus, decoded by its signature rather than by our own types.
@@ -161,7 +162,8 @@ public:
             &m_fake,
             [&] {
                 QDBusConnection bus = QDBusConnection::connectToBus(busAddress, m_name);
-                m_ok = bus.isConnected() && bus.registerVirtualObject(QStringLiteral("/org/freedesktop/resolve1"), &m_fake) &&
+                m_ok = bus.isConnected() &&
+                       bus.registerVirtualObject(QStringLiteral("/org/freedesktop/resolve1"), &m_fake) &&
                        bus.registerService(QStringLiteral("org.freedesktop.resolve1"));
             },
             Qt::BlockingQueuedConnection);
@@ -287,23 +289,27 @@ void DnsTest::settingsFromEnvironment_data()
 
     QTest::newRow("nothing pushed") << QStringList{QStringLiteral("dev=tun0")} << DnsSettings();
     QTest::newRow("dhcp-option servers and domain, in option order")
-        << QStringList{"foreign_option_1=dhcp-option DNS 10.8.0.1", "foreign_option_2=dhcp-option DNS 10.8.0.2",
+        << QStringList{"foreign_option_1=dhcp-option DNS 10.8.0.1",
+                       "foreign_option_2=dhcp-option DNS 10.8.0.2",
                        "foreign_option_3=dhcp-option DOMAIN corp.example"}
         << settings({"10.8.0.1", "10.8.0.2"}, {"corp.example"}, {}, false);
     QTest::newRow("options ordered by number, not by name")
-        << QStringList{"foreign_option_10=dhcp-option DNS 10.0.0.10", "foreign_option_2=dhcp-option DNS 10.0.0.2",
+        << QStringList{"foreign_option_10=dhcp-option DNS 10.0.0.10",
+                       "foreign_option_2=dhcp-option DNS 10.0.0.2",
                        "foreign_option_1=dhcp-option DNS 10.0.0.1"}
         << settings({"10.0.0.1", "10.0.0.2", "10.0.0.10"}, {}, {}, false);
     QTest::newRow("DNS6 and IPv6 under DNS, canonical spelling")
-        << QStringList{"foreign_option_1=dhcp-option DNS6 2001:DB8:0::53", "foreign_option_2=dhcp-option DNS fd00::1"}
+        << QStringList{"foreign_option_1=dhcp-option DNS6 2001:DB8:0::53",
+                       "foreign_option_2=dhcp-option DNS fd00::1"}
         << settings({"2001:db8::53", "fd00::1"}, {}, {}, false);
     QTest::newRow("every domain spelling, duplicates and case folded")
         << QStringList{"foreign_option_1=dhcp-option DOMAIN Corp.Example.",
                        "foreign_option_2=dhcp-option DOMAIN-SEARCH lab.example",
                        "foreign_option_3=dhcp-option ADAPTER_DOMAIN_SUFFIX old.example",
                        "foreign_option_4=dhcp-option DOMAIN-SEARCH corp.example",
-                       "foreign_option_5=dhcp-option DNS 10.8.0.1", "foreign_option_6=dhcp-option DNS 10.8.0.1"}
-        << settings({"10.8.0.1"}, {"corp.example", "lab.example", "old.example"}, {}, false);
+                       "foreign_option_5=dhcp-option DNS 10.8.0.1",
+                       "foreign_option_6=dhcp-option DNS 10.8.0.1"}
+        << settings({"10.8.0.1"}, {"corp.example", "old.example", "lab.example"}, {}, false);
     QTest::newRow("dns options: servers by id, addresses by number, resolve-domains route")
         << QStringList{"dns_server_1_address_1=10.0.0.1",
                        "dns_server_1_address_2=fd00::53",
@@ -315,9 +321,16 @@ void DnsTest::settingsFromEnvironment_data()
         << settings({"10.0.0.9", "10.0.0.1", "fd00::53"}, {"a.example", "b.example"},
                     {"intra.example", "lab.intra.example"}, false);
     QTest::newRow("dns options replace the dhcp-option values they cover")
-        << QStringList{"foreign_option_1=dhcp-option DNS 10.8.0.1", "foreign_option_2=dhcp-option DOMAIN old.example",
+        << QStringList{"foreign_option_1=dhcp-option DNS 10.8.0.1",
+                       "foreign_option_2=dhcp-option DOMAIN old.example",
+                       "foreign_option_3=dhcp-option DOMAIN-SEARCH search.example",
+                       "dns_server_1_address_1=10.0.0.1", "dns_search_domain_1=new.example"}
+        << settings({"10.0.0.1"}, {"old.example", "new.example"}, {}, false);
+    QTest::newRow("dns servers alone leave the dhcp-option domains")
+        << QStringList{"foreign_option_1=dhcp-option DNS 10.8.0.1",
+                       "foreign_option_2=dhcp-option DOMAIN-SEARCH search.example",
                        "dns_server_1_address_1=10.0.0.1"}
-        << settings({"10.0.0.1"}, {"old.example"}, {}, false);
+        << settings({"10.0.0.1"}, {"search.example"}, {}, false);
     QTest::newRow("dns servers on another port or transport are left out")
         << QStringList{"dns_server_1_address_1=10.0.0.1", "dns_server_1_port_1=5353",
                        "dns_server_1_address_2=10.0.0.2", "dns_server_1_port_2=53",
@@ -329,6 +342,20 @@ void DnsTest::settingsFromEnvironment_data()
                        "dns_server_1_resolve_domain_1=intra.example", "dns_server_2_address_1=10.0.0.2",
                        "dns_server_2_resolve_domain_1=lab.example"}
         << settings({"10.0.0.2"}, {}, {"lab.example"}, false);
+    // As OpenVPN 2.6.14 sets it for route-up, pushed "dhcp-option DNS 10.99.0.53", "dhcp-option
+    // DOMAIN corp.example", "redirect-gateway def1", "dns server 1 address 10.99.0.54" and "dns
+    // search-domains lab.example": it rewrites the dhcp-options from the dns ones itself.
+    QTest::newRow("OpenVPN 2.6 route-up environment")
+        << QStringList{"dev=tun1",
+                       "foreign_option_1=dhcp-option DOMAIN corp.example",
+                       "foreign_option_2=dhcp-option DNS 10.99.0.54",
+                       "foreign_option_3=dhcp-option DOMAIN-SEARCH lab.example",
+                       "dns_server_1_address_1=10.99.0.54",
+                       "dns_search_domain_1=lab.example",
+                       "redirect_gateway=1",
+                       "route_vpn_gateway=10.99.0.1",
+                       "script_type=route-up"}
+        << settings({"10.99.0.54"}, {"corp.example", "lab.example"}, {}, true);
     QTest::newRow("hostile values dropped, honest ones kept")
         << QStringList{"foreign_option_1=dhcp-option DNS 10.8.0.1\nnameserver 6.6.6.6",
                        "foreign_option_2=dhcp-option DOMAIN evil.example\nsearch attacker.example",
@@ -354,9 +381,10 @@ void DnsTest::settingsFromEnvironment_data()
                        "foreign_option_22=dhcp-option DOMAIN late.example\n",
                        "dns_server_1_resolve_domain_1=../../etc",
                        "dns_search_domain_1=x.example search y.example"}
-        << settings({"10.8.0.7"}, {}, {}, false);
+        << settings({"10.8.0.7"}, {"good.example"}, {}, false);
     QTest::newRow("hostile dns servers make no fallback to dhcp-option")
-        << QStringList{"dns_server_1_address_1=10.0.0.1 10.0.0.2", "foreign_option_1=dhcp-option DNS 10.8.0.1"}
+        << QStringList{"dns_server_1_address_1=10.0.0.1 10.0.0.2",
+                       "foreign_option_1=dhcp-option DNS 10.8.0.1"}
         << DnsSettings();
     QTest::newRow("redirect-gateway reported by OpenVPN")
         << QStringList{"foreign_option_1=dhcp-option DNS 10.8.0.1", "redirect_gateway=2"}
@@ -431,11 +459,10 @@ void DnsTest::hookReportsTunnelToListener()
     QSignalSpy up(&listener, &TunnelHookListener::tunnelUp);
 
     QProcess hook;
-    hook.setProcessEnvironment(environment({"dev=tun7", "foreign_option_1=dhcp-option DNS 10.8.0.1",
-                                            "foreign_option_2=dhcp-option DOMAIN corp.example",
-                                            "dns_server_1_address_1=10.8.0.53",
-                                            "dns_server_1_resolve_domain_1=intra.example", "redirect_gateway=1",
-                                            "PATH=/usr/bin:/bin"}));
+    hook.setProcessEnvironment(environment(
+        {"dev=tun7", "foreign_option_1=dhcp-option DNS 10.8.0.1",
+         "foreign_option_2=dhcp-option DOMAIN corp.example", "dns_server_1_address_1=10.8.0.53",
+         "dns_server_1_resolve_domain_1=intra.example", "redirect_gateway=1", "PATH=/usr/bin:/bin"}));
     QSignalSpy finished(&hook, &QProcess::finished);
     // As OpenVPN runs an up command: its own arguments after ours.
     hook.start(builtProgram(QStringLiteral("qlumar-tunnel-hook")),
@@ -546,9 +573,9 @@ void DnsTest::listenerAnswersReports_data()
         << QList<QByteArray>{good + "3:dev,4:eth0,"} << QByteArray("ERROR\n");
     QTest::newRow("count beyond the limit")
         << QList<QByteArray>{"QLUMAR-TUNNEL-HOOK 1 99999\n"} << QByteArray("ERROR\n");
-    QTest::newRow("oversized value")
-        << QList<QByteArray>{report({{"dev", "tun0"}, {"foreign_option_1", QByteArray(5000, 'a')}})}
-        << QByteArray("ERROR\n");
+    QTest::newRow("oversized value") << QList<QByteArray>{report(
+                                            {{"dev", "tun0"}, {"foreign_option_1", QByteArray(5000, 'a')}})}
+                                     << QByteArray("ERROR\n");
 }
 
 void DnsTest::listenerAnswersReports()
@@ -606,8 +633,9 @@ void DnsTest::appliesThroughResolved()
         QCOMPARE(calls.at(0).member, QStringLiteral("SetLinkDNS"));
         QCOMPARE(calls.at(0).signature, QStringLiteral("ia(iay)"));
         QCOMPARE(calls.at(0).ifindex, lo);
-        QCOMPARE(calls.at(0).values, (QStringList{QStringLiteral("%1/0a080001").arg(AF_INET),
-                                                  QStringLiteral("%1/fd000000000000000000000000000053").arg(AF_INET6)}));
+        QCOMPARE(calls.at(0).values,
+                 (QStringList{QStringLiteral("%1/0a080001").arg(AF_INET),
+                              QStringLiteral("%1/fd000000000000000000000000000053").arg(AF_INET6)}));
         QCOMPARE(calls.at(1).member, QStringLiteral("SetLinkDomains"));
         QCOMPARE(calls.at(1).signature, QStringLiteral("ia(sb)"));
         QCOMPARE(calls.at(1).ifindex, lo);
@@ -615,7 +643,8 @@ void DnsTest::appliesThroughResolved()
         QCOMPARE(calls.at(2).member, QStringLiteral("SetLinkDefaultRoute"));
         QCOMPARE(calls.at(2).signature, QStringLiteral("ib"));
         QCOMPARE(calls.at(2).ifindex, lo);
-        QCOMPARE(calls.at(2).values, QStringList{dns.defaultRoute ? QStringLiteral("true") : QStringLiteral("false")});
+        QCOMPARE(calls.at(2).values,
+                 QStringList{dns.defaultRoute ? QStringLiteral("true") : QStringLiteral("false")});
     }
     QDBusConnection::disconnectFromBus(name);
 }
@@ -640,12 +669,18 @@ void DnsTest::revertsThroughResolvedOnceAndOnDestruction()
         QCOMPARE(calls.at(0).signature, QStringLiteral("i"));
         QCOMPARE(calls.at(0).ifindex, lo);
 
-        // Applying again first takes back what was there.
+        // OpenVPN's up and then route-up command: the second report is set over the first in
+        // place, never through a reverted link.
+        QVERIFY2(applier.apply(QStringLiteral("lo"), settings({"10.8.0.1"}, {}, {}, false), &error),
+                 qPrintable(error));
         QVERIFY2(applier.apply(QStringLiteral("lo"), dns, &error), qPrintable(error));
-        QVERIFY2(applier.apply(QStringLiteral("lo"), dns, &error), qPrintable(error));
-        calls = resolved.fake().calls();
-        QCOMPARE(calls.size(), 1 + 3 + 1 + 3);
-        QCOMPARE(calls.at(4).member, QStringLiteral("RevertLink"));
+        QStringList members;
+        for (const BusCall& call : resolved.fake().calls()) {
+            members << call.member;
+        }
+        QCOMPARE(members, (QStringList{"RevertLink", "SetLinkDNS", "SetLinkDomains", "SetLinkDefaultRoute",
+                                       "SetLinkDNS", "SetLinkDomains", "SetLinkDefaultRoute"}));
+        QCOMPARE(resolved.fake().calls().last().values, QStringList{"true"});
         resolved.fake().clear();
     }
     const QList<BusCall> calls = resolved.fake().calls();
@@ -664,8 +699,10 @@ void DnsTest::resolvedRefusalIsReportedAndUndone()
     {
         DnsApplier applier(QDBusConnection::connectToBus(m_busAddress, name));
         QString error;
-        QVERIFY(!applier.apply(QStringLiteral("lo"), settings({"10.8.0.1"}, {"corp.example"}, {}, false), &error));
-        QVERIFY2(error.contains(QLatin1String("SetLinkDomains")) && error.contains(QLatin1String("Link busy")),
+        QVERIFY(!applier.apply(QStringLiteral("lo"), settings({"10.8.0.1"}, {"corp.example"}, {}, false),
+                               &error));
+        QVERIFY2(error.contains(QLatin1String("SetLinkDomains")) &&
+                     error.contains(QLatin1String("Link busy")),
                  qPrintable(error));
         QStringList members;
         for (const BusCall& call : resolved.fake().calls()) {
@@ -711,8 +748,8 @@ void DnsTest::fallsBackToResolvconf()
         DnsApplier applier(QDBusConnection::connectToBus(m_busAddress, name), program);
         QString error;
         QVERIFY2(applier.apply(QStringLiteral("lo"),
-                               settings({"10.8.0.1", "fd00::53"}, {"corp.example", "lab.example"}, {"intra.example"},
-                                        true),
+                               settings({"10.8.0.1", "fd00::53"}, {"corp.example", "lab.example"},
+                                        {"intra.example"}, true),
                                &error),
                  qPrintable(error));
         QCOMPARE(readLines(dir.filePath("calls")), QStringList{"-a lo.qlumar"});
@@ -726,11 +763,15 @@ void DnsTest::fallsBackToResolvconf()
         QCOMPARE(readLines(dir.filePath("calls")), (QStringList{"-a lo.qlumar", "-d lo.qlumar -f"}));
         applier.revert();
         QCOMPARE(readLines(dir.filePath("calls")).size(), 2);
-        QVERIFY2(applier.apply(QStringLiteral("lo"), settings({"10.8.0.1"}, {}, {}, false), &error), qPrintable(error));
+        QVERIFY2(applier.apply(QStringLiteral("lo"), settings({"10.8.0.1"}, {}, {}, false), &error),
+                 qPrintable(error));
+        QVERIFY2(applier.apply(QStringLiteral("lo"), settings({"10.8.0.2"}, {}, {}, false), &error),
+                 qPrintable(error));
+        QCOMPARE(readLines(dir.filePath("input")).last(), QStringLiteral("nameserver 10.8.0.2"));
     }
     qunsetenv("QLUMAR_LEAK_CHECK");
-    QCOMPARE(readLines(dir.filePath("calls")),
-             (QStringList{"-a lo.qlumar", "-d lo.qlumar -f", "-a lo.qlumar", "-d lo.qlumar -f"}));
+    QCOMPARE(readLines(dir.filePath("calls")), (QStringList{"-a lo.qlumar", "-d lo.qlumar -f", "-a lo.qlumar",
+                                                            "-a lo.qlumar", "-d lo.qlumar -f"}));
     QDBusConnection::disconnectFromBus(name);
 }
 

@@ -129,7 +129,8 @@ QList<LinkDomain> linkDomains(const DnsSettings& settings)
 bool callResolved(const QDBusConnection& bus, const QString& method, const QVariantList& arguments,
                   QString* error)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(kResolvedService, kResolvedPath, kResolvedManager, method);
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kResolvedService, kResolvedPath, kResolvedManager, method);
     call.setArguments(arguments);
     const QDBusMessage reply = bus.call(call, QDBus::Block, kDbusTimeoutMs);
     if (reply.type() == QDBusMessage::ReplyMessage) {
@@ -169,16 +170,24 @@ bool DnsApplier::apply(const QString& interfaceName, const DnsSettings& settings
         }
         return false;
     }
-    revert();
     if (settings.servers.isEmpty()) {
+        revert();
         return true;
     }
 
     QDBusConnectionInterface* busInterface = m_bus.isConnected() ? m_bus.interface() : nullptr;
-    if (busInterface && busInterface->isServiceRegistered(kResolvedService).value()) {
+    const Method method = busInterface && busInterface->isServiceRegistered(kResolvedService).value()
+                              ? Method::Resolved
+                              : Method::Resolvconf;
+    // The same link again (OpenVPN's up and then route-up command) is set over in place, so its
+    // names never go back to the other links' servers in between.
+    if (m_applied != method || m_ifindex != ifindex) {
+        revert();
+    }
+    if (method == Method::Resolved) {
         return applyResolved(ifindex, settings, error);
     }
-    return applyResolvconf(interfaceName, settings, error);
+    return applyResolvconf(interfaceName, ifindex, settings, error);
 }
 
 bool DnsApplier::applyResolved(int ifindex, const DnsSettings& settings, QString* error)
@@ -197,7 +206,8 @@ bool DnsApplier::applyResolved(int ifindex, const DnsSettings& settings, QString
     return false;
 }
 
-bool DnsApplier::applyResolvconf(const QString& interfaceName, const DnsSettings& settings, QString* error)
+bool DnsApplier::applyResolvconf(const QString& interfaceName, int ifindex, const DnsSettings& settings,
+                                 QString* error)
 {
     QByteArray file = "# qLumar Velkoro: DNS pushed through " + interfaceName.toLatin1() + "\n";
     for (const QString& server : settings.servers) {
@@ -211,9 +221,13 @@ bool DnsApplier::applyResolvconf(const QString& interfaceName, const DnsSettings
     if (!runResolvconf({QStringLiteral("-a"), record}, file, error)) {
         // resolvconf may have written part of it.
         runResolvconf({QStringLiteral("-d"), record, QStringLiteral("-f")}, {}, nullptr);
+        m_applied = Method::None;
+        m_ifindex = 0;
+        m_record.clear();
         return false;
     }
     m_applied = Method::Resolvconf;
+    m_ifindex = ifindex;
     m_record = record;
     return true;
 }

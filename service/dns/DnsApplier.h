@@ -20,8 +20,8 @@ public:
     DnsApplier(const DnsApplier&) = delete;
     DnsApplier& operator=(const DnsApplier&) = delete;
 
-    // Replaces whatever this applier set before. Settings without servers change nothing: domains
-    // alone cannot be resolved through the tunnel.
+    // Replaces whatever this applier set before. Settings without servers only take back what was
+    // set: domains alone cannot be resolved through the tunnel.
     bool apply(const QString& interfaceName, const DnsSettings& settings, QString* error);
     // Safe to call any number of times, and after the tunnel's device is gone.
     void revert();
@@ -30,7 +30,8 @@ private:
     enum class Method { None, Resolved, Resolvconf };
 
     bool applyResolved(int ifindex, const DnsSettings& settings, QString* error);
-    bool applyResolvconf(const QString& interfaceName, const DnsSettings& settings, QString* error);
+    bool applyResolvconf(const QString& interfaceName, int ifindex, const DnsSettings& settings,
+                         QString* error);
     bool runResolvconf(const QStringList& arguments, const QByteArray& input, QString* error) const;
 
     QDBusConnection m_bus;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 namespace {
 
@@ -133,8 +134,8 @@ QString canonicalDomainName(const QString& text)
         }
         for (const QChar c : label) {
             const ushort u = c.unicode();
-            const bool ok = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
-                            u == '-';
+            const bool ok =
+                (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '-';
             if (!ok) {
                 return {};
             }
@@ -153,7 +154,8 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
 {
     static const QRegularExpression foreignOption(QStringLiteral("^foreign_option_([0-9]+)\\z"));
     static const QRegularExpression searchDomain(QStringLiteral("^dns_search_domain_([0-9]+)\\z"));
-    static const QRegularExpression serverAddress(QStringLiteral("^dns_server_(-?[0-9]+)_address_([0-9]+)\\z"));
+    static const QRegularExpression serverAddress(
+        QStringLiteral("^dns_server_(-?[0-9]+)_address_([0-9]+)\\z"));
     static const QRegularExpression resolveDomain(
         QStringLiteral("^dns_server_(-?[0-9]+)_resolve_domain_([0-9]+)\\z"));
 
@@ -188,7 +190,8 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
 
     DnsSettings settings;
     QStringList dhcpServers;
-    QStringList dhcpDomains;
+    QStringList dhcpSuffixes;
+    QStringList dhcpSearch;
     for (const auto& [index, option] : foreign) {
         Q_UNUSED(index)
         // Exactly "dhcp-option TYPE VALUE", single spaces as OpenVPN writes them.
@@ -199,9 +202,10 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
         const QString& type = words.at(1);
         if (type == QLatin1String("DNS") || type == QLatin1String("DNS6")) {
             appendUnique(dhcpServers, canonicalDnsServer(words.at(2)), kMaxServers);
-        } else if (type == QLatin1String("DOMAIN") || type == QLatin1String("DOMAIN-SEARCH") ||
-                   type == QLatin1String("ADAPTER_DOMAIN_SUFFIX")) {
-            appendUnique(dhcpDomains, canonicalDomainName(words.at(2)), kMaxDomains);
+        } else if (type == QLatin1String("DOMAIN") || type == QLatin1String("ADAPTER_DOMAIN_SUFFIX")) {
+            appendUnique(dhcpSuffixes, canonicalDomainName(words.at(2)), kMaxDomains);
+        } else if (type == QLatin1String("DOMAIN-SEARCH")) {
+            appendUnique(dhcpSearch, canonicalDomainName(words.at(2)), kMaxDomains);
         }
     }
 
@@ -236,15 +240,22 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
             }
         }
     }
-    for (const auto& [index, domain] : dnsSearch) {
-        Q_UNUSED(index)
-        appendUnique(settings.searchDomains, canonicalDomainName(domain), kMaxDomains);
-    }
     if (dnsServers.empty()) {
         settings.servers = dhcpServers;
     }
+    // The connection's own suffix stays; "dns search-domains" replaces DOMAIN-SEARCH, as OpenVPN
+    // itself does when it rewrites the dhcp-options.
+    for (const QString& domain : std::as_const(dhcpSuffixes)) {
+        appendUnique(settings.searchDomains, domain, kMaxDomains);
+    }
     if (dnsSearch.empty()) {
-        settings.searchDomains = dhcpDomains;
+        for (const QString& domain : std::as_const(dhcpSearch)) {
+            appendUnique(settings.searchDomains, domain, kMaxDomains);
+        }
+    }
+    for (const auto& [index, domain] : dnsSearch) {
+        Q_UNUSED(index)
+        appendUnique(settings.searchDomains, canonicalDomainName(domain), kMaxDomains);
     }
     settings.defaultRoute = takesDefaultRoute(env);
     return settings;
