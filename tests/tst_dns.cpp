@@ -23,7 +23,10 @@
 #include <QtTest>
 
 #include <net/if.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+
+#include <csignal>
 
 namespace {
 
@@ -266,6 +269,8 @@ void DnsTest::initTestCase()
                     "    <allow own=\"*\"/>\n"
                     "  </policy>\n"
                     "</busconfig>\n"));
+    // The bus must not outlive the test, however the test ends.
+    m_busDaemon.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_busDaemon.start(daemon, {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
                                QStringLiteral("--print-address=1")});
     QVERIFY(m_busDaemon.waitForStarted());
@@ -403,6 +408,12 @@ void DnsTest::settingsFromEnvironment_data()
         << QStringList{"route_network_1=0.0.0.0", "route_netmask_1=128.0.0.0", "route_network_2=10.0.0.0",
                        "route_netmask_2=255.0.0.0"}
         << settings({}, {}, {}, false);
+    // OpenVPN 2.6.14's up environment for a pushed "redirect-gateway ipv6 !ipv4".
+    QTest::newRow("redirect-gateway ipv6 as OpenVPN routes it, before redirect_gateway is set")
+        << QStringList{"route_ipv6_network_1=::/3", "route_ipv6_network_2=2000::/4",
+                       "route_ipv6_network_3=3000::/4", "route_ipv6_network_4=fc00::/7",
+                       "route_net_gateway=0.0.0.0"}
+        << settings({}, {}, {}, true);
     QTest::newRow("redirect-gateway ipv6 routes")
         << QStringList{"route_ipv6_network_1=2000::/4", "route_ipv6_network_2=3000::/4"}
         << settings({}, {}, {}, true);
