@@ -109,8 +109,10 @@ grep -q '^License: GPL-3' "$doc/copyright" 2>/dev/null || fail "copyright does n
 top=$(gzip -dc "$doc/changelog.Debian.gz" 2>/dev/null | head -n 1)
 [ "$top" = "qlumar-velkoro ($(field Version)) unstable; urgency=medium" ] ||
     fail "changelog.Debian.gz does not start with the package version: '$top'"
+# Programs live in usr/bin and, for the tunnel service's helpers, usr/libexec.
 bad_modes=$(find "$root" -mindepth 1 \( -type d ! -perm 0755 \) -o \
-    \( -type f ! -path '*/usr/bin/*' ! -perm 0644 \) -o \( -type f -path '*/usr/bin/*' ! -perm 0755 \))
+    \( -type f ! -path '*/usr/bin/*' ! -path '*/usr/libexec/*' ! -perm 0644 \) -o \
+    \( -type f \( -path '*/usr/bin/*' -o -path '*/usr/libexec/*' \) ! -perm 0755 \))
 [ -z "$bad_modes" ] || fail "unusual permissions: $bad_modes"
 
 if command -v lintian >/dev/null; then
