@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                        (!text.empty() && text.back() != '\n' ? 1 : 0);
     for (CredentialKind kind : {CredentialKind::Pkcs12Password, CredentialKind::TokenPin}) {
         const OpenVpnConf translated = translateConf(text, "conf", kind);
-        if (static_cast<std::size_t>(std::count(translated.text.begin(), translated.text.end(), '\n')) != lines) {
+        if (static_cast<std::size_t>(std::count(translated.text.begin(), translated.text.end(), '\n')) !=
+            lines) {
             __builtin_trap();
         }
     }

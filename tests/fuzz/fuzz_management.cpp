@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const CredentialKind kind = (data[0] & 1) ? CredentialKind::TokenPin : CredentialKind::Pkcs12Password;
     const std::size_t piece = 1 + (data[0] >> 1);
-    Management management(kind, "0123456789abcdef0123456789abcdef", "s3cret", {std::string("\x30\x03\x02\x01\x01", 5)});
+    Management management(kind, "0123456789abcdef0123456789abcdef", "s3cret",
+                          {std::string("\x30\x03\x02\x01\x01", 5)});
     std::size_t replies = 0;
     for (std::size_t at = 1; at < size; at += piece) {
         management.feed(std::string(reinterpret_cast<const char*>(data) + at, std::min(piece, size - at)));

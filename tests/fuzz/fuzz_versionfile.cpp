@@ -9,8 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const QByteArray body(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     for (const char* language : {"en", "pl"}) {
-        const auto release = VersionFile::newerRelease(body, QStringLiteral("dudidudovi"), QLatin1String(language),
-                                                       QStringLiteral("1.5"));
+        const auto release = VersionFile::newerRelease(body, QStringLiteral("dudidudovi"),
+                                                       QLatin1String(language), QStringLiteral("1.5"));
         // Only web addresses, and only newer versions, are ever offered.
         if (release && (!VersionFile::isWebAddress(release->linkUrl) ||
                         !(VersionFile::versionValue(release->version) > 1.5))) {

@@ -1,8 +1,8 @@
 // A stand-in for OpenVPN behind the engine (Linux). It prints the descriptors it inherited
 // ("FD N -> TARGET"), then, given --management SOCKET unix PWFILE, connects to the engine as OpenVPN's
 // --management-client does, asks for the interface's password and sends the lines of
-// $FAKE_OPENVPN_SAY; without that variable it exits 0 at once. Every command the engine sends back is printed as "CMD[...]".
-// It exits when the engine closes the connection, or dies of the engine's SIGTERM.
+// $FAKE_OPENVPN_SAY; without that variable it exits 0 at once. Every command the engine sends back is printed
+// as "CMD[...]". It exits when the engine closes the connection, or dies of the engine's SIGTERM.
 // $FAKE_OPENVPN_FLAGS_FILE / $FAKE_OPENVPN_FLAGS: written at start, for the stand-in token module,
 // as if this OpenVPN's login attempts had changed the token.
 
