@@ -34,6 +34,7 @@ test: build
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
+	@echo "== bench/startup.sh" && bench/startup.sh $(BUILD_DIR)/bin
 
 # Every parser under libFuzzer with ASan and UBSan, in a clang build of its own, for FUZZ_RUNS inputs
 # each. New inputs go to $(FUZZ_DIR)/corpus; the checked-in seeds stay as they are.
