@@ -15,10 +15,6 @@
 
 #include <QtTest>
 
-#ifdef Q_OS_LINUX
-#include <csignal>
-#endif
-
 namespace {
 
 const QByteArray kConnected = "Initialization Sequence Completed";
