@@ -3,8 +3,11 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 DEMO_HOME ?= $(BUILD_DIR)/demo-home
 PACKAGE_DIR ?= build-package
+FUZZ_DIR ?= build-fuzz
+FUZZ_RUNS ?= 200000
+FUZZ_TARGETS := confreader versionfile engineoutput engineconf management
 
-.PHONY: all deps configure build run test bench package format format-check clean
+.PHONY: all deps configure build run test bench fuzz package format format-check clean
 
 all: build
 
@@ -31,6 +34,20 @@ test: build
 
 bench: build
 	@for b in $(BUILD_DIR)/bin/bench_*; do [ -x "$$b" ] && echo "== $$b" && "$$b"; done; true
+	@echo "== bench/startup.sh" && bench/startup.sh $(BUILD_DIR)/bin
+
+# Every parser under libFuzzer with ASan and UBSan, in a clang build of its own, for FUZZ_RUNS inputs
+# each. New inputs go to $(FUZZ_DIR)/corpus; the checked-in seeds stay as they are.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQLUMAR_FUZZ=ON \
+		-DQLUMAR_WERROR=ON $(if $(CCACHE),-DCMAKE_CXX_COMPILER_LAUNCHER=$(CCACHE))
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@set -e; for t in $(FUZZ_TARGETS); do \
+		mkdir -p $(FUZZ_DIR)/corpus/$$t; \
+		echo "== fuzz_$$t"; \
+		$(FUZZ_DIR)/fuzz/fuzz_$$t -runs=$(FUZZ_RUNS) -max_len=4096 -timeout=10 -print_final_stats=1 \
+			-artifact_prefix=$(FUZZ_DIR)/fuzz_$$t- $(FUZZ_DIR)/corpus/$$t tests/fuzz/corpus/$$t; \
+	done
 
 # The Debian package: a Release build of its own in $(PACKAGE_DIR); the last line is the .deb.
 package: deps
@@ -43,4 +60,4 @@ format-check: deps
 	git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror
 
 clean:
-	rm -rf $(BUILD_DIR) $(PACKAGE_DIR)
+	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(FUZZ_DIR)

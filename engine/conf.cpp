@@ -2,7 +2,6 @@
 
 #include "paths.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace {
@@ -166,12 +165,10 @@ ConfResult readConf(const std::string& path)
                                 (pathExists(path) ? " (not a regular file)" : " (no such file)"));
         return result;
     }
-    std::ifstream in(toNativePath(path), std::ios::binary);
-    if (!in.is_open()) {
+    std::string text;
+    if (!readFileText(path, &text)) {
         result.errors.push_back("Error opening configuration file: " + path);
         return result;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseConf(text.str(), path);
+    return parseConf(text, path);
 }

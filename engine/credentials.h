@@ -27,3 +27,8 @@ KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logg
 // readable. Same module and token choice as checkTokenKey. False, after a fatal line saying why, when
 // the module or the token cannot be used; true with no certificates when none was found.
 bool findTokenCertificates(const std::string& keyLabel, std::vector<std::string>* ders, Logger& log);
+
+// Why the token refuses any PIN now (its PIN is locked, or has expired and must be changed first), as a
+// line for the log; empty when it would take the right PIN or cannot be asked. A locked token is no
+// wrong PIN: asking the user again could not help.
+std::string tokenPinProblem();

@@ -36,10 +36,14 @@ void Logger::fatal(const std::string& message)
 
 void Logger::raw(const char* data, std::size_t size)
 {
-    std::fwrite(data, 1, size, out_);
+    if (out_) {
+        std::fwrite(data, 1, size, out_);
+    }
 }
 
 void Logger::flush()
 {
-    std::fflush(out_);
+    if (out_) {
+        std::fflush(out_);
+    }
 }

@@ -8,6 +8,7 @@
 class Logger
 {
 public:
+    // A null out gives a logger that drops everything.
     explicit Logger(std::FILE* out);
 
     void line(const std::string& message);

@@ -4,12 +4,17 @@
 #include "env.h"
 #include "log.h"
 #include "options.h"
+#include "parent_watch.h"
 #include "stop_signal.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -77,8 +82,11 @@ void usage(Logger& log)
 int main(int argc, char** argv)
 {
 #ifdef _WIN32
+    const long startParent = 0;
     // Keep LF line ends: the manager splits the output on '\n' alone.
     _setmode(_fileno(stdout), _O_BINARY);
+#else
+    const long startParent = static_cast<long>(::getppid());
 #endif
     // Fully buffered with explicit flushes: one write per log line, and large blocks when flooding.
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
@@ -89,6 +97,10 @@ int main(int argc, char** argv)
     std::string error;
     if (!StopSignal::install(&error)) {
         log.fatal("Error: cannot install signal handlers: " + error);
+        return 1;
+    }
+    if (!ParentWatch::start(startParent, &error)) {
+        log.fatal("Error: " + error);
         return 1;
     }
 

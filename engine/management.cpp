@@ -7,6 +7,10 @@ namespace {
 
 const std::string kPasswordPrompt = "ENTER PASSWORD:";
 
+// A token holds a handful of certificates; far more is a broken or hostile module, and each one costs
+// a request.
+constexpr long kMaxTokenIds = 1000;
+
 bool startsWith(const std::string& text, const std::string& prefix)
 {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -89,15 +93,18 @@ void Management::feed(const std::string& data)
         }
         m_authenticated = true;
     }
+    // One erase for all complete lines: erasing line by line is quadratic in a large block.
+    std::string::size_type start = 0;
     std::string::size_type end;
-    while ((end = m_input.find('\n')) != std::string::npos) {
-        std::string line = m_input.substr(0, end);
-        m_input.erase(0, end + 1);
+    while ((end = m_input.find('\n', start)) != std::string::npos) {
+        std::string line = m_input.substr(start, end - start);
+        start = end + 1;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         handleLine(line);
     }
+    m_input.erase(0, start);
 }
 
 std::string Management::takeReply()
@@ -131,11 +138,19 @@ void Management::handleLine(const std::string& line)
         passwordRequest(line);
     } else if (startsWith(line, ">NEED-STR:Need 'pkcs11-id-request'")) {
         send("pkcs11-id-count");
+    } else if (startsWith(line, ">NEED-STR:") || startsWith(line, ">NEED-OK:")) {
+        // Unanswered, OpenVPN would wait for ever, and the connection with it.
+        unanswerable(line);
     } else if (startsWith(line, ">PKCS11ID-COUNT:")) {
         m_idCount = std::strtol(line.c_str() + 16, nullptr, 10);
         m_ids.clear();
         if (m_idCount <= 0) {
             m_failure = "Error: OpenVPN finds no certificate in the PKCS#11 token";
+        } else if (m_idCount > kMaxTokenIds) {
+            m_failure = "Error: OpenVPN reports " + std::to_string(m_idCount) +
+                        " certificates in the PKCS#11 token, more than the " + std::to_string(kMaxTokenIds) +
+                        " qLumar Velkoro looks through";
+            m_idCount = 0;
         }
         for (long i = 0; i < m_idCount; ++i) {
             send("pkcs11-id-get " + std::to_string(i));
@@ -193,6 +208,23 @@ void Management::passwordRequest(const std::string& line)
     send("password " + managementQuote(what) + " " + managementQuote(m_secret));
     m_secretSent = true;
     m_secretUsed = false;
+}
+
+void Management::unanswerable(const std::string& line)
+{
+    // >NEED-OK:Need 'NAME' confirmation MSG:TEXT, >NEED-STR:Need 'NAME' input MSG:TEXT
+    const bool confirmation = startsWith(line, ">NEED-OK:");
+    const std::string request = line.substr(confirmation ? 9 : 10);
+    const std::string what = quoted(request, 0);
+    const auto messageAt = request.find("MSG:");
+    const std::string message =
+        messageAt == std::string::npos ? std::string() : request.substr(messageAt + 4);
+    if (m_failure.empty()) {
+        m_failure = "Error: OpenVPN waits for " + std::string(confirmation ? "a confirmation" : "an input") +
+                    " '" + (what.empty() ? request : what) + "'" +
+                    (message.empty() ? "" : " (" + message + ")") +
+                    ", which qLumar Velkoro cannot give; check the connection template";
+    }
 }
 
 void Management::pkcs11Entry(const std::string& line)

@@ -33,6 +33,7 @@ private:
     void handleLine(const std::string& line);
     void passwordRequest(const std::string& line);
     void pkcs11Entry(const std::string& line);
+    void unanswerable(const std::string& line);
     void send(const std::string& command);
 
     CredentialKind m_kind;

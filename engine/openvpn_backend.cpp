@@ -28,6 +28,7 @@ std::unique_ptr<Backend> makeOpenVpnBackend(const std::string&)
 #include "env.h"
 #include "management.h"
 #include "openvpn_conf.h"
+#include "paths.h"
 #include "stop_signal.h"
 
 #include <openssl/pem.h>
@@ -39,7 +40,6 @@ std::unique_ptr<Backend> makeOpenVpnBackend(const std::string&)
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include <fcntl.h>
@@ -246,9 +246,8 @@ int listenUnix(const std::string& path, std::string* error)
 
 pid_t parentOf(pid_t pid)
 {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
-    std::getline(stat, text);
+    readFileText("/proc/" + std::to_string(pid) + "/stat", &text);
     // The command name in parentheses may hold blanks; the state and the parent follow the last ')'.
     const auto close = text.rfind(')');
     if (close == std::string::npos) {
@@ -295,10 +294,9 @@ public:
             return 1;
         }
 
-        std::ifstream in(conf.path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        const OpenVpnConf translated = translateConf(text.str(), conf.path, options.credentials);
+        std::string text;
+        readFileText(conf.path, &text);
+        const OpenVpnConf translated = translateConf(text, conf.path, options.credentials);
         for (const std::string& warning : translated.warnings) {
             log.line(warning);
         }
@@ -354,7 +352,7 @@ public:
         log.line("OpenVPN started, process " + std::to_string(child));
 
         Management management(options.credentials, password, options.secret, certificates);
-        return supervise(child, listener, management, log);
+        return supervise(child, listener, management, token, log);
     }
 
 private:
@@ -422,6 +420,10 @@ private:
             if (devNull >= 0) {
                 ::dup2(devNull, 0);
             }
+#ifdef CLOSE_RANGE_CLOEXEC
+            // Whatever a library opened without close-on-exec stays with the engine as well.
+            ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+#endif
             ::execv(argv[0], argv.data());
             const int error = errno;
             [[maybe_unused]] ssize_t written = ::write(execPipe[1], &error, sizeof error);
@@ -452,7 +454,7 @@ private:
 
     // Runs until OpenVPN has exited: answers its management interface, forwards stop signals, stops it
     // when the secret was wrong. Returns the engine's exit code.
-    int supervise(pid_t child, Fd& listener, Management& management, Logger& log)
+    int supervise(pid_t child, Fd& listener, Management& management, bool token, Logger& log)
     {
         Fd childFd(openPidFd(child));
         Fd connection;
@@ -531,7 +533,9 @@ private:
                     connection.reset();
                 }
                 if (!fatal && management.wrongSecret()) {
-                    log.line(kWrongSecretMessage);
+                    // The last wrong PIN may have locked the token, or the token refuses every PIN.
+                    const std::string problem = token ? tokenPinProblem() : std::string();
+                    log.line(problem.empty() ? kWrongSecretMessage : problem);
                     fatal = true;
                     stop(SIGTERM);
                 } else if (!fatal && !management.failure().empty()) {

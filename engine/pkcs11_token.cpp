@@ -155,7 +155,30 @@ private:
     CK_FUNCTION_LIST* p11_;
 };
 
-bool findSlot(CK_FUNCTION_LIST* p11, const std::optional<std::string>& wanted, CK_SLOT_ID* slot, Logger& log)
+std::string loginProblemText(CK_RV rv)
+{
+    if (rv == CKR_PIN_LOCKED) {
+        return "Error: the token's PIN is locked (CKR_PIN_LOCKED): unblock it with the token's security "
+               "officer PIN, then connect again";
+    }
+    return "Error: the token's PIN has expired (CKR_PIN_EXPIRED): set a new PIN with the token's own tools, "
+           "then connect again";
+}
+
+// The same from the token's flags, which tell without a login attempt.
+std::string flagsProblemText(CK_FLAGS flags)
+{
+    if (flags & CKF_USER_PIN_LOCKED) {
+        return loginProblemText(CKR_PIN_LOCKED);
+    }
+    if (flags & CKF_USER_PIN_TO_BE_CHANGED) {
+        return loginProblemText(CKR_PIN_EXPIRED);
+    }
+    return {};
+}
+
+bool findSlot(CK_FUNCTION_LIST* p11, const std::optional<std::string>& wanted, CK_SLOT_ID* slot,
+              CK_FLAGS* flags, Logger& log)
 {
     CK_ULONG count = 0;
     CK_RV rv = p11->C_GetSlotList(CK_TRUE, nullptr, &count);
@@ -177,6 +200,7 @@ bool findSlot(CK_FUNCTION_LIST* p11, const std::optional<std::string>& wanted, C
         if (!wanted || label == *wanted) {
             log.line("PKCS#11: using token '" + label + "' in slot " + std::to_string(candidate));
             *slot = candidate;
+            *flags = info.flags;
             return true;
         }
     }
@@ -222,7 +246,7 @@ public:
         cleanup_->initialized_ = true;
 
         CK_SLOT_ID slot = 0;
-        if (!findSlot(p11_, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, log)) {
+        if (!findSlot(p11_, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, &flags_, log)) {
             return false;
         }
         rv = p11_->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &cleanup_->session_);
@@ -237,12 +261,14 @@ public:
     CK_FUNCTION_LIST* p11() const { return p11_; }
     CK_SESSION_HANDLE session() const { return cleanup_->session_; }
     void setLoggedIn() { cleanup_->loggedIn_ = true; }
+    CK_FLAGS tokenFlags() const { return flags_; }
 
 private:
     // Declared first so that the module is unloaded last.
     std::unique_ptr<Module> module_;
     CK_FUNCTION_LIST* p11_ = nullptr;
     std::unique_ptr<Cleanup> cleanup_;
+    CK_FLAGS flags_ = 0;
 };
 
 // The handles of up to a few hundred objects matching the template.
@@ -290,6 +316,11 @@ bool findTokenCertificates(const std::string& keyLabel, std::vector<std::string>
 {
     TokenSession token;
     if (!token.open(log)) {
+        return false;
+    }
+    const std::string problem = flagsProblemText(token.tokenFlags());
+    if (!problem.empty()) {
+        log.fatal(problem);
         return false;
     }
     // Whatever carries the label without a login (certificate, public key) gives the key pair's CKA_ID.
@@ -345,11 +376,14 @@ KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logg
     case CKR_PIN_INCORRECT:
     case CKR_PIN_INVALID:
     case CKR_PIN_LEN_RANGE:
-    case CKR_PIN_EXPIRED:
-    case CKR_PIN_LOCKED:
         log.line("PKCS#11: " + describe("C_Login", rv));
         log.fatal(kWrongSecretMessage);
         return KeyCheck::WrongSecret;
+    case CKR_PIN_EXPIRED:
+    case CKR_PIN_LOCKED:
+        log.line("PKCS#11: " + describe("C_Login", rv));
+        log.fatal(loginProblemText(rv));
+        return KeyCheck::Failed;
     default:
         log.fatal("PKCS#11: " + describe("C_Login", rv));
         return KeyCheck::Failed;
@@ -371,4 +405,14 @@ KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logg
     }
     log.line("PKCS#11: found private key '" + keyLabel + "'");
     return KeyCheck::Ok;
+}
+
+std::string tokenPinProblem()
+{
+    Logger quiet(nullptr);
+    TokenSession token;
+    if (!token.open(quiet)) {
+        return {};
+    }
+    return flagsProblemText(token.tokenFlags());
 }

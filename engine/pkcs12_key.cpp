@@ -8,8 +8,6 @@
 #include <openssl/provider.h>
 #endif
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 
 namespace {
@@ -75,12 +73,11 @@ KeyCheck checkPkcs12(const std::string& path, const std::string& password, Logge
     ERR_clear_error();
 #endif
 
-    std::ifstream in(toNativePath(path), std::ios::binary);
-    if (!in.is_open()) {
+    std::string data;
+    if (!readFileText(path, &data)) {
         log.fatal("Error: cannot open PKCS#12 file '" + path + "'");
         return KeyCheck::Failed;
     }
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     BioPtr bio(BIO_new_mem_buf(data.data(), static_cast<int>(data.size())));
     Pkcs12Ptr p12(bio ? d2i_PKCS12_bio(bio.get(), nullptr) : nullptr);
     if (!p12) {

@@ -1,4 +1,5 @@
 #include "EngineProcess.h"
+#include "TestSupport.h"
 
 // Drives the bundled engine as the manager does: a profile directory as working directory, the
 // exact command lines the manager builds, and nothing but the output and exit status to go by.
@@ -6,7 +7,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -49,6 +52,21 @@ QByteArray tokenConf(const QByteArray& keyLabel)
            kTemplate;
 }
 
+// Gone, or a zombie nobody has collected yet.
+bool processEnded(qint64 pid)
+{
+    QFile stat(QString("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return true;
+    }
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) == "Z";
+}
+
+const QString kFakeOpenVpn = QStringLiteral(QLUMAR_BIN_DIR "/fake_openvpn");
+const QString kFakeModule = QStringLiteral(QLUMAR_BIN_DIR "/fake_pkcs11.so");
+
 } // namespace
 
 class EngineTest : public QObject
@@ -86,7 +104,17 @@ private slots:
     void startDelaySwitch();
     void malformedSwitch();
 
+    void managerDeathEndsEngine_data();
+    void managerDeathEndsEngine();
+    void openVpnInheritsNoFiles_data();
+    void openVpnInheritsNoFiles();
+    void unanswerableRequestsEnd_data();
+    void unanswerableRequestsEnd();
+    void lockedPinIsNoWrongPin_data();
+    void lockedPinIsNoWrongPin();
+
 private:
+    QString fakeError() const;
     QString makeProfile(const QByteArray& conf, const QStringList& files = {});
     QProcessEnvironment environment(const QStringList& changes) const;
     void start(QProcess* process, const QString& dir, const QStringList& args, const QStringList& env);
@@ -575,6 +603,208 @@ void EngineTest::malformedSwitch()
     QVERIFY2(run.output.contains("Invalid value for QLUMAR_ENGINE_CONNECT_DELAY_MS: '3s'"),
              run.output.constData());
     QVERIFY(!run.output.contains(kConnected));
+    QCOMPARE(run.code, 1);
+}
+
+QString EngineTest::fakeError() const
+{
+#ifndef Q_OS_LINUX
+    return "the engine runs OpenVPN on Linux only";
+#else
+    if (!QFileInfo(kFakeOpenVpn).isExecutable() || !QFileInfo::exists(kFakeModule)) {
+        return "build the fake_openvpn and fake_pkcs11 targets first";
+    }
+    return m_opensslError;
+#endif
+}
+
+void EngineTest::managerDeathEndsEngine_data()
+{
+    QTest::addColumn<bool>("throughParent");
+
+    // The parent-death signal: a parent killed outright. Its background job's standard input is
+    // /dev/null, so only the signal can tell.
+    QTest::newRow("parent killed") << true;
+    // The manager's end of the standard input pipe, which closes whoever the parent is by now.
+    QTest::newRow("standard input closed") << false;
+}
+
+void EngineTest::managerDeathEndsEngine()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the parent-death signal is Linux only");
+#endif
+    SKIP_UNLESS_EMPTY(m_opensslError);
+    QFETCH(bool, throughParent);
+
+    const QString dir = makeProfile(p12Conf(m_goodP12));
+    QProcess process;
+    QByteArray output;
+    qint64 enginePid = -1;
+    if (throughParent) {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setWorkingDirectory(dir);
+        process.setProcessEnvironment(environment({}));
+        process.start("/bin/sh", QStringList{"-c", "\"$@\" & echo \"ENGINE $!\"; wait", "sh",
+                                             builtProgram("qlumar_openvpn")} +
+                                     p12Args("s3cret"));
+        QVERIFY(process.waitForStarted(kTimeoutMs));
+    } else {
+        start(&process, dir, p12Args("s3cret"), {});
+        enginePid = process.processId();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT((output += process.readAll()).contains(kConnected), kTimeoutMs);
+    if (throughParent) {
+        const auto match = QRegularExpression("ENGINE (\\d+)").match(QString::fromLatin1(output));
+        QVERIFY2(match.hasMatch(), output.constData());
+        enginePid = match.captured(1).toLongLong();
+    }
+    // A standard input of /dev/null, or one still open, keeps it up.
+    QVERIFY(!process.waitForFinished(300));
+    QVERIFY(!processEnded(enginePid));
+
+    if (throughParent) {
+        process.kill();
+        QVERIFY(process.waitForFinished(kTimeoutMs));
+        QTRY_VERIFY_WITH_TIMEOUT(processEnded(enginePid), kTimeoutMs);
+    } else {
+        process.closeWriteChannel();
+        QVERIFY(process.waitForFinished(kTimeoutMs));
+        output += process.readAll();
+        QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+}
+
+void EngineTest::openVpnInheritsNoFiles_data()
+{
+    QTest::addColumn<bool>("token");
+
+    QTest::newRow("PKCS#12 profile") << false;
+    // The token's module was loaded, and had its own files open, before OpenVPN started.
+    QTest::newRow("token profile") << true;
+}
+
+void EngineTest::openVpnInheritsNoFiles()
+{
+    SKIP_UNLESS_EMPTY(fakeError());
+    QFETCH(bool, token);
+    if (token) {
+        SKIP_UNLESS_EMPTY(m_tokenError);
+    }
+
+    const QString dir = token ? makeProfile(tokenConf("test key"), {"ca"}) : makeProfile(p12Conf(m_goodP12));
+    if (token) {
+        // The token holds no certificate: the profile's copy says which one to use.
+        QVERIFY(QFile::copy(m_tmp.filePath("cert.pem"), dir + "/user"));
+    }
+    const EngineRun run =
+        runToEnd(dir, token ? tokenArgs("1234") : p12Args("s3cret"), {"QLUMAR_OPENVPN=" + kFakeOpenVpn});
+    QCOMPARE(run.code, 0);
+    QVERIFY2(run.output.contains("FD 0 -> /dev/null"), run.output.constData());
+    QVERIFY(run.output.contains("FD 1 -> "));
+    QVERIFY(run.output.contains("FD 2 -> "));
+    const QRegularExpression other("^FD (\\d+) -> (.*)$", QRegularExpression::MultilineOption);
+    for (auto it = other.globalMatch(QString::fromUtf8(run.output)); it.hasNext();) {
+        const auto match = it.next();
+        QVERIFY2(match.captured(1).toInt() <= 2, qPrintable("inherited: " + match.captured(0)));
+    }
+}
+
+void EngineTest::unanswerableRequestsEnd_data()
+{
+    QTest::addColumn<QByteArray>("say");
+    QTest::addColumn<QByteArray>("message");
+
+    QTest::newRow("confirmation") << QByteArray(">NEED-OK:Need 'token-insertion-request' confirmation "
+                                                "MSG:Please insert your cryptographic token")
+                                  << QByteArray(
+                                         "Error: OpenVPN waits for a confirmation 'token-insertion-request' "
+                                         "(Please insert your cryptographic token), which qLumar Velkoro "
+                                         "cannot give");
+    QTest::newRow("unknown input") << QByteArray(">NEED-STR:Need 'profile-choice' input MSG:Choose one")
+                                   << QByteArray(
+                                          "Error: OpenVPN waits for an input 'profile-choice' (Choose one)");
+    QTest::newRow("input without a name")
+        << QByteArray(">NEED-STR:") << QByteArray("Error: OpenVPN waits for an input ''");
+    QTest::newRow("absurd certificate count")
+        << QByteArray(">PKCS11ID-COUNT:99999999999999999999")
+        << QByteArray("more than the 1000 qLumar Velkoro looks through");
+    QTest::newRow("just over the certificate limit")
+        << QByteArray(">PKCS11ID-COUNT:1001") << QByteArray("Error: OpenVPN reports 1001 certificates");
+}
+
+void EngineTest::unanswerableRequestsEnd()
+{
+    SKIP_UNLESS_EMPTY(fakeError());
+    QFETCH(QByteArray, say);
+    QFETCH(QByteArray, message);
+
+    const EngineRun run =
+        runToEnd(makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+                 {"QLUMAR_OPENVPN=" + kFakeOpenVpn, "FAKE_OPENVPN_SAY=" + QString::fromUtf8(say)});
+    QVERIFY2(run.output.contains(message), run.output.constData());
+    QVERIFY(run.output.contains("Exiting due to fatal error"));
+    QVERIFY(!run.output.contains("CMD[pkcs11-id-get"));
+    QVERIFY(!run.output.contains(kWrongSecret));
+    QCOMPARE(run.status, QProcess::NormalExit);
+    QCOMPARE(run.code, 1);
+}
+
+void EngineTest::lockedPinIsNoWrongPin_data()
+{
+    QTest::addColumn<bool>("simulator");
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QByteArray>("message");
+
+    const QByteArray locked = "Error: the token's PIN is locked (CKR_PIN_LOCKED)";
+    const QByteArray expired = "Error: the token's PIN has expired (CKR_PIN_EXPIRED)";
+    const QString flagsFile = "FAKE_PKCS11_FLAGS_FILE=" + m_tmp.filePath("token-flags");
+    QTest::newRow("simulator, locked") << true << QStringList{"FAKE_PKCS11_LOGIN_RV=0xa4"} << locked;
+    QTest::newRow("simulator, expired") << true << QStringList{"FAKE_PKCS11_LOGIN_RV=0xa3"} << expired;
+    QTest::newRow("OpenVPN, locked before the start")
+        << false << QStringList{flagsFile, "FAKE_OPENVPN_FLAGS_BEFORE=0x40000"} << locked;
+    QTest::newRow("OpenVPN, expired before the start")
+        << false << QStringList{flagsFile, "FAKE_OPENVPN_FLAGS_BEFORE=0x80000"} << expired;
+    // OpenVPN's own login attempt locked the token, and OpenVPN asks again.
+    QTest::newRow("OpenVPN, locked by OpenVPN")
+        << false
+        << QStringList{flagsFile, "FAKE_OPENVPN_FLAGS_FILE=" + m_tmp.filePath("token-flags"),
+                       "FAKE_OPENVPN_FLAGS=0x40000",
+                       "FAKE_OPENVPN_SAY=>PASSWORD:Need 'Stand-in token' password\n"
+                       ">PASSWORD:Need 'Stand-in token' password"}
+        << locked;
+}
+
+void EngineTest::lockedPinIsNoWrongPin()
+{
+    SKIP_UNLESS_EMPTY(fakeError());
+    QFETCH(bool, simulator);
+    QFETCH(QStringList, env);
+    QFETCH(QByteArray, message);
+
+    // The token holds no certificate: the profile's copy says which one to use.
+    const QString dir = makeProfile(tokenConf("test key"), {"ca"});
+    QVERIFY(QFile::copy(m_tmp.filePath("cert.pem"), dir + "/user"));
+    QFile flags(m_tmp.filePath("token-flags"));
+    QVERIFY(flags.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    for (QString& change : env) {
+        if (change.startsWith("FAKE_OPENVPN_FLAGS_BEFORE=")) {
+            flags.write(change.section('=', 1).toUtf8() + "\n");
+            change.clear();
+        }
+    }
+    env.removeAll(QString());
+    flags.close();
+
+    const QStringList backend{simulator ? "QLUMAR_ENGINE=simulator" : "QLUMAR_OPENVPN=" + kFakeOpenVpn};
+    const EngineRun run =
+        runToEnd(dir, tokenArgs("1234"), QStringList{"QLUMAR_PKCS11_MODULE=" + kFakeModule} + backend + env);
+    QVERIFY2(run.output.contains(message), run.output.constData());
+    QVERIFY(!run.output.contains(kWrongSecret));
+    QVERIFY(run.output.contains("Exiting due to fatal error"));
+    QCOMPARE(run.status, QProcess::NormalExit);
     QCOMPARE(run.code, 1);
 }
 

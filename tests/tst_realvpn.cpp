@@ -152,6 +152,8 @@ private slots:
     void realConnection();
     void realWrongSecret_data();
     void realWrongSecret();
+    void realManagerKilled_data();
+    void realManagerKilled();
 
     void windowConnects_data();
     void windowConnects();
@@ -694,6 +696,61 @@ void RealVpnTest::realWrongSecret()
     const qint64 pid = openvpnPid(run.output);
     QVERIFY2(pid > 0, run.output.constData());
     QVERIFY(processGone(pid));
+}
+
+void RealVpnTest::realManagerKilled_data()
+{
+    QTest::addColumn<bool>("stdinPipe");
+
+    // A parent killed outright; its background job has /dev/null as standard input.
+    QTest::newRow("parent killed") << false;
+    // The manager's pipe on the standard input ends, though the parent lives on.
+    QTest::newRow("standard input closed") << true;
+}
+
+void RealVpnTest::realManagerKilled()
+{
+    SKIP_UNLESS_EMPTY(m_serverError);
+    QFETCH(bool, stdinPipe);
+
+    const QString dir = profile(profileConf("127.0.0.1", QByteArray::number(m_port),
+                                            p12Lines(m_tmp.filePath("client.p12")), kClientTemplate),
+                                false);
+    const QStringList env{"QLUMAR_OPENVPN=" + m_openvpn};
+    QProcess process;
+    if (stdinPipe) {
+        start(&process, dir, engineArgs(false, kPassword), env);
+    } else {
+        // The manager stands in as a shell: killed with SIGKILL, nothing of it runs any more.
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setWorkingDirectory(dir);
+        process.setProcessEnvironment(environment(env));
+        process.start("/bin/sh", QStringList{"-c", "\"$@\" & echo \"ENGINE $!\"; wait", "sh",
+                                             builtProgram("qlumar_openvpn")} +
+                                     engineArgs(false, kPassword));
+        QVERIFY(process.waitForStarted(kStepMs));
+    }
+    QByteArray output;
+    QTRY_VERIFY2_WITH_TIMEOUT((output += process.readAll()).contains(kConnected), output.constData(),
+                              kStepMs);
+    qint64 engine = process.processId();
+    if (!stdinPipe) {
+        const auto match = QRegularExpression("ENGINE (\\d+)").match(QString::fromLatin1(output));
+        QVERIFY2(match.hasMatch(), output.constData());
+        engine = match.captured(1).toLongLong();
+    }
+    const qint64 openvpn = openvpnPid(output);
+    QVERIFY2(openvpn > 0, output.constData());
+    QVERIFY(!processGone(engine));
+
+    if (stdinPipe) {
+        process.closeWriteChannel();
+    } else {
+        process.kill();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(engine), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(openvpn), kStepMs);
+    process.waitForFinished(kStepMs);
 }
 
 QString RealVpnTest::saveProfile(const QString& root, bool token)
