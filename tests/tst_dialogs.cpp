@@ -442,8 +442,8 @@ private Q_SLOTS:
         QTest::newRow("save without changes writes the same") << "" << same << caBytes << userBytes;
         QTest::newRow("new certificates replace the stored copies")
             << "certificates" << same << QByteArray("new ca") << QByteArray("new user");
-        QTest::newRow("CA path typed by hand keeps the stored bytes")
-            << "typed ca" << same << caBytes << userBytes;
+        QTest::newRow("CA path typed by hand is read at Save")
+            << "typed ca" << same << QByteArray("typed, not loaded") << userBytes;
         QTest::newRow("removing the port falls back to 1194")
             << "no port" << certConf("Office", "vpn.example.com", "1194", "my key") << caBytes << userBytes;
         QTest::newRow("name and key rewritten")
@@ -793,7 +793,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("filter");
         const QString certCaption = "[QObject]Select certificate file";
-        const QString certFilter = "[QObject]Certificate files (*.cert);;All files (*)";
+        const QString certFilter = "[QObject]Certificate files (*.cert *.crt *.pem);;All files (*)";
         const QString p12Caption = "[QObject]Select PKCS#12 certificate file";
         const QString p12Filter = "[QObject]PKCS#12 certificate files (*.p12);;All files (*)";
         for (const char* kind : {"VpnNewWindow", "VpnEditWindow"}) {

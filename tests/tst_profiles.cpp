@@ -36,6 +36,8 @@ ProfileFields certFields()
     f.keyField = QStringLiteral("token key 1");
     f.caContents = QByteArray("-----BEGIN CERTIFICATE-----\r\nCA") + '\0' + "bytes\r\n";
     f.userContents = QByteArray(1, '\0') + "\x01\xff user cert";
+    f.caReadFrom = f.caField; // as through Select
+    f.userReadFrom = f.userField;
     return f;
 }
 
@@ -400,6 +402,8 @@ private Q_SLOTS:
         QTest::newRow("certificate: key fifth")
             << cert << f << int(SaveResult::MissingData) << "Select private key file!";
         f.keyField = "k";
+        f.caReadFrom = "c"; // selected files that were empty
+        f.userReadFrom = "u";
         QTest::newRow("certificate: empty contents pass") << cert << f << int(SaveResult::Saved) << "";
 
         f = ProfileFields();
@@ -425,6 +429,7 @@ private Q_SLOTS:
             << cert << f << int(SaveResult::Refused) << "Private key name must not contain line breaks!";
         f = certFields();
         f.caField = "a\nb"; // a path that is never written into conf
+        f.caReadFrom = f.caField;
         QTest::newRow("line break in a file field not written passes")
             << cert << f << int(SaveResult::Saved) << "";
         f = pkcs12Fields();

@@ -1,6 +1,7 @@
 #include "DialogParts.h"
 
 #include "FileChooser.h"
+#include "profiles/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -14,30 +15,35 @@
 
 namespace DialogParts {
 
-QByteArray readWholeFile(const QString& path)
+QByteArray readWholeFile(const QString& path, bool* ok)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    const auto bytes = RegularFile::read(path);
+    if (ok)
+        *ok = bytes.has_value();
+    return bytes.value_or(QByteArray());
 }
 
 void browse(QWidget* parent, const QString& caption, const QString& filter, QLineEdit* field,
-            QByteArray* contents)
+            QByteArray* contents, QString* readFrom)
 {
     const QString path = FileChooser::openFileName(parent, caption, QString(), filter);
     if (path.isEmpty())
         return;
-    if (contents)
-        *contents = readWholeFile(path);
+    if (contents) {
+        bool ok = false;
+        *contents = readWholeFile(path, &ok);
+        if (readFrom)
+            *readFrom = ok ? path : QString();
+    }
     field->setText(path);
 }
 
-void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents)
+void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents, QString* readFrom)
 {
+    // Certificate authorities ship ".crt" and ".pem" files more often than ".cert".
     browse(parent, QCoreApplication::translate("QObject", "Select certificate file"),
-           QCoreApplication::translate("QObject", "Certificate files (*.cert);;All files (*)"), field,
-           contents);
+           QCoreApplication::translate("QObject", "Certificate files (*.cert *.crt *.pem);;All files (*)"),
+           field, contents, readFrom);
 }
 
 QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& saveText,

@@ -18,8 +18,10 @@ VpnEditWindow::VpnEditWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
     // the save writes back, so an edit without Select keeps the same certificates.
     m_caPath = item->dirName() + QStringLiteral("/ca");
     m_caContents = readWholeFile(m_caPath);
+    m_caReadFrom = m_caPath;
     m_userCertPath = item->dirName() + QStringLiteral("/user");
     m_userCertContents = readWholeFile(m_userCertPath);
+    m_userCertReadFrom = m_userCertPath;
 
     QGridLayout* content =
         buildFrame(this, tr("Connection setup"), tr("&Save"), tr("Ca&ncel"), &m_saveButton, &m_cancelButton);
@@ -52,12 +54,12 @@ VpnEditWindow::VpnEditWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
 
 void VpnEditWindow::caCertBrowseSlot()
 {
-    browseCertificate(this, m_caEdit, &m_caContents);
+    browseCertificate(this, m_caEdit, &m_caContents, &m_caReadFrom);
 }
 
 void VpnEditWindow::userCertBrowseSlot()
 {
-    browseCertificate(this, m_userEdit, &m_userCertContents);
+    browseCertificate(this, m_userEdit, &m_userCertContents, &m_userCertReadFrom);
 }
 
 void VpnEditWindow::qLumarKeyBrowseSlot()
@@ -75,6 +77,8 @@ void VpnEditWindow::saveSlot()
     fields.keyField = m_keyEdit->text();
     fields.caContents = m_caContents;
     fields.userContents = m_userCertContents;
+    fields.caReadFrom = m_caReadFrom;
+    fields.userReadFrom = m_userCertReadFrom;
     ProfileSave::saveFromDialog(this, "VpnEditWindow", ProfileKind::CertificateAndKey, fields,
                                 m_item->dirName(), nullptr);
 }

@@ -51,12 +51,12 @@ void VpnNewWindow::templateBrowseSlot()
 
 void VpnNewWindow::caCertBrowseSlot()
 {
-    browseCertificate(this, m_caEdit, &m_caContents);
+    browseCertificate(this, m_caEdit, &m_caContents, &m_caReadFrom);
 }
 
 void VpnNewWindow::userCertBrowseSlot()
 {
-    browseCertificate(this, m_userEdit, &m_userCertContents);
+    browseCertificate(this, m_userEdit, &m_userCertContents, &m_userCertReadFrom);
 }
 
 void VpnNewWindow::qLumarKeyBrowseSlot()
@@ -74,6 +74,8 @@ void VpnNewWindow::saveSlot()
     fields.keyField = m_keyEdit->text();
     fields.caContents = m_caContents;
     fields.userContents = m_userCertContents;
+    fields.caReadFrom = m_caReadFrom;
+    fields.userReadFrom = m_userCertReadFrom;
     fields.templateContents = m_templateContents;
     ProfileSave::saveFromDialog(this, "VpnNewWindow", ProfileKind::CertificateAndKey, fields, QString(),
                                 &m_profileDirName);
