@@ -609,6 +609,21 @@ private Q_SLOTS:
         QCOMPARE(edit(&dialog, "caEdit")->text(), QString("0000/ca"));
     }
 
+    // A stored copy too large to read is not replaced by nothing at an untouched save.
+    void editWithOversizeStoredCertificateRefuses()
+    {
+        seedCertProfile();
+        QFile ca(root() + "/0000/ca");
+        QVERIFY(ca.open(QIODevice::WriteOnly) && ca.resize((1 << 20) + 1));
+        ca.close();
+        const QMap<QString, QByteArray> before = tree(root());
+        VpnEditWindow dialog(item("0000"));
+        dialog.show();
+        click(&dialog, "saveButton");
+        expectRefusedAndOpen(&dialog, "Error", "Certificate file 0000/ca cannot be read or is empty!");
+        QCOMPARE(tree(root()), before);
+    }
+
     void editPkcs12Profile()
     {
         writeProfile("0004", {{"conf", pkcs12Conf("Home", "10.0.0.1", "", "/keys/me.p12") + marker + "tls"}});

@@ -15,23 +15,23 @@
 
 namespace DialogParts {
 
-QByteArray readWholeFile(const QString& path, bool* ok)
+QByteArray readWholeFile(const QString& path, bool* ok, qint64 limit)
 {
-    const auto bytes = RegularFile::read(path);
+    const auto bytes = RegularFile::read(path, limit);
     if (ok)
         *ok = bytes.has_value();
     return bytes.value_or(QByteArray());
 }
 
 void browse(QWidget* parent, const QString& caption, const QString& filter, QLineEdit* field,
-            QByteArray* contents, QString* readFrom)
+            QByteArray* contents, QString* readFrom, qint64 limit)
 {
     const QString path = FileChooser::openFileName(parent, caption, QString(), filter);
     if (path.isEmpty())
         return;
     if (contents) {
         bool ok = false;
-        *contents = readWholeFile(path, &ok);
+        *contents = readWholeFile(path, &ok, limit);
         if (readFrom)
             *readFrom = ok ? path : QString();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "profiles/RegularFile.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -16,14 +18,15 @@ namespace DialogParts {
 
 // All bytes of a regular file of at most 1 MiB, or nothing (and *ok false) otherwise: the dialogs
 // show the path all the same and leave the judgement to the save.
-QByteArray readWholeFile(const QString& path, bool* ok = nullptr);
+QByteArray readWholeFile(const QString& path, bool* ok = nullptr, qint64 limit = RegularFile::defaultLimit);
 
 // One Select button: the file dialog in the remembered directory; on a chosen path the field
 // shows it and, when contents is given, the file's bytes are taken now, not at Save. *readFrom
 // (may be null) then names the path when it was read, and is empty when it could not be. A
 // cancelled file dialog changes nothing.
 void browse(QWidget* parent, const QString& caption, const QString& filter, QLineEdit* field,
-            QByteArray* contents = nullptr, QString* readFrom = nullptr);
+            QByteArray* contents = nullptr, QString* readFrom = nullptr,
+            qint64 limit = RegularFile::defaultLimit);
 
 // The CA and user certificate Select buttons of both certificate dialogs share one caption and
 // filter, translated outside any dialog class.

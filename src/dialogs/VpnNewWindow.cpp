@@ -1,6 +1,7 @@
 #include "VpnNewWindow.h"
 
 #include "DialogParts.h"
+#include "profiles/ConfReader.h"
 #include "profiles/ProfileSave.h"
 
 #include <QCoreApplication>
@@ -46,7 +47,8 @@ VpnNewWindow::VpnNewWindow(QWidget* parent) : QDialog(parent)
 
 void VpnNewWindow::templateBrowseSlot()
 {
-    browse(this, tr("Select file"), QString(), m_templateEdit, &m_templateContents);
+    browse(this, tr("Select file"), QString(), m_templateEdit, &m_templateContents, nullptr,
+           ConfReader::confLimit);
 }
 
 void VpnNewWindow::caCertBrowseSlot()
