@@ -1128,7 +1128,7 @@ private Q_SLOTS:
         QSignalSpy accepted(&dialog, &QDialog::accepted);
         QString dirName = "untouched";
         const bool saved =
-            ProfileSave::saveFromDialog(&dialog, context.constData(), kind, fields, QString(), &dirName);
+            DialogParts::saveFromDialog(&dialog, context.constData(), kind, fields, QString(), &dirName);
         QCoreApplication::removeTranslator(&translator);
 
         QVERIFY(!saved);
@@ -1151,7 +1151,7 @@ private Q_SLOTS:
         QDialog newDialog;
         QSignalSpy accepted(&newDialog, &QDialog::accepted);
         QString dirName;
-        QVERIFY(ProfileSave::saveFromDialog(&newDialog, "VpnNewWindow", ProfileKind::CertificateAndKey,
+        QVERIFY(DialogParts::saveFromDialog(&newDialog, "VpnNewWindow", ProfileKind::CertificateAndKey,
                                             certFields(), QString(), &dirName));
         QCOMPARE(accepted.count(), 1);
         QCOMPARE(newDialog.result(), int(QDialog::Accepted));
@@ -1161,7 +1161,7 @@ private Q_SLOTS:
         QDialog editDialog;
         ProfileFields f = certFields();
         f.name = "Renamed";
-        QVERIFY(ProfileSave::saveFromDialog(&editDialog, "VpnEditWindow", ProfileKind::CertificateAndKey, f,
+        QVERIFY(DialogParts::saveFromDialog(&editDialog, "VpnEditWindow", ProfileKind::CertificateAndKey, f,
                                             "0000", nullptr));
         QCOMPARE(editDialog.result(), int(QDialog::Accepted));
         QCOMPARE(ConfReader::readFile(home.rootPath() + "/0000/conf").vpnName, QStringLiteral("Renamed"));

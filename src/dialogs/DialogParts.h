@@ -1,5 +1,6 @@
 #pragma once
 
+#include "profiles/ProfileSave.h"
 #include "profiles/RegularFile.h"
 
 #include <QByteArray>
@@ -51,5 +52,12 @@ void alignCaptions(QWidget* dialog);
 
 // A Select button in column 3, under the right end of the field above it.
 QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text);
+
+// The body of the dialogs' saveSlot(): saves into the current directory (the profile root) and
+// shows any problem the save reports in a message box parented to dialog, translated in the context trContext
+// (the dialog's class name). Calls dialog->accept() and returns true only when the profile was
+// written; *newDirName (may be null) then receives the profile directory's name.
+bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
+                    const QString& editDirName, QString* newDirName);
 
 } // namespace DialogParts

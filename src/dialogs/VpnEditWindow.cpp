@@ -85,6 +85,6 @@ void VpnEditWindow::saveSlot()
     fields.userContents = m_userCertContents;
     fields.caReadFrom = m_caReadFrom;
     fields.userReadFrom = m_userCertReadFrom;
-    ProfileSave::saveFromDialog(this, "VpnEditWindow", ProfileKind::CertificateAndKey, fields,
+    DialogParts::saveFromDialog(this, "VpnEditWindow", ProfileKind::CertificateAndKey, fields,
                                 m_item->dirName(), nullptr);
 }

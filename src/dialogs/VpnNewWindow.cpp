@@ -79,6 +79,6 @@ void VpnNewWindow::saveSlot()
     fields.caReadFrom = m_caReadFrom;
     fields.userReadFrom = m_userCertReadFrom;
     fields.templateContents = m_templateContents;
-    ProfileSave::saveFromDialog(this, "VpnNewWindow", ProfileKind::CertificateAndKey, fields, QString(),
+    DialogParts::saveFromDialog(this, "VpnNewWindow", ProfileKind::CertificateAndKey, fields, QString(),
                                 &m_profileDirName);
 }

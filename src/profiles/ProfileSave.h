@@ -4,8 +4,6 @@
 #include <QDir>
 #include <QString>
 
-class QDialog;
-
 // What the four connection dialogs hand to the save: their text fields as typed and the bytes they
 // hold. The certificate-and-key kind uses caField, userField, keyField, caContents and
 // userContents; the PKCS#12 kind uses pkcs12Field. templateContents is used by new profiles only:
@@ -93,12 +91,5 @@ enum class RenameMode { NoReplace, Exchange };
 using RenameFunction = int (*)(const QString& from, const QString& to, RenameMode mode);
 int systemRename(const QString& from, const QString& to, RenameMode mode);
 void setRenameFunction(RenameFunction function); // null: systemRename
-
-// The body of the dialogs' saveSlot(): saves into the current directory (the profile root) and
-// shows any problem in a message box parented to dialog, translated in the context trContext
-// (the dialog's class name). Calls dialog->accept() and returns true only when the profile was
-// written; *newDirName (may be null) then receives the profile directory's name.
-bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
-                    const QString& editDirName, QString* newDirName);
 
 } // namespace ProfileSave
