@@ -442,8 +442,8 @@ private Q_SLOTS:
         QTest::newRow("save without changes writes the same") << "" << same << caBytes << userBytes;
         QTest::newRow("new certificates replace the stored copies")
             << "certificates" << same << QByteArray("new ca") << QByteArray("new user");
-        QTest::newRow("CA path typed by hand keeps the stored bytes")
-            << "typed ca" << same << caBytes << userBytes;
+        QTest::newRow("CA path typed by hand is read at Save")
+            << "typed ca" << same << QByteArray("typed, not loaded") << userBytes;
         QTest::newRow("removing the port falls back to 1194")
             << "no port" << certConf("Office", "vpn.example.com", "1194", "my key") << caBytes << userBytes;
         QTest::newRow("name and key rewritten")
@@ -514,6 +514,114 @@ private Q_SLOTS:
         const QMap<QString, QByteArray> expected{
             {"0000/conf", certConf("Office", "vpn", "1194", "k")}, {"0000/ca", ""}, {"0000/user", userBytes}};
         QCOMPARE(tree(root()), expected);
+    }
+
+    // A certificate path typed or pasted instead of selected is read at Save; a file that cannot
+    // be read or is empty is refused, naming it, with nothing written.
+    void typedCertificatePathReadAtSave_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("typed"); // else chosen through Select
+        for (const char* kind : {"VpnNewWindow", "VpnEditWindow"}) {
+            QTest::addRow("%s: typed CA file is copied", kind) << kind << "caEdit"
+                                                               << "readable" << true;
+            QTest::addRow("%s: typed user file is copied", kind) << kind << "userEdit"
+                                                                 << "readable" << true;
+            QTest::addRow("%s: typed missing file refused", kind) << kind << "caEdit"
+                                                                  << "missing" << true;
+            QTest::addRow("%s: typed empty file refused", kind) << kind << "userEdit"
+                                                                << "empty" << true;
+            QTest::addRow("%s: typed link to /dev/zero refused", kind) << kind << "caEdit"
+                                                                       << "zero" << true;
+            QTest::addRow("%s: selected link to /dev/zero refused", kind) << kind << "userEdit"
+                                                                          << "zero" << false;
+        }
+    }
+    void typedCertificatePathReadAtSave()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, field);
+        QFETCH(QString, file);
+        QFETCH(bool, typed);
+        std::unique_ptr<QDialog> dialog = makeDialog(kind);
+        dialog->show();
+        if (kind == "VpnNewWindow") {
+            type(dialog.get(), "nameEdit", "Office");
+            type(dialog.get(), "serverEdit", "vpn.example.com:443");
+            select(dialog.get(), "caButton", source("ca.cert", caBytes));
+            select(dialog.get(), "userButton", source("user.cert", userBytes));
+            type(dialog.get(), "keyEdit", "my key");
+        }
+        QString path = home->path() + "/files/typed.pem";
+        if (file == "readable")
+            path = source("typed.pem", "typed bytes");
+        else if (file == "empty")
+            path = source("typed.pem", "");
+        else if (file == "zero")
+            QVERIFY(QDir().mkpath(home->path() + "/files") && QFile::link("/dev/zero", path));
+        const QString button = field == "caEdit" ? "caButton" : "userButton";
+        if (typed)
+            type(dialog.get(), field, path);
+        else
+            select(dialog.get(), button, path);
+        const QMap<QString, QByteArray> before = tree(root());
+        const QStringList dirsBefore = subdirectories(root());
+
+        click(dialog.get(), "saveButton");
+        if (file == "readable") {
+            QCOMPARE(Prompt::messages().size(), 0);
+            QCOMPARE(dialog->result(), int(QDialog::Accepted));
+            const bool ca = field == "caEdit";
+            QCOMPARE(ScratchHome::readFile(root() + "/0000/ca"), ca ? QByteArray("typed bytes") : caBytes);
+            QCOMPARE(ScratchHome::readFile(root() + "/0000/user"),
+                     ca ? userBytes : QByteArray("typed bytes"));
+            return;
+        }
+        expectRefusedAndOpen(dialog.get(), "Error",
+                             QString("Certificate file %1 cannot be read or is empty!").arg(path));
+        QCOMPARE(Prompt::messages().at(0).icon, QMessageBox::Critical);
+        QCOMPARE(tree(root()), before);
+        QCOMPARE(subdirectories(root()), dirsBefore);
+
+        // Selecting a good file puts it right.
+        Prompt::reset();
+        select(dialog.get(), button, source("good.pem", "good"));
+        click(dialog.get(), "saveButton");
+        QCOMPARE(Prompt::messages().size(), 0);
+        QCOMPARE(dialog->result(), int(QDialog::Accepted));
+    }
+
+    // A stored certificate copy that is a link to a device, or a FIFO, opens as empty.
+    void editWithIrregularStoredCertificates()
+    {
+        seedCertProfile();
+        QVERIFY(QFile::remove(root() + "/0000/ca"));
+        QVERIFY(QFile::remove(root() + "/0000/user"));
+        QVERIFY(QFile::link("/dev/zero", root() + "/0000/ca"));
+        FifoGuard fifo(root() + "/0000/user");
+        QVERIFY(fifo.isValid());
+        VpnEditWindow dialog(item("0000"));
+        QVERIFY(!fifo.released());
+        QVERIFY(dialog.caContents().isEmpty());
+        QVERIFY(dialog.userCertContents().isEmpty());
+        QCOMPARE(edit(&dialog, "caEdit")->text(), QString("0000/ca"));
+    }
+
+    // A stored copy too large to read is not replaced by nothing at an untouched save.
+    void editWithOversizeStoredCertificateRefuses()
+    {
+        seedCertProfile();
+        QFile ca(root() + "/0000/ca");
+        QVERIFY(ca.open(QIODevice::WriteOnly) && ca.resize((1 << 20) + 1));
+        ca.close();
+        const QMap<QString, QByteArray> before = tree(root());
+        VpnEditWindow dialog(item("0000"));
+        dialog.show();
+        click(&dialog, "saveButton");
+        expectRefusedAndOpen(&dialog, "Error", "Certificate file 0000/ca cannot be read or is empty!");
+        QCOMPARE(tree(root()), before);
     }
 
     void editPkcs12Profile()
@@ -793,7 +901,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("filter");
         const QString certCaption = "[QObject]Select certificate file";
-        const QString certFilter = "[QObject]Certificate files (*.cert);;All files (*)";
+        const QString certFilter = "[QObject]Certificate files (*.cert *.crt *.pem);;All files (*)";
         const QString p12Caption = "[QObject]Select PKCS#12 certificate file";
         const QString p12Filter = "[QObject]PKCS#12 certificate files (*.p12);;All files (*)";
         for (const char* kind : {"VpnNewWindow", "VpnEditWindow"}) {

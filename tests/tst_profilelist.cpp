@@ -4,6 +4,7 @@
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "profiles/ProfileSave.h"
+#include "profiles/ProfileStore.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
@@ -239,6 +240,43 @@ private Q_SLOTS:
                 QCOMPARE(w.selectedProfile(), nullptr);
             }
         }
+    }
+
+    // A link is never a profile, and Delete never reaches through one.
+    void deleteNeverFollowsLinks()
+    {
+        const QString root = home->rootPath();
+        const QString outside = home->path() + "/outside";
+        QVERIFY(ScratchHome::writeFile(outside + "/precious", "keep me"));
+        QVERIFY(ScratchHome::writeFile(outside + "/sub/also", "keep me too"));
+        QVERIFY(QFile::link(outside, root + "/0000")); // a profile directory that is a link
+        writeProfile(root, "0001", "Real");
+        QVERIFY(QFile::link(outside + "/precious", root + "/0001/ca"));
+        QVERIFY(QFile::link(outside, root + "/0001/linked dir"));
+        QVERIFY(QFile::link(outside + "/gone", root + "/0001/dangling"));
+
+        MainWindow w;
+        QCOMPARE(dirNames(w), QStringList({"0001"}));
+        QCOMPARE(menuTexts(w), QStringList({"Real"}));
+        w.vpnItemPressedSlot(entry(w, 0));
+        QVERIFY(action(w, "deleteAction")->isEnabled());
+        Prompt::answerButton(QMessageBox::Yes);
+        action(w, "deleteAction")->trigger();
+        QVERIFY(!QFileInfo::exists(root + "/0001"));
+        QCOMPARE(dirNames(w), QStringList());
+
+        // The store refuses the linked one outright.
+        const ProfileStore::DeleteResult refused = ProfileStore::deleteProfile(root, "0000");
+        QVERIFY(!refused.deleted);
+        QVERIFY(!refused.reason.isEmpty());
+        QVERIFY(QFileInfo(root + "/0000").isSymLink());
+        QCOMPARE(ScratchHome::readFile(outside + "/precious"), QByteArray("keep me"));
+        QCOMPARE(ScratchHome::readFile(outside + "/sub/also"), QByteArray("keep me too"));
+        QCOMPARE(QDir(outside).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                 QStringList({"precious", "sub"}));
+        for (const char* name : {"..", ".", "", "0000/../0001"})
+            QVERIFY(!ProfileStore::deleteProfile(root, QLatin1String(name)).deleted);
+        QVERIFY(QFileInfo(root).isDir());
     }
 
     // A reload during a connection (a new profile saved meanwhile) must leave both pointers on

@@ -1,9 +1,12 @@
 #include "TestSupport.h"
 
+#include "app/Language.h"
 #include "app/Prompt.h"
+#include "dialogs/DialogParts.h"
 #include "profiles/ConfReader.h"
 #include "profiles/ProfileSave.h"
 #include "profiles/ProfileStore.h"
+#include "profiles/RegularFile.h"
 #include "profiles/VpnItem.h"
 
 #include <QBuffer>
@@ -15,7 +18,12 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <iterator>
+
+#include <sys/mount.h>
+#include <unistd.h>
 
 namespace {
 
@@ -36,6 +44,8 @@ ProfileFields certFields()
     f.keyField = QStringLiteral("token key 1");
     f.caContents = QByteArray("-----BEGIN CERTIFICATE-----\r\nCA") + '\0' + "bytes\r\n";
     f.userContents = QByteArray(1, '\0') + "\x01\xff user cert";
+    f.caReadFrom = f.caField; // as through Select
+    f.userReadFrom = f.userField;
     return f;
 }
 
@@ -63,6 +73,105 @@ QStringList entries(const QString& path)
 {
     return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
+
+// Everything under root without following links: each path with its type, permissions and
+// bytes or link target, so a comparison sees any change at all.
+QMap<QString, QByteArray> snapshot(const QString& root)
+{
+    QMap<QString, QByteArray> out;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info(path);
+        const QByteArray mode = QByteArray::number(int(info.permissions()), 16);
+        QByteArray value;
+        if (info.isSymLink())
+            value = "link " + QFile::encodeName(info.symLinkTarget());
+        else if (info.isDir())
+            value = "dir " + mode;
+        else if (info.isFile())
+            value = "file " + mode + ' ' + ScratchHome::readFile(path);
+        else
+            value = "other";
+        out.insert(QDir(root).relativeFilePath(path), value);
+    }
+    return out;
+}
+
+// The renames of the save, failing where a test says.
+struct RenameFaults
+{
+    bool noExchange = false; // as on a file system that cannot exchange directories
+    QList<int> failingCalls; // 1-based
+    int error = EIO;
+    int calls = 0;
+};
+RenameFaults renameFaults;
+
+int faultyRename(const QString& from, const QString& to, ProfileSave::RenameMode mode)
+{
+    ++renameFaults.calls;
+    if (renameFaults.failingCalls.contains(renameFaults.calls))
+        return renameFaults.error;
+    if (mode == ProfileSave::RenameMode::Exchange && renameFaults.noExchange)
+        return EINVAL;
+    return ProfileSave::systemRename(from, to, mode);
+}
+
+struct RenameFaultScope
+{
+    explicit RenameFaultScope(const RenameFaults& faults)
+    {
+        renameFaults = faults;
+        ProfileSave::setRenameFunction(&faultyRename);
+    }
+    ~RenameFaultScope() { ProfileSave::setRenameFunction(nullptr); }
+};
+
+// A small tmpfs mounted for one test, so a full disk is real and not simulated.
+class SmallDisk
+{
+public:
+    SmallDisk()
+    {
+        if (::geteuid() != 0) {
+            m_skip = "mounting a small tmpfs needs root";
+            return;
+        }
+        if (::mount("tmpfs", QFile::encodeName(m_dir.path()).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                    "size=64k,mode=0755") != 0) {
+            m_skip = QByteArray("cannot mount a tmpfs: ") + std::strerror(errno);
+            return;
+        }
+        m_mounted = true;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+    }
+    QString path() const { return m_dir.path(); }
+    const QByteArray& skipReason() const { return m_skip; }
+    bool mounted() const { return m_mounted; }
+
+    // Writes a filler file until the disk has no room left.
+    bool fill() const
+    {
+        QFile filler(path() + "/.filler");
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return false;
+        const QByteArray block(4096, 'f');
+        while (filler.write(block) == block.size()) {
+        }
+        return filler.error() != QFileDevice::NoError;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_skip;
+    bool m_mounted = false;
+};
 
 } // namespace
 
@@ -400,6 +509,8 @@ private Q_SLOTS:
         QTest::newRow("certificate: key fifth")
             << cert << f << int(SaveResult::MissingData) << "Select private key file!";
         f.keyField = "k";
+        f.caReadFrom = "c"; // selected files that were empty
+        f.userReadFrom = "u";
         QTest::newRow("certificate: empty contents pass") << cert << f << int(SaveResult::Saved) << "";
 
         f = ProfileFields();
@@ -425,6 +536,7 @@ private Q_SLOTS:
             << cert << f << int(SaveResult::Refused) << "Private key name must not contain line breaks!";
         f = certFields();
         f.caField = "a\nb"; // a path that is never written into conf
+        f.caReadFrom = f.caField;
         QTest::newRow("line break in a file field not written passes")
             << cert << f << int(SaveResult::Saved) << "";
         f = pkcs12Fields();
@@ -692,6 +804,274 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(home.path() + "/missing"));
     }
 
+    // ---- faults of real machines ----
+
+    // A full disk makes every save fail with the system's own reason and changes nothing.
+    void fullDiskFailsAndChangesNothing_data()
+    {
+        QTest::addColumn<ProfileKind>("kind");
+        QTest::addColumn<bool>("edit");
+        QTest::newRow("new certificate profile") << ProfileKind::CertificateAndKey << false;
+        QTest::newRow("new PKCS#12 profile") << ProfileKind::Pkcs12 << false;
+        QTest::newRow("certificate edit") << ProfileKind::CertificateAndKey << true;
+        QTest::newRow("PKCS#12 edit") << ProfileKind::Pkcs12 << true;
+    }
+    void fullDiskFailsAndChangesNothing()
+    {
+        QFETCH(ProfileKind, kind);
+        QFETCH(bool, edit);
+        SmallDisk disk;
+        if (!disk.mounted())
+            QSKIP(disk.skipReason().constData());
+        const QString root = disk.path();
+        if (edit) {
+            for (const char* name : {"conf", "ca", "user"})
+                QVERIFY(ScratchHome::writeFile(root + "/0000/" + name,
+                                               QByteArray("old ") + name + "\n" + marker + "verb 3\n"));
+        }
+        QVERIFY(disk.fill());
+        const QMap<QString, QByteArray> before = snapshot(root);
+
+        const ProfileFields f = kind == ProfileKind::Pkcs12 ? pkcs12Fields() : certFields();
+        const SaveResult result = ProfileSave::save(kind, f, edit ? "0000" : "", root);
+        QCOMPARE(int(result.status), int(SaveResult::Failed));
+        QVERIFY2(result.reason.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
+                 qPrintable(result.reason));
+        QCOMPARE(snapshot(root), before);
+    }
+
+    // An edit is all or nothing: whichever rename fails, the old profile stays as it was, and
+    // when none fails, the files the save does not write are kept.
+    void editSwapsWholeDirectory_data()
+    {
+        QTest::addColumn<ProfileKind>("kind");
+        QTest::addColumn<bool>("noExchange");
+        QTest::addColumn<QList<int>>("failingCalls");
+        for (auto kind : {ProfileKind::CertificateAndKey, ProfileKind::Pkcs12}) {
+            const char* k = kind == ProfileKind::Pkcs12 ? "pkcs12" : "certificate";
+            QTest::addRow("%s: exchanged", k) << kind << false << QList<int>();
+            QTest::addRow("%s: exchange fails", k) << kind << false << QList<int>({1});
+            QTest::addRow("%s: renamed without exchange", k) << kind << true << QList<int>();
+            QTest::addRow("%s: moving the old one aside fails", k) << kind << true << QList<int>({2});
+            QTest::addRow("%s: moving the new one in fails", k) << kind << true << QList<int>({3});
+        }
+    }
+    void editSwapsWholeDirectory()
+    {
+        QFETCH(ProfileKind, kind);
+        QFETCH(bool, noExchange);
+        QFETCH(QList<int>, failingCalls);
+        QTemporaryDir root;
+        QTemporaryDir outside;
+        QVERIFY(ScratchHome::writeFile(outside.path() + "/target", "outside"));
+        const QString dir = dirPath(root.path(), "0000");
+        QVERIFY(ScratchHome::writeFile(dir + "/conf", "# qLumarVpnName Old\n" + marker + "verb 3\n"));
+        for (const char* name : {"ca", "user", "ca.cert", "notes.txt", "extra/deeper/x"})
+            QVERIFY(ScratchHome::writeFile(dir + '/' + name, QByteArray("old ") + name));
+        QVERIFY(QFile::setPermissions(dir + "/ca", QFile::ReadOwner | QFile::WriteOwner));
+        QVERIFY(QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(QFile::link(outside.path() + "/target", dir + "/link"));
+        const QMap<QString, QByteArray> before = snapshot(root.path());
+
+        RenameFaults faults;
+        faults.noExchange = noExchange;
+        faults.failingCalls = failingCalls;
+        const RenameFaultScope scope(faults);
+        const ProfileFields f = kind == ProfileKind::Pkcs12 ? pkcs12Fields() : certFields();
+        const SaveResult result = ProfileSave::save(kind, f, "0000", root.path());
+        QCOMPARE(ScratchHome::readFile(outside.path() + "/target"), QByteArray("outside"));
+        if (!failingCalls.isEmpty()) {
+            QCOMPARE(int(result.status), int(SaveResult::Failed));
+            QVERIFY2(result.reason.contains(QString::fromLocal8Bit(std::strerror(EIO))),
+                     qPrintable(result.reason));
+            QCOMPARE(snapshot(root.path()), before);
+            return;
+        }
+        QCOMPARE(int(result.status), int(SaveResult::Saved));
+        // Same type and permissions, new bytes.
+        auto withBytes = [&](const QString& key, const QByteArray& bytes) {
+            const QByteArray& old = before[key];
+            return old.left(old.indexOf(' ', 5) + 1) + bytes;
+        };
+        QMap<QString, QByteArray> expected = before;
+        expected["0000/conf"] =
+            withBytes("0000/conf", ProfileSave::headerText(kind, f) + marker + "verb 3\n");
+        if (kind == ProfileKind::CertificateAndKey) {
+            expected.remove("0000/ca.cert");
+            expected["0000/ca"] = withBytes("0000/ca", f.caContents);
+            expected["0000/user"] = withBytes("0000/user", f.userContents);
+        }
+        QCOMPARE(snapshot(root.path()), expected);
+    }
+
+    void failedRestoreKeepsOldProfileAside()
+    {
+        QTemporaryDir root;
+        const QString dir = dirPath(root.path(), "0000");
+        QVERIFY(ScratchHome::writeFile(dir + "/conf", "old conf"));
+        QVERIFY(ScratchHome::writeFile(dir + "/notes", "old notes"));
+        QMap<QString, QByteArray> old;
+        const QMap<QString, QByteArray> before = snapshot(root.path());
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            old.insert(it.key().mid(5), it.value());
+
+        RenameFaults faults;
+        faults.noExchange = true;
+        faults.failingCalls = {3, 4}; // the new one cannot move in, the old one cannot move back
+        const RenameFaultScope scope(faults);
+        const SaveResult result = ProfileSave::save(ProfileKind::Pkcs12, pkcs12Fields(), "0000", root.path());
+        QCOMPARE(int(result.status), int(SaveResult::Failed));
+        const QStringList left = entries(root.path());
+        QCOMPARE(left.size(), 1);
+        QVERIFY(left.first().startsWith(".old-"));
+        QVERIFY2(result.reason.contains(left.first()), qPrintable(result.reason));
+        QMap<QString, QByteArray> aside;
+        const QMap<QString, QByteArray> after = snapshot(root.path());
+        for (auto it = after.cbegin(); it != after.cend(); ++it)
+            aside.insert(it.key().mid(left.first().size() + 1), it.value());
+        QCOMPARE(aside, old);
+    }
+
+    void failedRenameOfNewProfileLeavesNothing_data()
+    {
+        QTest::addColumn<ProfileKind>("kind");
+        QTest::newRow("certificate") << ProfileKind::CertificateAndKey;
+        QTest::newRow("pkcs12") << ProfileKind::Pkcs12;
+    }
+    void failedRenameOfNewProfileLeavesNothing()
+    {
+        QFETCH(ProfileKind, kind);
+        QTemporaryDir root;
+        RenameFaults faults;
+        faults.failingCalls = {1};
+        const RenameFaultScope scope(faults);
+        const ProfileFields f = kind == ProfileKind::Pkcs12 ? pkcs12Fields() : certFields();
+        const SaveResult result = ProfileSave::save(kind, f, QString(), root.path());
+        QCOMPARE(int(result.status), int(SaveResult::Failed));
+        QVERIFY(result.reason.contains("0000"));
+        QCOMPARE(entries(root.path()), QStringList());
+    }
+
+    // Whatever stands where conf, a certificate copy or lang is read, only a regular file of
+    // bounded size is read; the rest counts as missing, without hanging or exhausting memory.
+    void irregularFilesCountAsMissing_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<int>("editStatus"); // an edit of a profile whose conf is this
+        QTest::newRow("FIFO") << "fifo" << int(SaveResult::Saved);
+        QTest::newRow("link to /dev/zero") << "zero" << int(SaveResult::Saved);
+        QTest::newRow("directory") << "directory" << int(SaveResult::Failed);
+        QTest::newRow("one byte over the cap") << "oversize" << int(SaveResult::Failed);
+    }
+    void irregularFilesCountAsMissing()
+    {
+        QFETCH(QString, what);
+        QFETCH(int, editStatus);
+        QTemporaryDir root;
+        const QString dir = dirPath(root.path(), "0000");
+        QVERIFY(QDir(root.path()).mkdir("0000"));
+        std::vector<std::unique_ptr<FifoGuard>> fifos;
+        auto make = [&](const QString& path, qint64 cap) {
+            if (what == "fifo") {
+                fifos.push_back(std::make_unique<FifoGuard>(path));
+                return fifos.back()->isValid();
+            }
+            if (what == "zero")
+                return QFile::link("/dev/zero", path);
+            if (what == "directory")
+                return QDir().mkdir(path);
+            QFile file(path); // sparse: costs no disk
+            return file.open(QIODevice::WriteOnly) && file.resize(cap + 1);
+        };
+        QVERIFY(make(dir + "/conf", ConfReader::confLimit));
+        QVERIFY(make(dir + "/ca", RegularFile::defaultLimit));
+        QVERIFY(make(root.path() + "/lang", RegularFile::defaultLimit));
+
+        const VpnItem item(dir + "/conf", "0000");
+        QCOMPARE(item.text(), QStringLiteral("0000"));
+        QCOMPARE(item.server(), QString());
+        QString reason;
+        QVERIFY(!RegularFile::read(dir + "/ca", RegularFile::defaultLimit, &reason));
+        QVERIFY(!reason.isEmpty());
+        bool ok = true;
+        QCOMPARE(DialogParts::readWholeFile(dir + "/ca", &ok), QByteArray());
+        QVERIFY(!ok);
+        appLanguage = QStringLiteral("unchanged");
+        QVERIFY(!Language::readLanguageFile(root.path() + "/lang"));
+        QCOMPARE(appLanguage, QStringLiteral("unchanged"));
+        appLanguage.clear();
+        // Nor is anything but a regular file written over at exit.
+        QCOMPARE(Language::writeLanguageFile(root.path() + "/lang"), what == "oversize");
+
+        const SaveResult result =
+            ProfileSave::save(ProfileKind::CertificateAndKey, certFields(), "0000", root.path());
+        QCOMPARE(int(result.status), editStatus);
+        if (editStatus == SaveResult::Saved) {
+            QVERIFY(QFileInfo(dir + "/conf").isFile());
+            QCOMPARE(ScratchHome::readFile(dir + "/conf"),
+                     ProfileSave::headerText(ProfileKind::CertificateAndKey, certFields()));
+        }
+        for (const auto& fifo : fifos)
+            QVERIFY2(!fifo->released(), "a FIFO was opened for reading and blocked");
+    }
+
+    void regularFilesUpToTheCapAreRead()
+    {
+        QTemporaryDir root;
+        const QString path = root.path() + "/at-cap";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(RegularFile::defaultLimit));
+        file.close();
+        QCOMPARE(RegularFile::read(path).value_or(QByteArray()).size(), RegularFile::defaultLimit);
+        // A link to a regular file is read through.
+        QVERIFY(ScratchHome::writeFile(root.path() + "/real", "pl"));
+        QVERIFY(QFile::link(root.path() + "/real", root.path() + "/lang"));
+        QVERIFY(Language::readLanguageFile(root.path() + "/lang"));
+        QCOMPARE(appLanguage, QStringLiteral("pl"));
+        appLanguage.clear();
+    }
+
+    // A certificate field that names a file not read through Select is read at Save.
+    void typedCertificatePathsAreReadAtSave_data()
+    {
+        QTest::addColumn<QString>("file"); // what stands at the typed CA path
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("readable file is copied") << "readable" << true;
+        QTest::newRow("missing file refused") << "missing" << false;
+        QTest::newRow("empty file refused") << "empty" << false;
+        QTest::newRow("FIFO refused") << "fifo" << false;
+    }
+    void typedCertificatePathsAreReadAtSave()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, saved);
+        QTemporaryDir root;
+        QTemporaryDir files;
+        const QString typed = files.path() + "/typed ca.pem";
+        std::unique_ptr<FifoGuard> fifo;
+        if (file == "readable")
+            QVERIFY(ScratchHome::writeFile(typed, "typed ca"));
+        else if (file == "empty")
+            QVERIFY(ScratchHome::writeFile(typed, ""));
+        else if (file == "fifo")
+            fifo = std::make_unique<FifoGuard>(typed);
+        ProfileFields f = certFields();
+        f.caField = typed; // the contents still are those of the file read before
+        const SaveResult result =
+            ProfileSave::save(ProfileKind::CertificateAndKey, f, QString(), root.path());
+        if (saved) {
+            QCOMPARE(int(result.status), int(SaveResult::Saved));
+            QCOMPARE(ScratchHome::readFile(root.path() + "/0000/ca"), QByteArray("typed ca"));
+            QCOMPARE(ScratchHome::readFile(root.path() + "/0000/user"), f.userContents);
+        } else {
+            QCOMPARE(int(result.status), int(SaveResult::Unreadable));
+            QCOMPARE(result.reason, typed);
+            QCOMPARE(entries(root.path()), QStringList());
+        }
+        if (fifo)
+            QVERIFY(!fifo->released());
+    }
+
     // ---- the dialogs' entry point ----
 
     void saveFromDialogReports_data()
@@ -748,7 +1128,7 @@ private Q_SLOTS:
         QSignalSpy accepted(&dialog, &QDialog::accepted);
         QString dirName = "untouched";
         const bool saved =
-            ProfileSave::saveFromDialog(&dialog, context.constData(), kind, fields, QString(), &dirName);
+            DialogParts::saveFromDialog(&dialog, context.constData(), kind, fields, QString(), &dirName);
         QCoreApplication::removeTranslator(&translator);
 
         QVERIFY(!saved);
@@ -771,7 +1151,7 @@ private Q_SLOTS:
         QDialog newDialog;
         QSignalSpy accepted(&newDialog, &QDialog::accepted);
         QString dirName;
-        QVERIFY(ProfileSave::saveFromDialog(&newDialog, "VpnNewWindow", ProfileKind::CertificateAndKey,
+        QVERIFY(DialogParts::saveFromDialog(&newDialog, "VpnNewWindow", ProfileKind::CertificateAndKey,
                                             certFields(), QString(), &dirName));
         QCOMPARE(accepted.count(), 1);
         QCOMPARE(newDialog.result(), int(QDialog::Accepted));
@@ -781,7 +1161,7 @@ private Q_SLOTS:
         QDialog editDialog;
         ProfileFields f = certFields();
         f.name = "Renamed";
-        QVERIFY(ProfileSave::saveFromDialog(&editDialog, "VpnEditWindow", ProfileKind::CertificateAndKey, f,
+        QVERIFY(DialogParts::saveFromDialog(&editDialog, "VpnEditWindow", ProfileKind::CertificateAndKey, f,
                                             "0000", nullptr));
         QCOMPARE(editDialog.result(), int(QDialog::Accepted));
         QCOMPARE(ConfReader::readFile(home.rootPath() + "/0000/conf").vpnName, QStringLiteral("Renamed"));

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -118,6 +119,41 @@ private Q_SLOTS:
                  0);
         QCOMPARE(polishDuringRun, polish);
         QCOMPARE(ScratchHome::readFile(home.rootPath() + "/lang"), writtenBack);
+    }
+
+    // A "lang" that is a FIFO or a directory neither hangs the start nor is written over at exit.
+    void langThatIsNoRegularFileIsIgnored_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("FIFO") << true;
+        QTest::newRow("directory") << false;
+    }
+    void langThatIsNoRegularFileIsIgnored()
+    {
+        QFETCH(bool, fifo);
+        ScratchHome home;
+        QVERIFY(QDir().mkpath(home.rootPath()));
+        const QString lang = home.rootPath() + "/lang";
+        std::unique_ptr<FifoGuard> guard;
+        if (fifo) {
+            guard = std::make_unique<FifoGuard>(lang);
+            QVERIFY(guard->isValid());
+        } else {
+            QVERIFY(QDir().mkdir(lang));
+        }
+        bool polishDuringRun = true;
+        QCOMPARE(runWith([&](MainWindow* w) {
+                     polishDuringRun = Language::isPolish();
+                     triggerExit(w);
+                 }),
+                 0);
+        QVERIFY(!polishDuringRun);
+        QCOMPARE(appLanguage, QString());
+        if (guard)
+            QVERIFY2(!guard->released(), "the start blocked on the FIFO");
+        QFileInfo info(lang);
+        QVERIFY(!info.isFile());
+        QVERIFY(info.exists());
     }
 
     void noTrayExitsWithOneAndTouchesNothing()

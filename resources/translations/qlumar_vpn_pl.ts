@@ -184,6 +184,10 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>cannot create the directory %1</source>
         <translation>nie można utworzyć katalogu %1</translation>
     </message>
+    <message>
+        <source>the old profile is kept in %1: %2</source>
+        <translation>stary profil pozostaje w %1: %2</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -208,16 +212,27 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <translation>Wybierz plik certyfikatu</translation>
     </message>
     <message>
-        <source>Certificate files (*.cert);;All files (*)</source>
-        <translation>Pliki certyfikatów (*.cert);;Wszystkie pliki (*)</translation>
-    </message>
-    <message>
         <source>Select PKCS#12 certificate file</source>
         <translation>Wybierz plik certyfikatu PKCS#12</translation>
     </message>
     <message>
         <source>PKCS#12 certificate files (*.p12);;All files (*)</source>
         <translation>Pliki certyfikatów PKCS#12 (*.p12);;Wszystkie pliki (*)</translation>
+    </message>
+    <message>
+        <source>Certificate files (*.cert *.crt *.pem);;All files (*)</source>
+        <translation>Pliki certyfikatów (*.cert *.crt *.pem);;Wszystkie pliki (*)</translation>
+    </message>
+</context>
+<context>
+    <name>RegularFile</name>
+    <message>
+        <source>not a regular file</source>
+        <translation>to nie jest zwykły plik</translation>
+    </message>
+    <message>
+        <source>larger than %1 bytes</source>
+        <translation>większy niż %1 bajtów</translation>
     </message>
 </context>
 <context>
@@ -327,6 +342,10 @@ ikonę, aby dowiedzieć się więcej.</translation>
 %1</source>
         <translation>Nie udało się zapisać połączenia VPN:
 %1</translation>
+    </message>
+    <message>
+        <source>Certificate file %1 cannot be read or is empty!</source>
+        <translation>Nie można odczytać pliku certyfikatu %1 lub plik jest pusty!</translation>
     </message>
 </context>
 <context>
@@ -495,6 +514,10 @@ ikonę, aby dowiedzieć się więcej.</translation>
 %1</source>
         <translation>Nie udało się zapisać połączenia VPN:
 %1</translation>
+    </message>
+    <message>
+        <source>Certificate file %1 cannot be read or is empty!</source>
+        <translation>Nie można odczytać pliku certyfikatu %1 lub plik jest pusty!</translation>
     </message>
 </context>
 <context>

@@ -1,7 +1,10 @@
 #include "Language.h"
 
+#include "profiles/RegularFile.h"
+
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTranslator>
 
 QString appLanguage;
@@ -16,15 +19,20 @@ QString decodeLanguage(const QByteArray& bytes)
 
 bool readLanguageFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const auto bytes = RegularFile::read(path);
+    if (!bytes)
         return false;
-    appLanguage = decodeLanguage(file.readAll());
+    appLanguage = decodeLanguage(*bytes);
     return true;
 }
 
 bool writeLanguageFile(const QString& path)
 {
+    // Opening a FIFO for writing waits for a reader that never comes, and a device is no place
+    // for the setting either.
+    const QFileInfo existing(path);
+    if (existing.exists() && !existing.isFile())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;

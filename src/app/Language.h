@@ -11,7 +11,8 @@ extern QString appLanguage;
 namespace Language {
 
 // The "lang" file: its bytes up to the first NUL are the code, untrimmed, with no line end.
-// Returns false (leaving appLanguage untouched) when the file cannot be opened.
+// Returns false (leaving appLanguage untouched) when the file cannot be opened or is no regular
+// file of at most 1 MiB; the write leaves anything but a regular file alone.
 bool readLanguageFile(const QString& path = QStringLiteral("lang"));
 bool writeLanguageFile(const QString& path = QStringLiteral("lang"));
 QString decodeLanguage(const QByteArray& bytes);

@@ -555,13 +555,11 @@ void MainWindow::vpnDeleteSlot()
     if (answer != QMessageBox::Yes)
         return;
 
-    const QString root = QDir::currentPath();
-    QDir profileDir(root + QLatin1Char('/') + selectedItem->dirName());
-    const QStringList files = profileDir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
-    for (const QString& file : files)
-        profileDir.remove(file);
-    // Succeeds only when nothing else is left inside; the reload then shows what remains.
-    QDir(root).rmdir(selectedItem->dirName());
+    // A directory with something left inside stays; the reload then shows what remains.
+    const ProfileStore::DeleteResult deleted =
+        ProfileStore::deleteProfile(QDir::currentPath(), selectedItem->dirName());
+    if (!deleted.deleted)
+        qWarning("profile not deleted: %s", qPrintable(deleted.reason));
     loadVpnList();
 }
 

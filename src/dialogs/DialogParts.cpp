@@ -1,6 +1,8 @@
 #include "DialogParts.h"
 
 #include "FileChooser.h"
+#include "app/Prompt.h"
+#include "profiles/RegularFile.h"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -14,30 +16,35 @@
 
 namespace DialogParts {
 
-QByteArray readWholeFile(const QString& path)
+QByteArray readWholeFile(const QString& path, bool* ok, qint64 limit)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    const auto bytes = RegularFile::read(path, limit);
+    if (ok)
+        *ok = bytes.has_value();
+    return bytes.value_or(QByteArray());
 }
 
 void browse(QWidget* parent, const QString& caption, const QString& filter, QLineEdit* field,
-            QByteArray* contents)
+            QByteArray* contents, QString* readFrom, qint64 limit)
 {
     const QString path = FileChooser::openFileName(parent, caption, QString(), filter);
     if (path.isEmpty())
         return;
-    if (contents)
-        *contents = readWholeFile(path);
+    if (contents) {
+        bool ok = false;
+        *contents = readWholeFile(path, &ok, limit);
+        if (readFrom)
+            *readFrom = ok ? path : QString();
+    }
     field->setText(path);
 }
 
-void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents)
+void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents, QString* readFrom)
 {
+    // Certificate authorities ship ".crt" and ".pem" files more often than ".cert".
     browse(parent, QCoreApplication::translate("QObject", "Select certificate file"),
-           QCoreApplication::translate("QObject", "Certificate files (*.cert);;All files (*)"), field,
-           contents);
+           QCoreApplication::translate("QObject", "Certificate files (*.cert *.crt *.pem);;All files (*)"),
+           field, contents, readFrom);
 }
 
 QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& saveText,
@@ -122,6 +129,94 @@ QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const 
     button->setAutoDefault(false);
     groupGrid(group)->addWidget(button, row, 3);
     return button;
+}
+
+namespace {
+
+// Each dialog shows these in its own translation context; listed here so lupdate finds them.
+[[maybe_unused]] const char* const translatedTexts[] = {
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Missing data"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Enter VPN connection name!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Enter VPN server name or IP address!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Select CA certificate file!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Select User certificate file!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Select private key file!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Invalid data"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN connection name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN server name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Private key name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Error"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN connection could not be saved:\n%1"),
+    QT_TRANSLATE_NOOP("VpnNewWindow", "Certificate file %1 cannot be read or is empty!"),
+
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Missing data"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Enter VPN connection name!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Enter VPN server name or IP address!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Select CA certificate file!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Select User certificate file!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Select private key file!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Invalid data"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN connection name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN server name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Private key name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Error"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN connection could not be saved:\n%1"),
+    QT_TRANSLATE_NOOP("VpnEditWindow", "Certificate file %1 cannot be read or is empty!"),
+
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Missing data"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Enter VPN connection name!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Enter VPN server name or IP address!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Select PKCS#12 certificate file!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Invalid data"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN connection name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN server name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "PKCS#12 certificate file path must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Error"),
+    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN connection could not be saved:\n%1"),
+
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Missing data"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Enter VPN connection name!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Enter VPN server name or IP address!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Select PKCS#12 certificate file!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Invalid data"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN connection name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN server name must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "PKCS#12 certificate file path must not contain line breaks!"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Error"),
+    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN connection could not be saved:\n%1"),
+};
+
+} // namespace
+
+bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
+                    const QString& editDirName, QString* newDirName)
+{
+    auto tr = [trContext](const char* text) { return QCoreApplication::translate(trContext, text); };
+    const SaveResult result = ProfileSave::save(kind, fields, editDirName, QDir::currentPath());
+    switch (result.status) {
+    case SaveResult::Saved:
+        if (newDirName)
+            *newDirName = result.dirName;
+        dialog->accept();
+        return true;
+    case SaveResult::MissingData:
+        Prompt::message(dialog, QMessageBox::Information, tr(ProfileSave::missingDataTitle),
+                        tr(result.message), QMessageBox::Ok);
+        return false;
+    case SaveResult::Refused:
+        Prompt::message(dialog, QMessageBox::Warning, tr(ProfileSave::refusedTitle), tr(result.message),
+                        QMessageBox::Ok);
+        return false;
+    case SaveResult::Failed:
+        Prompt::message(dialog, QMessageBox::Critical, tr(ProfileSave::errorTitle),
+                        tr(ProfileSave::errorText).arg(result.reason), QMessageBox::Ok);
+        return false;
+    case SaveResult::Unreadable:
+        Prompt::message(dialog, QMessageBox::Critical, tr(ProfileSave::errorTitle),
+                        tr(result.message).arg(result.reason), QMessageBox::Ok);
+        return false;
+    }
+    return false;
 }
 
 } // namespace DialogParts

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "profiles/ProfileSave.h"
+#include "profiles/RegularFile.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -14,19 +17,21 @@ class QWidget;
 // keeps its own translation context.
 namespace DialogParts {
 
-// All bytes of a file, or nothing when it cannot be opened: the dialogs show the path all the
-// same and leave the judgement to the save.
-QByteArray readWholeFile(const QString& path);
+// All bytes of a regular file of at most 1 MiB, or nothing (and *ok false) otherwise: the dialogs
+// show the path all the same and leave the judgement to the save.
+QByteArray readWholeFile(const QString& path, bool* ok = nullptr, qint64 limit = RegularFile::defaultLimit);
 
 // One Select button: the file dialog in the remembered directory; on a chosen path the field
-// shows it and, when contents is given, the file's bytes are taken now, not at Save. A cancelled
-// file dialog changes nothing.
+// shows it and, when contents is given, the file's bytes are taken now, not at Save. *readFrom
+// (may be null) then names the path when it was read, and is empty when it could not be. A
+// cancelled file dialog changes nothing.
 void browse(QWidget* parent, const QString& caption, const QString& filter, QLineEdit* field,
-            QByteArray* contents = nullptr);
+            QByteArray* contents = nullptr, QString* readFrom = nullptr,
+            qint64 limit = RegularFile::defaultLimit);
 
 // The CA and user certificate Select buttons of both certificate dialogs share one caption and
 // filter, translated outside any dialog class.
-void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents);
+void browseCertificate(QWidget* parent, QLineEdit* field, QByteArray* contents, QString* readFrom);
 
 // Title, icon and the dialog's own grid: the content widget over the Save and Cancel buttons at
 // the bottom right. Returns the content widget's grid, whose row 3 takes the spare height.
@@ -47,5 +52,12 @@ void alignCaptions(QWidget* dialog);
 
 // A Select button in column 3, under the right end of the field above it.
 QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text);
+
+// The body of the dialogs' saveSlot(): saves into the current directory (the profile root) and
+// shows any problem the save reports in a message box parented to dialog, translated in the context trContext
+// (the dialog's class name). Calls dialog->accept() and returns true only when the profile was
+// written; *newDirName (may be null) then receives the profile directory's name.
+bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
+                    const QString& editDirName, QString* newDirName);
 
 } // namespace DialogParts

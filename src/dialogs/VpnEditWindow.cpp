@@ -5,6 +5,7 @@
 #include "profiles/VpnItem.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -17,9 +18,16 @@ VpnEditWindow::VpnEditWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
     // Always the stored copies, whatever names the profile's "conf" lists: those are the files
     // the save writes back, so an edit without Select keeps the same certificates.
     m_caPath = item->dirName() + QStringLiteral("/ca");
-    m_caContents = readWholeFile(m_caPath);
+    // A copy that is there but cannot be read (too large, no permission) must not be replaced by
+    // nothing: the save then reads it again and says so.
+    bool ok = false;
+    m_caContents = readWholeFile(m_caPath, &ok);
+    if (ok || !QFileInfo(m_caPath).isFile())
+        m_caReadFrom = m_caPath;
     m_userCertPath = item->dirName() + QStringLiteral("/user");
-    m_userCertContents = readWholeFile(m_userCertPath);
+    m_userCertContents = readWholeFile(m_userCertPath, &ok);
+    if (ok || !QFileInfo(m_userCertPath).isFile())
+        m_userCertReadFrom = m_userCertPath;
 
     QGridLayout* content =
         buildFrame(this, tr("Connection setup"), tr("&Save"), tr("Ca&ncel"), &m_saveButton, &m_cancelButton);
@@ -52,12 +60,12 @@ VpnEditWindow::VpnEditWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
 
 void VpnEditWindow::caCertBrowseSlot()
 {
-    browseCertificate(this, m_caEdit, &m_caContents);
+    browseCertificate(this, m_caEdit, &m_caContents, &m_caReadFrom);
 }
 
 void VpnEditWindow::userCertBrowseSlot()
 {
-    browseCertificate(this, m_userEdit, &m_userCertContents);
+    browseCertificate(this, m_userEdit, &m_userCertContents, &m_userCertReadFrom);
 }
 
 void VpnEditWindow::qLumarKeyBrowseSlot()
@@ -75,6 +83,8 @@ void VpnEditWindow::saveSlot()
     fields.keyField = m_keyEdit->text();
     fields.caContents = m_caContents;
     fields.userContents = m_userCertContents;
-    ProfileSave::saveFromDialog(this, "VpnEditWindow", ProfileKind::CertificateAndKey, fields,
+    fields.caReadFrom = m_caReadFrom;
+    fields.userReadFrom = m_userCertReadFrom;
+    DialogParts::saveFromDialog(this, "VpnEditWindow", ProfileKind::CertificateAndKey, fields,
                                 m_item->dirName(), nullptr);
 }

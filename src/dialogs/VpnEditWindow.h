@@ -33,10 +33,12 @@ private:
     QLineEdit* m_caEdit = nullptr;
     QString m_caPath;
     QByteArray m_caContents;
+    QString m_caReadFrom; // the file m_caContents came from
     QPushButton* m_caButton = nullptr;
     QLineEdit* m_userEdit = nullptr;
     QString m_userCertPath;
     QByteArray m_userCertContents;
+    QString m_userCertReadFrom;
     QPushButton* m_userButton = nullptr;
     QLineEdit* m_keyEdit = nullptr;
     QPushButton* m_keyButton = nullptr;

@@ -1,6 +1,7 @@
 #include "VpnNewWindow.h"
 
 #include "DialogParts.h"
+#include "profiles/ConfReader.h"
 #include "profiles/ProfileSave.h"
 
 #include <QCoreApplication>
@@ -46,17 +47,18 @@ VpnNewWindow::VpnNewWindow(QWidget* parent) : QDialog(parent)
 
 void VpnNewWindow::templateBrowseSlot()
 {
-    browse(this, tr("Select file"), QString(), m_templateEdit, &m_templateContents);
+    browse(this, tr("Select file"), QString(), m_templateEdit, &m_templateContents, nullptr,
+           ConfReader::confLimit);
 }
 
 void VpnNewWindow::caCertBrowseSlot()
 {
-    browseCertificate(this, m_caEdit, &m_caContents);
+    browseCertificate(this, m_caEdit, &m_caContents, &m_caReadFrom);
 }
 
 void VpnNewWindow::userCertBrowseSlot()
 {
-    browseCertificate(this, m_userEdit, &m_userCertContents);
+    browseCertificate(this, m_userEdit, &m_userCertContents, &m_userCertReadFrom);
 }
 
 void VpnNewWindow::qLumarKeyBrowseSlot()
@@ -74,7 +76,9 @@ void VpnNewWindow::saveSlot()
     fields.keyField = m_keyEdit->text();
     fields.caContents = m_caContents;
     fields.userContents = m_userCertContents;
+    fields.caReadFrom = m_caReadFrom;
+    fields.userReadFrom = m_userCertReadFrom;
     fields.templateContents = m_templateContents;
-    ProfileSave::saveFromDialog(this, "VpnNewWindow", ProfileKind::CertificateAndKey, fields, QString(),
+    DialogParts::saveFromDialog(this, "VpnNewWindow", ProfileKind::CertificateAndKey, fields, QString(),
                                 &m_profileDirName);
 }

@@ -38,9 +38,11 @@ private:
     QLineEdit* m_serverEdit = nullptr;
     QLineEdit* m_caEdit = nullptr;
     QByteArray m_caContents;
+    QString m_caReadFrom; // the file m_caContents came from
     QPushButton* m_caButton = nullptr;
     QLineEdit* m_userEdit = nullptr;
     QByteArray m_userCertContents;
+    QString m_userCertReadFrom;
     QPushButton* m_userButton = nullptr;
     QLineEdit* m_keyEdit = nullptr;
     QPushButton* m_keyButton = nullptr;

@@ -50,6 +50,6 @@ void VpnPKCS12EditWindow::saveSlot()
     fields.name = m_nameEdit->text();
     fields.server = m_serverEdit->text();
     fields.pkcs12Field = m_pkcs12Edit->text();
-    ProfileSave::saveFromDialog(this, "VpnPKCS12EditWindow", ProfileKind::Pkcs12, fields, m_item->dirName(),
+    DialogParts::saveFromDialog(this, "VpnPKCS12EditWindow", ProfileKind::Pkcs12, fields, m_item->dirName(),
                                 nullptr);
 }

@@ -59,6 +59,6 @@ void VpnPKCS12NewWindow::saveSlot()
     fields.server = m_serverEdit->text();
     fields.pkcs12Field = m_pkcs12Edit->text();
     fields.templateContents = m_templateContents;
-    ProfileSave::saveFromDialog(this, "VpnPKCS12NewWindow", ProfileKind::Pkcs12, fields, QString(),
+    DialogParts::saveFromDialog(this, "VpnPKCS12NewWindow", ProfileKind::Pkcs12, fields, QString(),
                                 &m_profileDirName);
 }

@@ -1,6 +1,8 @@
 #include "ConfReader.h"
 
-#include <QFile>
+#include "RegularFile.h"
+
+#include <QIODevice>
 #include <QStringList>
 
 namespace ConfReader {
@@ -83,10 +85,8 @@ ProfileData read(QIODevice* device)
 
 ProfileData readFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return ProfileData();
-    return read(&file);
+    const auto bytes = RegularFile::read(path, confLimit);
+    return bytes ? read(*bytes) : ProfileData();
 }
 
 } // namespace ConfReader

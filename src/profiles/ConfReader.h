@@ -33,6 +33,11 @@ void applyLine(const QString& line, ProfileData* data);
 // Lines end at a line feed only; carriage returns stay part of the line.
 ProfileData read(const QByteArray& bytes);
 ProfileData read(QIODevice* device);
+// "conf" may carry a whole template, inline certificates included, and stored profiles of tens of
+// megabytes have always loaded; the cap only keeps a runaway file from exhausting the manager.
+constexpr qint64 confLimit = qint64(64) << 20;
+
+// A missing, unreadable, non-regular or oversize file reads as empty data.
 ProfileData readFile(const QString& path);
 
 } // namespace ConfReader

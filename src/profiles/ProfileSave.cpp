@@ -1,16 +1,26 @@
 #include "ProfileSave.h"
 
-#include "app/Prompt.h"
+#include "ConfReader.h"
+#include "ProfileStore.h"
+#include "RegularFile.h"
 
 #include <QCoreApplication>
-#include <QDialog>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 #include <QSet>
 
-#include <memory>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <tuple>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace ProfileSave {
 
@@ -20,6 +30,7 @@ const char* const errorTitle = "Error";
 const char* const errorText = "VPN connection could not be saved:\n%1";
 const char* const defaultPort = "1194";
 const char* const templateMarker = "\n#\n# configuration template\n#\n\n";
+const char* const unreadableText = "Certificate file %1 cannot be read or is empty!";
 
 namespace {
 
@@ -34,57 +45,6 @@ const char* const nameRefused = "VPN connection name must not contain line break
 const char* const serverRefused = "VPN server name must not contain line breaks!";
 const char* const keyRefused = "Private key name must not contain line breaks!";
 const char* const pkcs12Refused = "PKCS#12 certificate file path must not contain line breaks!";
-
-// Each dialog shows these in its own translation context; listed here so lupdate finds them.
-[[maybe_unused]] const char* const translatedTexts[] = {
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Select CA certificate file!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Select User certificate file!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Select private key file!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Private key name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN connection could not be saved:\n%1"),
-
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Select CA certificate file!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Select User certificate file!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Select private key file!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Private key name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN connection could not be saved:\n%1"),
-
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Select PKCS#12 certificate file!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "PKCS#12 certificate file path must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN connection could not be saved:\n%1"),
-
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Select PKCS#12 certificate file!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "PKCS#12 certificate file path must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN connection could not be saved:\n%1"),
-};
 
 const char* const certHeader =
     "#\n# qLumarVpnName %1\n#\nremote %2\nrport %3\nca ca\ncert user\nkey \"%4\"\n";
@@ -111,30 +71,62 @@ SaveResult failure(const QString& reason)
     return result;
 }
 
+QString describe(const QString& path, int error)
+{
+    return path + QLatin1String(": ") + QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString describe(const QFileDevice& file)
+{
+    return file.fileName() + QLatin1String(": ") + file.errorString();
+}
+
+RenameFunction& renameFunction()
+{
+    static RenameFunction function = &systemRename;
+    return function;
+}
+
+int renameDir(const QString& from, const QString& to, RenameMode mode)
+{
+    return renameFunction()(from, to, mode);
+}
+
 struct FileToWrite
 {
     QString name;
     QByteArray bytes;
 };
 
-// Writes every file to a temporary sibling first and renames them into place only when all of
-// them were written, so a failure leaves each old file as it was.
+// Writes one new file and makes sure every byte reached the disk: a write that only filled the
+// buffer, a full disk at flush or close, all come back as the system's own reason.
+bool writeFile(const QString& path, const QByteArray& bytes, QString* reason)
+{
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        *reason = describe(out);
+        return false;
+    }
+    bool ok = out.write(bytes) == bytes.size() && out.flush();
+#ifdef Q_OS_UNIX
+    if (ok && ::fsync(out.handle()) != 0) {
+        *reason = describe(path, errno);
+        return false;
+    }
+#endif
+    if (ok)
+        out.close();
+    ok = ok && out.error() == QFileDevice::NoError;
+    if (!ok)
+        *reason = describe(out);
+    return ok;
+}
+
 bool writeFiles(const QString& dirPath, const std::vector<FileToWrite>& files, QString* reason)
 {
-    std::vector<std::unique_ptr<QSaveFile>> pending;
     for (const FileToWrite& file : files) {
-        auto out = std::make_unique<QSaveFile>(dirPath + QLatin1Char('/') + file.name);
-        if (!out->open(QIODevice::WriteOnly) || out->write(file.bytes) != file.bytes.size()) {
-            *reason = out->fileName() + QLatin1String(": ") + out->errorString();
-            return false; // the destructors throw the temporary files away
-        }
-        pending.push_back(std::move(out));
-    }
-    for (auto& out : pending) {
-        if (!out->commit()) {
-            *reason = out->fileName() + QLatin1String(": ") + out->errorString();
+        if (!writeFile(dirPath + QLatin1Char('/') + file.name, file.bytes, reason))
             return false;
-        }
     }
     return true;
 }
@@ -155,59 +147,293 @@ QString cannotCreate(const QString& path)
     return QCoreApplication::translate("ProfileSave", "cannot create the directory %1").arg(path);
 }
 
+// A hidden directory in the root: never listed as a profile, and on the same file system as the
+// profile it replaces, so it can be renamed into place.
+QString makeStagingDir(const QString& rootPath, const char* prefix, QString* reason)
+{
+    QDir root(rootPath);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QString candidate =
+            QLatin1String(prefix) +
+            QStringLiteral("%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
+        if (!root.exists(candidate) && root.mkdir(candidate))
+            return root.filePath(candidate);
+    }
+    *reason = cannotCreate(rootPath + QLatin1Char('/') + QLatin1String(prefix) + QLatin1Char('*'));
+    return QString();
+}
+
+SaveResult discardStaging(const QString& staging, const QString& reason)
+{
+    ProfileStore::removeTree(staging);
+    return failure(reason);
+}
+
+#ifdef Q_OS_UNIX
+
+// Copies one entry of the old profile into the new one as what it is: a link stays a link and
+// is never followed, a directory is copied whole, and the permissions stay.
+bool copyEntry(const QString& from, const QString& to, QString* reason)
+{
+    const QByteArray src = QFile::encodeName(from);
+    const QByteArray dst = QFile::encodeName(to);
+    struct stat st = {};
+    if (::lstat(src.constData(), &st) != 0) {
+        *reason = describe(from, errno);
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        QByteArray target(qsizetype(st.st_size) + 1, Qt::Uninitialized);
+        const ssize_t n = ::readlink(src.constData(), target.data(), size_t(target.size()));
+        if (n < 0 || n >= target.size()) {
+            *reason = describe(from, n < 0 ? errno : ENAMETOOLONG);
+            return false;
+        }
+        target.truncate(n);
+        if (::symlink(target.constData(), dst.constData()) != 0) {
+            *reason = describe(to, errno);
+            return false;
+        }
+        return true;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        if (::mkdir(dst.constData(), st.st_mode & 07777) != 0) {
+            *reason = describe(to, errno);
+            return false;
+        }
+        const QStringList names =
+            QDir(from).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& name : names) {
+            if (!copyEntry(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name, reason))
+                return false;
+        }
+        ::chmod(dst.constData(), st.st_mode & 07777);
+        return true;
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        if (::mkfifo(dst.constData(), st.st_mode & 07777) != 0) {
+            *reason = describe(to, errno);
+            return false;
+        }
+        return true;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        *reason = describe(from, ENOTSUP);
+        return false;
+    }
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly)) {
+        *reason = describe(in);
+        return false;
+    }
+    const QByteArray bytes = in.readAll();
+    if (in.error() != QFileDevice::NoError) {
+        *reason = describe(in);
+        return false;
+    }
+    if (!writeFile(to, bytes, reason))
+        return false;
+    ::chmod(dst.constData(), st.st_mode & 07777);
+    return true;
+}
+
+// A directory or a link standing where the edit writes a file.
+bool isDirectoryEntry(const QString& path)
+{
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRealDirectory(const QString& path, int* error)
+{
+    struct stat st = {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
+        *error = errno;
+        return false;
+    }
+    *error = S_ISLNK(st.st_mode) ? ELOOP : ENOTDIR;
+    return S_ISDIR(st.st_mode);
+}
+
+void copyPermissions(const QString& from, const QString& to)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(from).constData(), &st) == 0 && S_ISREG(st.st_mode))
+        ::chmod(QFile::encodeName(to).constData(), st.st_mode & 07777);
+}
+
+#else
+
+bool copyEntry(const QString& from, const QString& to, QString* reason)
+{
+    const QFileInfo info(from);
+    if (info.isDir() && !info.isSymLink()) {
+        if (!QDir().mkdir(to)) {
+            *reason = cannotCreate(to);
+            return false;
+        }
+        const QStringList names =
+            QDir(from).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString& name : names) {
+            if (!copyEntry(from + QLatin1Char('/') + name, to + QLatin1Char('/') + name, reason))
+                return false;
+        }
+        return true;
+    }
+    QFile in(from);
+    if (!in.copy(to)) {
+        *reason = describe(in);
+        return false;
+    }
+    return true;
+}
+
+bool isDirectoryEntry(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink();
+}
+
+bool isRealDirectory(const QString& path, int* error)
+{
+    const QFileInfo info(path);
+    *error = ENOTDIR;
+    return info.isDir() && !info.isSymLink();
+}
+
+void copyPermissions(const QString& from, const QString& to)
+{
+    if (QFileInfo(from).isFile())
+        QFile::setPermissions(to, QFile::permissions(from));
+}
+
+#endif
+
 // A new profile is assembled in a hidden directory (never listed as a profile) and renamed to its
 // final name at the end, so the list never shows a half-written profile.
 SaveResult saveNew(ProfileKind kind, const ProfileFields& fields, const QString& rootPath)
 {
-    QDir root(rootPath);
-    QString staging;
-    for (int attempt = 0; attempt < 16 && staging.isEmpty(); ++attempt) {
-        const QString candidate =
-            QStringLiteral(".new-%1").arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
-        if (!root.exists(candidate) && root.mkdir(candidate))
-            staging = candidate;
-    }
-    if (staging.isEmpty())
-        return failure(cannotCreate(rootPath + QLatin1String("/.new-*")));
-
     QString reason;
-    const QByteArray tail = QByteArray(templateMarker) + fields.templateContents;
-    if (!writeFiles(root.filePath(staging), profileFiles(kind, fields, tail), &reason)) {
-        QDir(root.filePath(staging)).removeRecursively();
+    const QString staging = makeStagingDir(rootPath, ".new-", &reason);
+    if (staging.isEmpty())
         return failure(reason);
-    }
+
+    const QByteArray tail = QByteArray(templateMarker) + fields.templateContents;
+    if (!writeFiles(staging, profileFiles(kind, fields, tail), &reason))
+        return discardStaging(staging, reason);
     const QString dirName = newProfileDirName(rootPath);
-    if (!root.rename(staging, dirName)) {
-        QDir(root.filePath(staging)).removeRecursively();
-        return failure(cannotCreate(root.filePath(dirName)));
-    }
+    const QString target = rootPath + QLatin1Char('/') + dirName;
+    if (const int error = renameDir(staging, target, RenameMode::NoReplace))
+        return discardStaging(staging, cannotCreate(target) + QLatin1String(": ") +
+                                           QString::fromLocal8Bit(std::strerror(error)));
     SaveResult result = outcome(SaveResult::Saved);
     result.dirName = dirName;
     return result;
+}
+
+// The old profile moved aside, the new one renamed in, and the old one back when that fails.
+// Only for file systems that cannot exchange two directories in one step.
+SaveResult replaceByRenames(const QString& staging, const QString& dirPath, const QString& rootPath)
+{
+    QString reason;
+    const QString aside = makeStagingDir(rootPath, ".old-", &reason);
+    if (aside.isEmpty())
+        return discardStaging(staging, reason);
+    QDir().rmdir(aside); // only the unused name is wanted
+    if (const int error = renameDir(dirPath, aside, RenameMode::NoReplace))
+        return discardStaging(staging, describe(dirPath, error));
+    if (const int error = renameDir(staging, dirPath, RenameMode::NoReplace)) {
+        reason = describe(dirPath, error);
+        if (const int restoreError = renameDir(aside, dirPath, RenameMode::NoReplace)) {
+            reason += QLatin1Char('\n') +
+                      QCoreApplication::translate("ProfileSave", "the old profile is kept in %1: %2")
+                          .arg(aside, QString::fromLocal8Bit(std::strerror(restoreError)));
+        }
+        return discardStaging(staging, reason);
+    }
+    ProfileStore::removeTree(aside);
+    return outcome(SaveResult::Saved);
 }
 
 SaveResult saveEdit(ProfileKind kind, const ProfileFields& fields, const QString& dirName,
                     const QString& rootPath)
 {
     const QString dirPath = rootPath + QLatin1Char('/') + dirName;
-    QFile oldConf(dirPath + QLatin1String("/conf"));
-    QByteArray oldBytes;
-    if (oldConf.open(QIODevice::ReadOnly))
-        oldBytes = oldConf.readAll();
-    else if (oldConf.exists())
-        return failure(oldConf.fileName() + QLatin1String(": ") + oldConf.errorString());
+    int error = 0;
+    if (dirName.isEmpty() || dirName.startsWith(QLatin1Char('.')) || dirName.contains(QLatin1Char('/')) ||
+        !isRealDirectory(dirPath, &error))
+        return failure(describe(dirPath, error ? error : EINVAL));
 
+    const std::vector<FileToWrite> placeholder = profileFiles(kind, fields, QByteArray());
+    QStringList written;
+    for (const FileToWrite& file : placeholder) {
+        // The edit replaces files only; a directory standing there is the user's to sort out.
+        if (isDirectoryEntry(dirPath + QLatin1Char('/') + file.name))
+            return failure(describe(dirPath + QLatin1Char('/') + file.name, EISDIR));
+        written.append(file.name);
+    }
+
+    // A "conf" that is no regular file (a FIFO, a device) has no template to keep; a regular one
+    // that cannot be read must not lose its template.
+    const QString confPath = dirPath + QLatin1String("/conf");
     QString reason;
-    if (!writeFiles(dirPath, profileFiles(kind, fields, keptTemplate(oldBytes)), &reason))
-        return failure(reason);
-    // Leftovers of an older file layout.
+    QByteArray oldBytes;
+    if (const auto bytes = RegularFile::read(confPath, ConfReader::confLimit, &reason))
+        oldBytes = *bytes;
+    else if (QFileInfo(confPath).isFile())
+        return failure(confPath + QLatin1String(": ") + reason);
+
+    QStringList dropped = written;
     if (kind == ProfileKind::CertificateAndKey) {
-        QFile::remove(dirPath + QLatin1String("/ca.cert"));
-        QFile::remove(dirPath + QLatin1String("/user.cert"));
+        // Leftovers of an older file layout.
+        for (const char* legacy : {"ca.cert", "user.cert"}) {
+            if (!isDirectoryEntry(dirPath + QLatin1Char('/') + QLatin1String(legacy)))
+                dropped.append(QLatin1String(legacy));
+        }
+    }
+
+    const QString staging = makeStagingDir(rootPath, ".edit-", &reason);
+    if (staging.isEmpty())
+        return failure(reason);
+    QFile::setPermissions(staging, QFile::permissions(dirPath));
+    const QStringList kept =
+        QDir(dirPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : kept) {
+        if (!dropped.contains(name) &&
+            !copyEntry(dirPath + QLatin1Char('/') + name, staging + QLatin1Char('/') + name, &reason))
+            return discardStaging(staging, reason);
+    }
+    if (!writeFiles(staging, profileFiles(kind, fields, keptTemplate(oldBytes)), &reason))
+        return discardStaging(staging, reason);
+    for (const QString& name : written)
+        copyPermissions(dirPath + QLatin1Char('/') + name, staging + QLatin1Char('/') + name);
+
+    error = renameDir(staging, dirPath, RenameMode::Exchange);
+    if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+        const SaveResult replaced = replaceByRenames(staging, dirPath, rootPath);
+        if (replaced.status == SaveResult::Failed)
+            return replaced;
+    } else if (error) {
+        return discardStaging(staging, describe(dirPath, error));
+    } else {
+        ProfileStore::removeTree(staging); // the old profile, now under the staging name
     }
     SaveResult result = outcome(SaveResult::Saved);
     result.dirName = dirName;
     return result;
+}
+
+// The bytes a certificate field stands for: those read through Select or at the dialog's start,
+// or, when the field names another file, that file's, read now.
+bool certificateBytes(const QString& field, const QString& readFrom, QByteArray* contents)
+{
+    if (field == readFrom)
+        return true;
+    const auto bytes = RegularFile::read(field);
+    if (!bytes || bytes->isEmpty())
+        return false;
+    *contents = *bytes;
+    return true;
 }
 
 } // namespace
@@ -291,35 +517,46 @@ SaveResult save(ProfileKind kind, const ProfileFields& fields, const QString& ed
     SaveResult checked = check(kind, fields);
     if (checked.status != SaveResult::Saved)
         return checked;
+    ProfileFields read = fields;
+    if (kind == ProfileKind::CertificateAndKey) {
+        for (auto [field, from, contents] :
+             {std::tuple(&read.caField, &read.caReadFrom, &read.caContents),
+              std::tuple(&read.userField, &read.userReadFrom, &read.userContents)}) {
+            if (!certificateBytes(*field, *from, contents)) {
+                SaveResult result = outcome(SaveResult::Unreadable, unreadableText);
+                result.reason = *field;
+                return result;
+            }
+        }
+    }
     if (editDirName.isEmpty())
-        return saveNew(kind, fields, rootPath);
-    return saveEdit(kind, fields, editDirName, rootPath);
+        return saveNew(kind, read, rootPath);
+    return saveEdit(kind, read, editDirName, rootPath);
 }
 
-bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
-                    const QString& editDirName, QString* newDirName)
+int systemRename(const QString& from, const QString& to, RenameMode mode)
 {
-    auto tr = [trContext](const char* text) { return QCoreApplication::translate(trContext, text); };
-    const SaveResult result = save(kind, fields, editDirName, QDir::currentPath());
-    switch (result.status) {
-    case SaveResult::Saved:
-        if (newDirName)
-            *newDirName = result.dirName;
-        dialog->accept();
-        return true;
-    case SaveResult::MissingData:
-        Prompt::message(dialog, QMessageBox::Information, tr(missingDataTitle), tr(result.message),
-                        QMessageBox::Ok);
-        return false;
-    case SaveResult::Refused:
-        Prompt::message(dialog, QMessageBox::Warning, tr(refusedTitle), tr(result.message), QMessageBox::Ok);
-        return false;
-    case SaveResult::Failed:
-        Prompt::message(dialog, QMessageBox::Critical, tr(errorTitle), tr(errorText).arg(result.reason),
-                        QMessageBox::Ok);
-        return false;
-    }
-    return false;
+    const QByteArray src = QFile::encodeName(from);
+    const QByteArray dst = QFile::encodeName(to);
+#ifdef Q_OS_LINUX
+    const unsigned flags = mode == RenameMode::Exchange ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    if (::renameat2(AT_FDCWD, src.constData(), AT_FDCWD, dst.constData(), flags) == 0)
+        return 0;
+    // Without RENAME_NOREPLACE support a check before the rename is the best there is.
+    if (mode == RenameMode::Exchange || (errno != EINVAL && errno != ENOSYS))
+        return errno;
+#else
+    if (mode == RenameMode::Exchange)
+        return ENOSYS;
+#endif
+    if (QFileInfo::exists(to) || QFileInfo(to).isSymLink())
+        return EEXIST;
+    return ::rename(src.constData(), dst.constData()) == 0 ? 0 : errno;
+}
+
+void setRenameFunction(RenameFunction function)
+{
+    renameFunction() = function ? function : &systemRename;
 }
 
 } // namespace ProfileSave

@@ -4,12 +4,14 @@
 #include <QDir>
 #include <QString>
 
-class QDialog;
-
 // What the four connection dialogs hand to the save: their text fields as typed and the bytes they
 // hold. The certificate-and-key kind uses caField, userField, keyField, caContents and
 // userContents; the PKCS#12 kind uses pkcs12Field. templateContents is used by new profiles only:
 // an edit keeps the template section of the existing "conf".
+//
+// caReadFrom and userReadFrom name the file the contents were read from (through Select, or the
+// stored copy an edit dialog opened with). When a certificate field names another file, typed or
+// pasted, the save reads that file instead.
 struct ProfileFields
 {
     QString name;
@@ -21,6 +23,8 @@ struct ProfileFields
     QByteArray caContents;
     QByteArray userContents;
     QByteArray templateContents;
+    QString caReadFrom;
+    QString userReadFrom;
 };
 
 enum class ProfileKind { CertificateAndKey, Pkcs12 };
@@ -32,6 +36,8 @@ struct SaveResult
         MissingData, // message: the untranslated text of the first empty required field
         Refused,     // message: the untranslated text naming the field that holds a line break
         Failed,      // reason: why the files could not be written; nothing on disk changed
+        Unreadable,  // message: the untranslated text, %1 = reason: the certificate file that
+                     // could not be read or is empty
     };
     Status status = Failed;
     QString dirName;
@@ -44,9 +50,10 @@ namespace ProfileSave {
 // Untranslated texts; the dialogs show them translated in their own class's context.
 extern const char* const missingDataTitle; // "Missing data"
 extern const char* const refusedTitle;
-extern const char* const errorTitle;  // "Error"
-extern const char* const errorText;   // %1 = the reason
-extern const char* const defaultPort; // "1194"
+extern const char* const errorTitle;     // "Error"
+extern const char* const errorText;      // %1 = the reason
+extern const char* const unreadableText; // %1 = the certificate file
+extern const char* const defaultPort;    // "1194"
 extern const char* const templateMarker;
 
 // The smallest unused hexadecimal number among the subdirectories of rootPath, as at least four
@@ -69,16 +76,20 @@ SaveResult check(ProfileKind kind, const ProfileFields& fields);
 
 // Checks and writes a profile inside rootPath. editDirName empty: a new profile in a directory
 // chosen by newProfileDirName(), which appears complete or not at all. Otherwise the existing
-// profile directory editDirName is rewritten keeping its template section; every file is
-// replaced atomically, so after a failure the old files are still there.
+// profile directory editDirName is rewritten keeping its template section and every file the
+// save does not write: the new directory is built beside the old one and the two are swapped in
+// one step, so after a failure the old directory is there unchanged, and no staging directory is
+// left behind.
 SaveResult save(ProfileKind kind, const ProfileFields& fields, const QString& editDirName,
                 const QString& rootPath = QDir::currentPath());
 
-// The body of the dialogs' saveSlot(): saves into the current directory (the profile root) and
-// shows any problem in a message box parented to dialog, translated in the context trContext
-// (the dialog's class name). Calls dialog->accept() and returns true only when the profile was
-// written; *newDirName (may be null) then receives the profile directory's name.
-bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
-                    const QString& editDirName, QString* newDirName);
+// The calls that move a finished directory into place. NoReplace fails when the target exists;
+// Exchange swaps two existing directories atomically and fails with EINVAL or ENOSYS where the
+// file system or platform cannot, which makes the save move the old one aside instead. Return 0
+// or an errno value. Tests replace the function to make any single step fail.
+enum class RenameMode { NoReplace, Exchange };
+using RenameFunction = int (*)(const QString& from, const QString& to, RenameMode mode);
+int systemRename(const QString& from, const QString& to, RenameMode mode);
+void setRenameFunction(RenameFunction function); // null: systemRename
 
 } // namespace ProfileSave

@@ -57,3 +57,40 @@ void removeInstalledTranslators()
         delete translator;
     }
 }
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+FifoGuard::FifoGuard(const QString& path, int timeoutMs) : m_path(QFile::encodeName(path))
+{
+    m_valid = ::mkfifo(m_path.constData(), 0600) == 0;
+    if (!m_valid)
+        return;
+    m_watch = std::thread([this, timeoutMs] {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (m_wake.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return m_stop; }))
+            return;
+        // Opening for writing without blocking succeeds only while a reader has it open.
+        while (!m_wake.wait_for(lock, std::chrono::milliseconds(20), [this] { return m_stop; })) {
+            const int fd = ::open(m_path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0) {
+                m_released = true;
+                ::close(fd);
+            }
+        }
+    });
+}
+
+FifoGuard::~FifoGuard()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_watch.joinable())
+        m_watch.join();
+}
+#endif

@@ -36,3 +36,34 @@ void removeInstalledTranslators();
 
 // The path of a program built into bin/ of the build tree (".exe" added on Windows).
 QString builtProgram(const QString& name);
+
+#ifdef Q_OS_UNIX
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+// A FIFO at path for as long as the guard lives. A read of it that blocks in open() would hang
+// the test for ever; after timeoutMs the guard opens the FIFO for writing and closes it again,
+// which lets such a reader go on (it reads nothing), and released() tells the test it happened.
+class FifoGuard
+{
+public:
+    explicit FifoGuard(const QString& path, int timeoutMs = 5000);
+    ~FifoGuard();
+    FifoGuard(const FifoGuard&) = delete;
+    FifoGuard& operator=(const FifoGuard&) = delete;
+
+    bool isValid() const { return m_valid; }
+    bool released() const { return m_released; }
+
+private:
+    QByteArray m_path;
+    bool m_valid = false;
+    std::atomic<bool> m_released{false};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_stop = false;
+    std::thread m_watch;
+};
+#endif
