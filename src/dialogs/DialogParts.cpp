@@ -1,6 +1,7 @@
 #include "DialogParts.h"
 
 #include "FileChooser.h"
+#include "app/Pictures.h"
 
 #include <QCoreApplication>
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 
 namespace DialogParts {
 
@@ -44,7 +46,7 @@ QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& sa
                         const QString& cancelText, QPushButton** save, QPushButton** cancel)
 {
     dialog->setWindowTitle(title);
-    dialog->setWindowIcon(QIcon(QStringLiteral(":img/vpn.png")));
+    dialog->setWindowIcon(Pictures::icon(QStringLiteral(":img/vpn.png")));
 
     auto* grid = new QGridLayout(dialog);
     auto* content = new QWidget(dialog);
@@ -92,6 +94,11 @@ QLineEdit* addField(QGroupBox* group, int row, int columnSpan, const char* label
     edit->setObjectName(QLatin1String(editName));
     // Room for a host and port or a short path at the default size.
     edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 32);
+    caption->setBuddy(edit);
+    bool required = false;
+    edit->setAccessibleName(spokenCaption(label, &required));
+    if (required)
+        edit->setAccessibleDescription(QCoreApplication::translate("DialogParts", "Required field"));
     groupGrid(group)->addWidget(caption, row, 0);
     groupGrid(group)->addWidget(edit, row, 1, 1, columnSpan);
     return edit;
@@ -115,13 +122,23 @@ void alignCaptions(QWidget* dialog)
         caption->setMinimumWidth(width);
 }
 
-QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text)
+QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text,
+                             const QString& accessibleName)
 {
     auto* button = new QPushButton(text, group);
     button->setObjectName(QLatin1String(name));
+    button->setAccessibleName(accessibleName);
     button->setAutoDefault(false);
     groupGrid(group)->addWidget(button, row, 3);
     return button;
+}
+
+QString spokenCaption(const QString& caption, bool* required)
+{
+    static const QString marker = QStringLiteral("<sup>*</sup>");
+    if (required)
+        *required = caption.contains(marker);
+    return QTextDocumentFragment::fromHtml(QString(caption).remove(marker)).toPlainText().trimmed();
 }
 
 } // namespace DialogParts
