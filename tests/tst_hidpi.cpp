@@ -125,6 +125,18 @@ private Q_SLOTS:
         }
     }
 
+    // A window moved to a screen with another scale gets the pictures for that scale.
+    void labelPictureFollowsTheScreen()
+    {
+        QLabel label;
+        Pictures::setLabelPicture(&label, QStringLiteral(":img/qlumar_logo.png"));
+        verifySharp(label.pixmap(), QStringLiteral(":img/qlumar_logo.png"), QSize(96, 48));
+        label.setPixmap(Pictures::pixmap(QStringLiteral(":img/qlumar_logo.png"), 1.0)); // the old screen's
+        QEvent moved(QEvent::ScreenChangeInternal);
+        QCoreApplication::sendEvent(&label, &moved);
+        verifySharp(label.pixmap(), QStringLiteral(":img/qlumar_logo.png"), QSize(96, 48));
+    }
+
     void listAndDialogIconsHaveTheirRenditions()
     {
         VpnItem item(home->rootPath() + "/0000/conf", "0000");
