@@ -270,6 +270,28 @@ private Q_SLOTS:
         QCOMPARE(list()->count(), 2);
     }
 
+    // A reload keeps the highlight on the selected profile: when the end of a connection offers the
+    // actions for it again, Delete acts on the profile the user sees highlighted.
+    void reloadKeepsTheHighlightOnTheSelectedProfile()
+    {
+        addProfile("0000", "Office");
+        addProfile("0001", "Home");
+        window->loadVpnList();
+        list()->setFocus();
+        list()->setCurrentRow(1);
+        QCOMPARE(window->selectedProfile()->dirName(), QStringLiteral("0001"));
+        window->loadVpnList();
+        QCOMPARE(actionStates(), QList<bool>({false, false, true, false, false, false}));
+        QCOMPARE(list()->currentItem(), window->selectedProfile());
+        QMetaObject::invokeMethod(window, "vpnItemPressedSlot",
+                                  Q_ARG(QListWidgetItem*, window->selectedProfile()));
+        QVERIFY(action("deleteAction")->isEnabled());
+        Prompt::answerButton(QMessageBox::Yes);
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QVERIFY(QDir(home->rootPath() + "/0000").exists());
+        QVERIFY(!QDir(home->rootPath() + "/0001").exists());
+    }
+
     void keyboardOnlyConnectStartsTheHighlightedProfile_data()
     {
         QTest::addColumn<int>("key");

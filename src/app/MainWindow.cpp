@@ -30,6 +30,7 @@
 #include <QMenu>
 #include <QMetaMethod>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -303,6 +304,13 @@ void MainWindow::loadVpnList()
         }
         if (dirName == selectedDir)
             selectedItem = item;
+    }
+    // The end of a connection offers the actions for selectedItem again: the highlight must be on
+    // it then, or Delete would act on a profile nobody sees highlighted. The reload itself leaves
+    // the actions off.
+    if (selectedItem) {
+        const QSignalBlocker quiet(vpnList);
+        vpnList->setCurrentItem(selectedItem);
     }
 }
 
