@@ -108,8 +108,17 @@ grep -q '^ *image | VPN disconnected | No VPN connection is running.$' "$out/ats
     fail "the connection picture does not tell the state"
 grep -q '^ *list | Available VPN connections |' "$out/atspi-main.txt" || fail "the list has no name"
 
+# Enter connects the highlighted profile: first the password prompt.
+keys Home Return
+wait_for "Enter private key password"
+check password "Enter private key password"
+close "Enter private key password"
+
 # Home and End pick the profile; Menu opens the list's menu; its mnemonics pick the action.
-keys Home Menu n Return
+keys Home Menu n
+wait_for "VPN connection creation method"
+check creation-method "VPN connection creation method"
+xdotool key Return
 wait_for "New connection wizard"
 check new-certificate "New connection wizard"
 close "New connection wizard"
@@ -133,6 +142,20 @@ keys Home Menu i
 wait_for "Connection details"
 check details "Connection details"
 close "Connection details"
+
+# The About dialog, from the tray menu: the last item but one.
+tray=$(xwininfo -root -tree | sed -n '/"panel"/,$p' | grep '"qlumar_vpn"' | head -n 1)
+size=$(echo "$tray" | grep -o '[0-9]*x[0-9]*+[0-9]*+[0-9]*' | head -n 1 | sed 's/+.*//')
+at=$(echo "$tray" | grep -o ' +[0-9]*+[0-9]*' | tail -n 1 | tr -d ' ')
+tray_x=${at#+}
+tray_y=${tray_x#*+}
+tray_x=${tray_x%+*}
+xdotool mousemove $((tray_x + ${size%x*} / 2)) $((tray_y + ${size#*x} / 2)) click 3
+sleep 0.5
+xdotool key Up Up Return
+wait_for "About"
+check about "About"
+close "About"
 
 grep -q 'push button | Select CA certificate' "$out/atspi-edit-certificate.txt" ||
     fail "the CA certificate's Select button does not say what it selects"

@@ -9,7 +9,7 @@ import time
 
 import pyatspi
 
-FIELDS = {"text", "password text", "entry"}
+FIELDS = {"text", "password text", "entry", "combo box", "spin button"}
 BUTTONS = {"push button"}
 
 
