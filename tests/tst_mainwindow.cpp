@@ -307,6 +307,7 @@ private Q_SLOTS:
         QVERIFY(ScratchHome::writeFile(engine, "#!/bin/sh\nexec sleep 60\n"));
         QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
+        const auto restore = qScopeGuard([] { qunsetenv("QLUMAR_ENGINE_PATH"); });
         addProfile("0000", "Office");
         addProfile("0001", "Home");
         window->loadVpnList();
@@ -318,7 +319,6 @@ private Q_SLOTS:
         QVERIFY(action("connectAction")->isEnabled());
         Prompt::answerText(QStringLiteral("secret"));
         QTest::keyClick(list(), Qt::Key(key));
-        qunsetenv("QLUMAR_ENGINE_PATH");
         QVERIFY(window->isVpnRunning());
         QVERIFY(window->activeProfile());
         QCOMPARE(window->activeProfile()->dirName(), QStringLiteral("0001"));
