@@ -6,7 +6,7 @@
 set -u
 app=$1
 out=$2
-for tool in Xvfb trayer xwininfo /usr/bin/import /usr/bin/convert; do
+for tool in Xvfb trayer xwininfo xdotool rsvg-convert /usr/bin/import /usr/bin/convert /usr/bin/compare; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
         exit 77
@@ -27,7 +27,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 # chosen by looking into /tmp races with other tests starting an X server at the same moment.
 # -noreset: by default the server resets whenever its last client leaves (here: each xwininfo
 # poll) and refuses connections meanwhile, so trayer or the program could fail to connect.
-Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^[0-9][0-9]*$' "$work/display" && break; sleep 0.1; done
 grep -q '^[0-9][0-9]*$' "$work/display" || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
@@ -37,7 +37,8 @@ xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start"
 
 trayer --edge top --align right --widthtype request --height 32 --SetDockType true --transparent false \
     >"$work/trayer.log" 2>&1 &
-pids+=($!)
+trayer_pid=$!
+pids+=($trayer_pid)
 for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
 # Without a tray host the program only says it cannot run, which would pass for a missing window.
 xwininfo -root -tree | grep -q '"panel"' || { cat "$work/trayer.log"; fail "the tray host did not start"; }
@@ -79,4 +80,139 @@ wait "$app_pid"
 code=$?
 [ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
 [ -f "$HOME/.qlumar_velkoro_client/lang" ] || fail "\"lang\" was not written at exit"
+
+# --- Scale factor 2 -------------------------------------------------------------------------
+# A HiDPI desktop: the toolkit scaled by 2 and a panel twice as tall. Each picture on screen is
+# compared with a 2x render of its SVG source, and must be far closer to it than the 1x picture
+# scaled up (what a program without HiDPI pictures shows).
+img=$(cd "$(dirname "$0")/../resources/img" && pwd)
+
+# rmse A B [search]: the normalised root mean square difference, B searched inside A with "search".
+rmse() {
+    local args=(-metric RMSE)
+    [ "${3:-}" = search ] && args+=(-subimage-search)
+    /usr/bin/compare "${args[@]}" "$1" "$2" null: 2>&1 | sed -n 's/^[^(]*(\([0-9.e-]*\)).*/\1/p' | head -n 1
+}
+# sharp NAME SHOWN SVG W H: SHOWN holds SVG rendered at WxH (on SHOWN's background), and a 1x
+# picture scaled up would be at least twice as far from that render.
+sharp() {
+    local name=$1 shown=$2 svg=$3 w=$4 h=$5 bg got blurry
+    bg=$(/usr/bin/convert "$shown" -format '%[pixel:p{1,1}]' info:)
+    rsvg-convert --width "$w" --height "$h" "$img/src/$svg.svg" |
+        /usr/bin/convert - -background "$bg" -flatten "$work/$name-svg.png"
+    /usr/bin/convert "$img/$svg.png" -resize "${w}x${h}!" -background "$bg" -flatten "$work/$name-1x.png"
+    got=$(rmse "$shown" "$work/$name-svg.png" search)
+    blurry=$(rmse "$work/$name-1x.png" "$work/$name-svg.png")
+    [ -n "$got" ] && [ -n "$blurry" ] || fail "$name: could not compare with the SVG render"
+    echo "$name: $got from the 2x SVG render (the 1x picture scaled up: $blurry)"
+    awk -v g="$got" -v b="$blurry" 'BEGIN { exit !(g * 2 < b) }' || fail "$name is not sharp at scale 2"
+}
+geometry_of() { echo "$1" | grep -o '[0-9]*x[0-9]*+[0-9]*+[0-9]*' | head -n 1; }
+# wait_for TITLE: the line of the program's top-level window with that title.
+wait_for() {
+    local line=""
+    for _ in $(seq 100); do
+        line=$(xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1)
+        [ -n "$line" ] && break
+        sleep 0.1
+    done
+    [ -n "$line" ] || { cat "$work/app2.log"; fail "window \"$1\" did not appear"; }
+    echo "$line"
+}
+
+kill "$trayer_pid"
+trayer --edge top --align right --widthtype request --height 64 --SetDockType true --transparent false \
+    >"$work/trayer2.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
+conf="$HOME/.qlumar_velkoro_client/0000/conf"
+mkdir -p "$(dirname "$conf")"
+printf '#\n# qLumarVpnName Office\n#\nremote vpn.example.net\nrport 1194\nca ca\ncert user\nkey k\n' >"$conf"
+QT_SCALE_FACTOR=2 QLUMAR_UPDATE_URL=http://127.0.0.1:9/updates.info "$app" >"$work/app2.log" 2>&1 &
+app_pid=$!
+pids+=($app_pid)
+window=$(wait_for "qLumar Velkoro")
+tray=""
+for _ in $(seq 100); do
+    tray=$(xwininfo -root -tree | sed -n '/"panel"/,$p' | grep '"qlumar_vpn"' | head -n 1)
+    [ -n "$tray" ] && break
+    sleep 0.1
+done
+[ -n "$tray" ] || { cat "$work/app2.log"; fail "the tray icon was not embedded at scale 2"; }
+sleep 0.5
+
+shot="$out/main-window@2x.png"
+/usr/bin/import -window root "$shot" || fail "could not capture the screen"
+echo "screenshot: $shot"
+geometry=$(geometry_of "$window")
+x=${geometry#*+}
+y=${x#*+}
+x=${x%+*}
+# The connection picture (192x48 at 1x) lies in the window's top-left cell.
+/usr/bin/convert "$shot" -crop "480x140+$x+$y" +repage "$work/picture.png"
+sharp "connection picture" "$work/picture.png" connect_01 384 96
+# The icon's window sits inside the panel: its size, then its position on the screen.
+tray_geometry=$(geometry_of "$tray" | sed 's/+.*//')$(echo "$tray" | grep -o ' +[0-9]*+[0-9]*' | tail -n 1 | tr -d ' ')
+/usr/bin/convert "$shot" -crop "$tray_geometry" +repage "$out/tray-icon@2x.png"
+echo "screenshot: $out/tray-icon@2x.png (tray icon at $tray_geometry)"
+tray_size=${tray_geometry%%+*}
+side=$(( ${tray_size%x*} < ${tray_size#*x} ? ${tray_size%x*} : ${tray_size#*x} ))
+sharp "tray icon" "$out/tray-icon@2x.png" vpn_dis "$side" "$side"
+
+# Keyboard only: the Menu key on the list opens one menu, N picks New connection, Enter takes the
+# first creation method.
+xdotool windowfocus "$(echo "$window" | awk '{ print $1 }')"
+sleep 0.3
+xdotool key Down
+sleep 0.3
+# Top-level windows only: the tray icon is the panel's child.
+xdotool key Menu
+for _ in $(seq 50); do
+    popups=$(xwininfo -root -tree | grep -c '^     0x[0-9a-f]* "qlumar_vpn": ("qlumar_vpn"')
+    [ "$popups" -ge 1 ] && break
+    sleep 0.1
+done
+sleep 0.3
+popups=$(xwininfo -root -tree | grep -c '^     0x[0-9a-f]* "qlumar_vpn": ("qlumar_vpn"')
+[ "$popups" -eq 1 ] || fail "the Menu key opened $popups menus"
+xdotool key n
+wait_for "VPN connection creation method" >/dev/null
+xdotool key Return
+dialog=$(wait_for "New connection wizard")
+sleep 0.5
+/usr/bin/import -window root "$work/dialog-screen.png" || fail "could not capture the screen"
+/usr/bin/convert "$work/dialog-screen.png" -crop "$(geometry_of "$dialog")" +repage "$out/dialog@2x.png"
+echo "screenshot: $out/dialog@2x.png"
+xdotool key Escape
+
+# The About banner, through the tray menu: the last item but one.
+tray_x=${tray_geometry#*+}
+tray_y=${tray_x#*+}
+tray_x=${tray_x%+*}
+xdotool mousemove $((tray_x + ${tray_size%x*} / 2)) $((tray_y + ${tray_size#*x} / 2)) click 3
+sleep 0.5
+xdotool key Up Up Return
+about=$(wait_for "About")
+sleep 0.5
+/usr/bin/import -window root "$work/about-screen.png" || fail "could not capture the screen"
+/usr/bin/convert "$work/about-screen.png" -crop "$(geometry_of "$about")" +repage "$out/about@2x.png"
+echo "screenshot: $out/about@2x.png"
+# The banner (384x166 at 1x) is opaque; found at a quarter of the size first, then compared whole.
+/usr/bin/convert "$out/about@2x.png" -crop 900x420+0+0 +repage -scale 25% "$work/about-small.png"
+rsvg-convert --width 192 --height 83 "$img/src/qlumar_about_velkoro_384.svg" -o "$work/banner-small.png"
+at=$(/usr/bin/compare -metric RMSE -subimage-search "$work/about-small.png" "$work/banner-small.png" null: 2>&1 |
+    grep -o '@ [0-9]*,[0-9]*' | tr -d '@ ')
+[ -n "$at" ] || fail "the About banner was not found"
+bx=$(( ${at%,*} * 4 > 8 ? ${at%,*} * 4 - 8 : 0 ))
+by=$(( ${at#*,} * 4 > 8 ? ${at#*,} * 4 - 8 : 0 ))
+/usr/bin/convert "$out/about@2x.png" -crop "784x348+$bx+$by" +repage "$work/banner.png"
+sharp "About banner" "$work/banner.png" qlumar_about_velkoro_384 768 332
+xdotool key Escape
+
+kill -TERM "$app_pid"
+for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app_pid" 2>/dev/null && fail "the program did not end on SIGTERM at scale 2"
+wait "$app_pid"
+code=$?
+[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM at scale 2"
 echo "PASS"

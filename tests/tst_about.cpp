@@ -209,6 +209,8 @@ private Q_SLOTS:
         auto* view = window.findChild<QTextEdit*>(QStringLiteral("licenseView"));
         QVERIFY(!expected.toPlainText().trimmed().isEmpty());
         QCOMPARE(view->toPlainText(), expected.toPlainText());
+        // A screen reader names the text by its page, not by its first words.
+        QCOMPARE(view->accessibleName(), QStringLiteral("License"));
     }
 
     void unreadableLicenseLeavesPageEmpty()

@@ -10,6 +10,7 @@
 #include "dialogs/VpnPKCS12NewWindow.h"
 #include "profiles/VpnItem.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -21,6 +22,8 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -1057,6 +1060,122 @@ private Q_SLOTS:
             ++texts;
         }
         QVERIFY(texts >= 6);
+    }
+
+    // What a screen reader walks: the dialog's accessibility tree. Every field and button has a
+    // name of its own, the fields the one of their caption, the Select buttons what they select.
+    void accessibilityTree_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<Texts>("names"); // object name -> accessible name
+        const Texts cert = {{"nameEdit", "Connection name"},
+                            {"serverEdit", "VPN server name or IP address"},
+                            {"caEdit", "CA certificate"},
+                            {"caButton", "Select CA certificate"},
+                            {"userEdit", "User certificate"},
+                            {"userButton", "Select user certificate"},
+                            {"keyEdit", "Key name"},
+                            {"keyButton", "Select key file"},
+                            {"saveButton", "Save"}};
+        const Texts pkcs12 = {{"nameEdit", "Connection name"},
+                              {"serverEdit", "VPN server name or IP address"},
+                              {"pkcs12Edit", "PKCS#12 certificate file"},
+                              {"pkcs12Button", "Select PKCS#12 certificate file"},
+                              {"saveButton", "Save"}};
+        const Texts templateRows = {{"templateEdit", "Connection template file"},
+                                    {"templateButton", "Select connection template file"}};
+        auto with = [](Texts names, const Texts& more) {
+            names.insert(more);
+            return names;
+        };
+        QTest::newRow("VpnNewWindow") << "VpnNewWindow" << with(cert, templateRows);
+        QTest::newRow("VpnEditWindow") << "VpnEditWindow" << cert;
+        QTest::newRow("VpnPKCS12NewWindow") << "VpnPKCS12NewWindow" << with(pkcs12, templateRows);
+        QTest::newRow("VpnPKCS12EditWindow") << "VpnPKCS12EditWindow" << pkcs12;
+        QTest::newRow("VpnInfoWindow") << "VpnInfoWindow" << Texts{{"closeButton", "Close"}};
+    }
+
+    void accessibilityTree()
+    {
+        QFETCH(QString, kind);
+        QFETCH(Texts, names);
+        std::unique_ptr<QDialog> dialog = makeDialog(kind);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+
+        struct Node
+        {
+            QString objectName;
+            QAccessible::Role role;
+            QString name;
+            QString description;
+        };
+        QList<Node> nodes;
+        std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* iface) {
+            for (int i = 0; i < iface->childCount(); ++i) {
+                QAccessibleInterface* child = iface->child(i);
+                QVERIFY(child);
+                const QObject* object = child->object();
+                nodes.append({object ? object->objectName() : QString(), child->role(),
+                              child->text(QAccessible::Name), child->text(QAccessible::Description)});
+                walk(child);
+            }
+        };
+        QAccessibleInterface* root = QAccessible::queryAccessibleInterface(dialog.get());
+        QVERIFY(root);
+        QCOMPARE(root->role(), QAccessible::Dialog);
+        walk(root);
+
+        QStringList seen;
+        int fields = 0;
+        int buttons = 0;
+        for (const Node& node : nodes) {
+            if (node.role != QAccessible::EditableText && node.role != QAccessible::Button)
+                continue;
+            (node.role == QAccessible::Button ? buttons : fields)++;
+            const QString where = kind + " " + node.objectName;
+            QVERIFY2(!node.name.isEmpty(), qPrintable(where));
+            QVERIFY2(!seen.contains(node.name), qPrintable(where + ": " + node.name + " twice"));
+            QVERIFY2(!node.name.contains('<') && !node.name.contains('&'),
+                     qPrintable(where + ": " + node.name));
+            seen << node.name;
+            if (names.contains(node.objectName))
+                QCOMPARE(node.name, names.value(node.objectName));
+            // The marked captions say so in words.
+            if (node.role == QAccessible::EditableText && node.objectName != "templateEdit")
+                QCOMPARE(node.description, QStringLiteral("Required field"));
+        }
+        for (auto it = names.begin(); it != names.end(); ++it)
+            QVERIFY2(std::any_of(nodes.begin(), nodes.end(),
+                                 [&](const Node& n) { return n.objectName == it.key(); }),
+                     qPrintable(kind + ": " + it.key() + " not in the tree"));
+        QCOMPARE(fields, int(std::count_if(names.begin(), names.end(), [](const QString& n) {
+                     return !n.startsWith("Select") && n != "Save" && n != "Close";
+                 })));
+        QVERIFY(buttons >= 1);
+
+        // Each caption is its field's buddy, so its mnemonic and a click reach the field.
+        for (QLineEdit* field : dialog->findChildren<QLineEdit*>()) {
+            const QString caption = field->objectName().chopped(4) + "Label";
+            auto* label = dialog->findChild<QLabel*>(caption);
+            QVERIFY2(label, qPrintable(caption));
+            QCOMPARE(label->buddy(), field);
+        }
+    }
+
+    // The Select buttons' names are translated, the visible text stays the one word.
+    void selectButtonNamesInPolish()
+    {
+        QTranslator polish;
+        QVERIFY(polish.load(QStringLiteral(":qlumar_vpn_pl.qm")));
+        QCoreApplication::installTranslator(&polish);
+        std::unique_ptr<QDialog> dialog = makeDialog("VpnNewWindow");
+        QCoreApplication::removeTranslator(&polish);
+        auto* ca = child<QPushButton>(dialog.get(), "caButton");
+        QVERIFY(ca);
+        QCOMPARE(ca->accessibleName(), QStringLiteral("Wybierz certyfikat CA"));
+        QCOMPARE(ca->text(), child<QPushButton>(dialog.get(), "keyButton")->text());
+        QVERIFY(ca->accessibleName() != ca->text());
     }
 
     void infoValues_data()

@@ -4,6 +4,7 @@
 #include "app/Prompt.h"
 #include "profiles/VpnItem.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QActionGroup>
 #include <QGridLayout>
@@ -12,7 +13,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QSplitter>
+#include <QTemporaryDir>
 #include <QTextEdit>
+#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -223,14 +226,185 @@ private Q_SLOTS:
         QCOMPARE(actionStates().mid(0, 4), QList<bool>({false, false, true, true}));
     }
 
-    void keyboardMovesDoNotSelect()
+    // The arrow keys move the selection as a press does: the actions then act on the highlighted
+    // profile, not on the one clicked before.
+    void keyboardMovesSelect()
     {
         VpnItem* first = addProfile("0000", "Office");
-        addProfile("0001", "Home");
+        VpnItem* second = addProfile("0001", "Home");
         press(first);
         list()->setFocus();
         QTest::keyClick(list(), Qt::Key_Down);
+        QCOMPARE(list()->currentItem(), second);
+        QCOMPARE(window->selectedProfile(), second);
+        QCOMPARE(actionStates(), QList<bool>({true, false, true, true, true, true}));
+        QTest::keyClick(list(), Qt::Key_Up);
         QCOMPARE(window->selectedProfile(), first);
+    }
+
+    void keyboardOnlyDeleteRemovesTheHighlightedProfile()
+    {
+        addProfile("0000", "Office");
+        addProfile("0001", "Home");
+        addProfile("0002", "Lab");
+        window->loadVpnList();
+        QCOMPARE(list()->count(), 3);
+        press(list()->item(0)); // clicked first, then the keyboard moves on
+        list()->setFocus();
+        QTest::keyClick(list(), Qt::Key_Down);
+        QVERIFY(action("deleteAction")->isEnabled());
+        Prompt::answerButton(QMessageBox::Yes);
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QCOMPARE(Prompt::messages().size(), 1);
+        QCOMPARE(Prompt::messages().at(0).text,
+                 QStringLiteral("Do you want to delete selected VPN connection?"));
+        QVERIFY(QDir(home->rootPath() + "/0000").exists());
+        QVERIFY(!QDir(home->rootPath() + "/0001").exists());
+        QVERIFY(QDir(home->rootPath() + "/0002").exists());
+        QCOMPARE(list()->count(), 2);
+
+        // Nothing highlighted after the reload: Delete is off and asks nothing.
+        QVERIFY(!action("deleteAction")->isEnabled());
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QCOMPARE(Prompt::messages().size(), 1);
+        QCOMPARE(list()->count(), 2);
+    }
+
+    // A reload keeps the highlight on the selected profile: when the end of a connection offers the
+    // actions for it again, Delete acts on the profile the user sees highlighted.
+    void reloadKeepsTheHighlightOnTheSelectedProfile()
+    {
+        addProfile("0000", "Office");
+        addProfile("0001", "Home");
+        window->loadVpnList();
+        list()->setFocus();
+        list()->setCurrentRow(1);
+        QCOMPARE(window->selectedProfile()->dirName(), QStringLiteral("0001"));
+        window->loadVpnList();
+        QCOMPARE(actionStates(), QList<bool>({false, false, true, false, false, false}));
+        QCOMPARE(list()->currentItem(), window->selectedProfile());
+        QMetaObject::invokeMethod(window, "vpnItemPressedSlot",
+                                  Q_ARG(QListWidgetItem*, window->selectedProfile()));
+        QVERIFY(action("deleteAction")->isEnabled());
+        Prompt::answerButton(QMessageBox::Yes);
+        QTest::keyClick(list(), Qt::Key_Delete);
+        QVERIFY(QDir(home->rootPath() + "/0000").exists());
+        QVERIFY(!QDir(home->rootPath() + "/0001").exists());
+    }
+
+    void keyboardOnlyConnectStartsTheHighlightedProfile_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::newRow("Return") << int(Qt::Key_Return);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
+    }
+
+    void keyboardOnlyConnectStartsTheHighlightedProfile()
+    {
+        QFETCH(int, key);
+        QTemporaryDir engineDir;
+        const QString engine = engineDir.filePath("engine.sh");
+        QVERIFY(ScratchHome::writeFile(engine, "#!/bin/sh\nexec sleep 60\n"));
+        QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
+        const auto restore = qScopeGuard([] { qunsetenv("QLUMAR_ENGINE_PATH"); });
+        addProfile("0000", "Office");
+        addProfile("0001", "Home");
+        window->loadVpnList();
+        list()->setFocus();
+        QTest::keyClick(list(), Qt::Key_Down); // the first key only enters the list
+        if (list()->currentRow() != 1)
+            QTest::keyClick(list(), Qt::Key_Down);
+        QCOMPARE(list()->currentRow(), 1);
+        QVERIFY(action("connectAction")->isEnabled());
+        Prompt::answerText(QStringLiteral("secret"));
+        QTest::keyClick(list(), Qt::Key(key));
+        QVERIFY(window->isVpnRunning());
+        QVERIFY(window->activeProfile());
+        QCOMPARE(window->activeProfile()->dirName(), QStringLiteral("0001"));
+        QVERIFY(window->engineProcess()->workingDirectory().endsWith("/0001"));
+        QCOMPARE(picture()->accessibleName(), QStringLiteral("VPN connecting to Home"));
+
+        // Enter again while connected starts nothing: Connect is off for the connected profile.
+        QVERIFY(!action("connectAction")->isEnabled());
+        const qint64 pid = window->engineProcess()->processId();
+        QTest::keyClick(list(), Qt::Key(key));
+        QCOMPARE(window->engineProcess()->processId(), pid);
+
+        QVERIFY(action("disconnectAction")->isEnabled());
+        action("disconnectAction")->trigger();
+        QTRY_VERIFY(!window->isVpnRunning());
+        QCOMPARE(picture()->accessibleName(), QStringLiteral("VPN disconnected"));
+    }
+
+    void menuKeyOpensTheContextMenuForTheHighlightedProfile_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Menu") << int(Qt::Key_Menu) << int(Qt::NoModifier);
+        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+    }
+
+    void menuKeyOpensTheContextMenuForTheHighlightedProfile()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        addProfile("0000", "Office");
+        addProfile("0001", "Home");
+        window->loadVpnList();
+        list()->setFocus();
+        list()->setCurrentRow(1);
+
+        // The menu runs its own loop; it is read and then dismissed from inside that loop.
+        QStringList shown;
+        QStringList enabled;
+        QPoint menuAt;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            menuAt = menu->pos();
+            for (QAction* a : menu->actions()) {
+                if (a->isSeparator())
+                    continue;
+                shown << a->text();
+                if (a->isEnabled())
+                    enabled << a->text();
+            }
+            QTest::keyClick(menu, Qt::Key_Escape);
+        });
+        QTest::keyClick(list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(shown, QStringList({"&Connect", "&Disconnect", "&New connection", "&Edit", "&Information",
+                                     "De&lete"}));
+        QCOMPARE(enabled, QStringList({"&Connect", "&New connection", "&Edit", "&Information", "De&lete"}));
+        // Over the highlighted profile, not wherever the mouse pointer happens to be.
+        const QRect row = list()->visualItemRect(list()->item(1));
+        QCOMPARE(menuAt, list()->viewport()->mapToGlobal(row.center()));
+        QVERIFY(!QApplication::activePopupWidget());
+        QCOMPARE(window->selectedProfile()->dirName(), QStringLiteral("0001"));
+    }
+
+    // What a screen reader announces: the list, the log and the picture, which follows the state.
+    void accessibleNamesFollowTheState()
+    {
+        QCOMPARE(list()->accessibleName(), QStringLiteral("Available VPN connections"));
+        QCOMPARE(window->findChild<QTextEdit*>(QStringLiteral("vpnLog"))->accessibleName(),
+                 QStringLiteral("VPN connection log"));
+        QCOMPARE(picture()->accessibleName(), QStringLiteral("VPN disconnected"));
+        QCOMPARE(picture()->accessibleDescription(), QStringLiteral("No VPN connection is running."));
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(picture());
+        QVERIFY(iface);
+        QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN disconnected"));
+
+        press(addProfile("0000", "Office"));
+        window->setTrayIcon(TrayConnecting);
+        QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN connecting to Office"));
+        QCOMPARE(iface->text(QAccessible::Description),
+                 QStringLiteral("The VPN connection Office is being set up."));
+        window->setTrayIcon(TrayConnected);
+        QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN connected to Office"));
+        QCOMPARE(iface->text(QAccessible::Description), QStringLiteral("The VPN connection Office is up."));
+        window->setTrayIcon(TrayDisconnected);
+        QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN disconnected"));
     }
 
     void rightPressSelectsToo()

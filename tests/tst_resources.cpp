@@ -37,6 +37,33 @@ private Q_SLOTS:
         QCOMPARE(int(quint8(head.at(25))), 6); // colour type RGBA
     }
 
+    // The HiDPI renditions beside each picture: the same format at exactly two and three times the
+    // size, rendered from the source rather than pixel-doubled from the 1x file.
+    void renditionsBesideEachPicture_data() { picturesLoadAtTheirSize_data(); }
+
+    void renditionsBesideEachPicture()
+    {
+        QFETCH(QString, path);
+        QFETCH(QSize, size);
+        const QImage base = QImage(path).convertToFormat(QImage::Format_ARGB32);
+        for (int scale : {2, 3}) {
+            QString file = path;
+            file.insert(file.lastIndexOf('.'), QStringLiteral("@%1x").arg(scale));
+            const QImage image(file);
+            QVERIFY2(!image.isNull(), qPrintable(file));
+            QCOMPARE(image.size(), size * scale);
+            QCOMPARE(image.devicePixelRatio(), qreal(scale)); // what the @Nx name tells every loader
+            QVERIFY(image.hasAlphaChannel());
+            QFile bytes(file);
+            QVERIFY(bytes.open(QIODevice::ReadOnly));
+            const QByteArray head = bytes.read(26);
+            QCOMPARE(int(quint8(head.at(24))), 8);
+            QCOMPARE(int(quint8(head.at(25))), 6);
+            const QImage doubled = base.scaled(size * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            QVERIFY2(image.convertToFormat(QImage::Format_ARGB32) != doubled, qPrintable(file));
+        }
+    }
+
     void animationFramesDiffer()
     {
         for (const QString& pattern :

@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="pl" sourcelanguage="en">
 <context>
+    <name>DialogParts</name>
+    <message>
+        <source>Required field</source>
+        <translation>Pole wymagane</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>qLumar Velkoro</source>
@@ -177,6 +184,30 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>Incorrect password!</source>
         <translation>Nieprawidłowe hasło!</translation>
     </message>
+    <message>
+        <source>VPN disconnected</source>
+        <translation>VPN rozłączony</translation>
+    </message>
+    <message>
+        <source>No VPN connection is running.</source>
+        <translation>Żadne połączenie VPN nie jest aktywne.</translation>
+    </message>
+    <message>
+        <source>VPN connecting to %1</source>
+        <translation>VPN łączy z %1</translation>
+    </message>
+    <message>
+        <source>The VPN connection %1 is being set up.</source>
+        <translation>Trwa nawiązywanie połączenia VPN %1.</translation>
+    </message>
+    <message>
+        <source>VPN connected to %1</source>
+        <translation>VPN połączony z %1</translation>
+    </message>
+    <message>
+        <source>The VPN connection %1 is up.</source>
+        <translation>Połączenie VPN %1 jest aktywne.</translation>
+    </message>
 </context>
 <context>
     <name>ProfileSave</name>
@@ -346,6 +377,18 @@ ikonę, aby dowiedzieć się więcej.</translation>
     <message>
         <source>Certificate file %1 cannot be read or is empty!</source>
         <translation>Nie można odczytać pliku certyfikatu %1 lub plik jest pusty!</translation>
+    </message>
+    <message>
+        <source>Select CA certificate</source>
+        <translation>Wybierz certyfikat CA</translation>
+    </message>
+    <message>
+        <source>Select user certificate</source>
+        <translation>Wybierz certyfikat użytkownika</translation>
+    </message>
+    <message>
+        <source>Select key file</source>
+        <translation>Wybierz plik klucza</translation>
     </message>
 </context>
 <context>
@@ -519,6 +562,22 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>Certificate file %1 cannot be read or is empty!</source>
         <translation>Nie można odczytać pliku certyfikatu %1 lub plik jest pusty!</translation>
     </message>
+    <message>
+        <source>Select connection template file</source>
+        <translation>Wybierz plik szablonu połączenia</translation>
+    </message>
+    <message>
+        <source>Select CA certificate</source>
+        <translation>Wybierz certyfikat CA</translation>
+    </message>
+    <message>
+        <source>Select user certificate</source>
+        <translation>Wybierz certyfikat użytkownika</translation>
+    </message>
+    <message>
+        <source>Select key file</source>
+        <translation>Wybierz plik klucza</translation>
+    </message>
 </context>
 <context>
     <name>VpnPKCS12EditWindow</name>
@@ -603,6 +662,10 @@ ikonę, aby dowiedzieć się więcej.</translation>
 %1</source>
         <translation>Nie udało się zapisać połączenia VPN:
 %1</translation>
+    </message>
+    <message>
+        <source>Select PKCS#12 certificate file</source>
+        <translation>Wybierz plik certyfikatu PKCS#12</translation>
     </message>
 </context>
 <context>
@@ -696,6 +759,14 @@ ikonę, aby dowiedzieć się więcej.</translation>
 %1</source>
         <translation>Nie udało się zapisać połączenia VPN:
 %1</translation>
+    </message>
+    <message>
+        <source>Select connection template file</source>
+        <translation>Wybierz plik szablonu połączenia</translation>
+    </message>
+    <message>
+        <source>Select PKCS#12 certificate file</source>
+        <translation>Wybierz plik certyfikatu PKCS#12</translation>
     </message>
 </context>
 </TS>

@@ -22,6 +22,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
     helpPage = createPage("help", &helpPicture, &helpText);
     licenseView = new QTextEdit(this);
     licenseView->setObjectName(QStringLiteral("licenseView"));
+    licenseView->setAccessibleName(tr("License"));
     // Set before any HTML, so it is the family of whatever the page itself does not style.
     licenseView->setFontFamily(QStringLiteral("Sans Serif"));
     thanksPage = createPage("thanks", &thanksPicture, &thanksText);

@@ -1,6 +1,7 @@
 #include "UpdateAction.h"
 
 #include "about/VersionFile.h"
+#include "app/Pictures.h"
 
 #include <QIcon>
 #include <QNetworkAccessManager>
@@ -13,7 +14,7 @@ UpdateAction::UpdateAction(const QString& productKey, const QString& currentVers
       m_languageCode(languageCode), m_versionFileUrl(versionFileUrl),
       m_httpClient(new QNetworkAccessManager(this))
 {
-    setIcon(QIcon(QStringLiteral(":img/update.png")));
+    setIcon(Pictures::icon(QStringLiteral(":img/update.png")));
     setText(tr("Update"));
 }
 

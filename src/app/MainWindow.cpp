@@ -4,6 +4,7 @@
 #include "about/UpdateAction.h"
 #include "app/ConnectAction.h"
 #include "app/Language.h"
+#include "app/Pictures.h"
 #include "app/Prompt.h"
 #include "connection/EngineLaunch.h"
 #include "connection/EngineOutput.h"
@@ -19,14 +20,17 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QMetaMethod>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -41,7 +45,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     setWindowTitle(tr("qLumar Velkoro"));
     createActions();
     createTray();
-    setWindowIcon(QIcon(QStringLiteral(":img/qlumar_velkoro.png")));
+    setWindowIcon(Pictures::icon(QStringLiteral(":img/qlumar_velkoro.png")));
 
     aboutBox = new AboutBox(this);
     fillAboutBox();
@@ -85,7 +89,7 @@ void MainWindow::createActions()
         auto* action = new QAction(text, this);
         action->setObjectName(QLatin1String(name));
         if (!icon.isEmpty())
-            action->setIcon(QIcon(icon));
+            action->setIcon(Pictures::icon(icon));
         action->setEnabled(enabled);
         return action;
     };
@@ -129,7 +133,7 @@ void MainWindow::createTray()
 {
     trayMenu = new QMenu(this);
     trayMenu->setObjectName(QStringLiteral("trayMenu"));
-    trayConnectMenu = trayMenu->addMenu(QIcon(QStringLiteral(":img/vpn_con.png")), tr("&Connect"));
+    trayConnectMenu = trayMenu->addMenu(Pictures::icon(QStringLiteral(":img/vpn_con.png")), tr("&Connect"));
     trayConnectMenu->setObjectName(QStringLiteral("trayConnectMenu"));
     trayMenu->addAction(disconnectAction);
     trayMenu->addSeparator();
@@ -148,14 +152,16 @@ void MainWindow::createTray()
     trayIcon = new QSystemTrayIcon(this);
     trayIcon->setObjectName(QStringLiteral("trayIcon"));
     trayIcon->setContextMenu(trayMenu);
-    trayIcon->setIcon(QIcon(TrayAnimation::trayImage(TrayDisconnected)));
+    trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(TrayDisconnected)));
     trayIcon->setToolTip(tr("qLumar VPN - disconnected"));
     connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActive);
 }
 
 void MainWindow::fillAboutBox()
 {
-    const QPixmap picture(QStringLiteral(":img/qlumar_about_velkoro_384.png"));
+    // The About dialog opens over this window, on its screen.
+    const QPixmap picture =
+        Pictures::pixmap(QStringLiteral(":img/qlumar_about_velkoro_384.png"), devicePixelRatioF());
     const QString heading = tr("<h2>qLumar Velkoro v1.5</h2>");
 
     aboutBox->setAboutPixmap(picture);
@@ -192,16 +198,18 @@ void MainWindow::buildCentralArea()
     labelFrame = 0;
     connectionLabel = new QLabel(central);
     connectionLabel->setObjectName(QStringLiteral("connectionLabel"));
-    connectionLabel->setPixmap(QPixmap(TrayAnimation::pictureImage(TrayDisconnected)));
+    Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(TrayDisconnected));
     connectionLabel->setAlignment(Qt::AlignCenter);
     connectionLabel->setMinimumHeight(64);
     connectionLabel->setMinimumWidth(224);
     grid->addWidget(connectionLabel, 0, 0);
+    describeConnectionPicture(TrayDisconnected);
 
     auto* logo = new QLabel(central);
     logo->setObjectName(QStringLiteral("logoLabel"));
-    logo->setPixmap(QPixmap(QStringLiteral(":img/qlumar_logo.png")));
+    Pictures::setLabelPicture(logo, QStringLiteral(":img/qlumar_logo.png"));
     logo->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    logo->setAccessibleName(tr("qLumar Velkoro"));
     grid->addWidget(logo, 0, 1);
 
     auto* splitter = new QSplitter(Qt::Vertical, central);
@@ -217,8 +225,19 @@ void MainWindow::buildCentralArea()
     vpnList->setObjectName(QStringLiteral("vpnList"));
     vpnList->setSpacing(3);
     profileGrid->addWidget(vpnList, 0, 0);
+    vpnList->setAccessibleName(tr("Available VPN connections"));
     connect(vpnList, &QListWidget::itemPressed, this, &MainWindow::vpnItemPressedSlot);
     connect(vpnList, &QListWidget::itemDoubleClicked, this, &MainWindow::vpnItemDoubleClickedSlot);
+    // The arrow keys move the current item without a press: the actions must still act on the
+    // profile the user sees highlighted, never on one clicked earlier.
+    connect(vpnList, &QListWidget::currentItemChanged, this,
+            [this](QListWidgetItem* current) { vpnItemPressedSlot(current); });
+    // Enter and Delete act only while the list has the focus, and only through enabled actions.
+    connectAction->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    connectAction->setShortcutContext(Qt::WidgetShortcut);
+    deleteAction->setShortcut(QKeySequence::Delete);
+    deleteAction->setShortcutContext(Qt::WidgetShortcut);
+    vpnList->installEventFilter(this);
 
     vpnList->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto* separator = new QAction(this);
@@ -231,6 +250,7 @@ void MainWindow::buildCentralArea()
     auto* logGrid = new QGridLayout(logBox);
     vpnLog = new QTextEdit(logBox);
     vpnLog->setObjectName(QStringLiteral("vpnLog"));
+    vpnLog->setAccessibleName(tr("VPN connection log"));
     vpnLog->setReadOnly(true);
     // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
     vpnLog->setUndoRedoEnabled(false);
@@ -284,6 +304,13 @@ void MainWindow::loadVpnList()
         }
         if (dirName == selectedDir)
             selectedItem = item;
+    }
+    // The end of a connection offers the actions for selectedItem again: the highlight must be on
+    // it then, or Delete would act on a profile nobody sees highlighted. The reload itself leaves
+    // the actions off.
+    if (selectedItem) {
+        const QSignalBlocker quiet(vpnList);
+        vpnList->setCurrentItem(selectedItem);
     }
 }
 
@@ -614,31 +641,73 @@ void MainWindow::languageChangedNotice()
 void MainWindow::setTrayIcon(VpnTrayIcon icon)
 {
     animationTimer.stop();
+    describeConnectionPicture(icon);
     switch (icon) {
     case TrayDisconnected:
     case TrayConnected:
-        trayIcon->setIcon(QIcon(TrayAnimation::trayImage(icon)));
-        connectionLabel->setPixmap(QPixmap(TrayAnimation::pictureImage(icon)));
+        trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(icon)));
+        Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         break;
     case TrayConnecting:
         // Both cycles restart from their first picture on every attempt.
-        trayIcon->setIcon(QIcon(TrayAnimation::trayImage(icon)));
+        trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(icon)));
         trayFrame = 0;
-        connectionLabel->setPixmap(QPixmap(TrayAnimation::pictureImage(icon)));
+        Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         labelFrame = 0;
         animationTimer.start();
         break;
     }
 }
 
+// A screen reader cannot see the picture change, so its name and description tell the state.
+void MainWindow::describeConnectionPicture(VpnTrayIcon state)
+{
+    const VpnItem* profile = activeItem ? activeItem : selectedItem;
+    const QString name = profile ? profile->displayName() : QString();
+    switch (state) {
+    case TrayDisconnected:
+        connectionLabel->setAccessibleName(tr("VPN disconnected"));
+        connectionLabel->setAccessibleDescription(tr("No VPN connection is running."));
+        break;
+    case TrayConnecting:
+        connectionLabel->setAccessibleName(tr("VPN connecting to %1").arg(name));
+        connectionLabel->setAccessibleDescription(tr("The VPN connection %1 is being set up.").arg(name));
+        break;
+    case TrayConnected:
+        connectionLabel->setAccessibleName(tr("VPN connected to %1").arg(name));
+        connectionLabel->setAccessibleDescription(tr("The VPN connection %1 is up.").arg(name));
+        break;
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == vpnList && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool shiftF10 = key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier;
+        if (key->key() == Qt::Key_Menu || shiftF10) {
+            // The menu opens over the highlighted profile, not wherever the mouse pointer is.
+            QPoint at;
+            if (QListWidgetItem* current = vpnList->currentItem())
+                at = vpnList->visualItemRect(current).center();
+            const QPoint global = vpnList->viewport()->mapToGlobal(at);
+            QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, vpnList->mapFromGlobal(global), global,
+                                        key->modifiers());
+            QCoreApplication::sendEvent(vpnList, &menuEvent);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::trayIconSetConnectionUpdate()
 {
     trayFrame = (trayFrame + 1) % TrayAnimation::trayFrameCount;
-    trayIcon->setIcon(QIcon(TrayAnimation::trayFrameImage(trayFrame)));
+    trayIcon->setIcon(Pictures::icon(TrayAnimation::trayFrameImage(trayFrame)));
     labelFrame = (labelFrame + 1) % TrayAnimation::labelFrameCount;
     const QString picture = TrayAnimation::pictureFrameImage(labelFrame);
     if (!picture.isEmpty())
-        connectionLabel->setPixmap(QPixmap(picture));
+        Pictures::setLabelPicture(connectionLabel, picture);
 }
 
 void MainWindow::trayIconActive(QSystemTrayIcon::ActivationReason reason)

@@ -75,6 +75,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     friend class TestProfileList; // sets up a running connection without an engine
@@ -84,6 +85,7 @@ private:
     void fillAboutBox();
     void languageChangedNotice();
     void buildCentralArea();
+    void describeConnectionPicture(VpnTrayIcon state);
     void killEngine();
     void showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
                      int milliseconds);

@@ -1,6 +1,7 @@
 #include "DialogParts.h"
 
 #include "FileChooser.h"
+#include "app/Pictures.h"
 #include "app/Prompt.h"
 #include "profiles/RegularFile.h"
 
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 
 namespace DialogParts {
 
@@ -51,7 +53,7 @@ QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& sa
                         const QString& cancelText, QPushButton** save, QPushButton** cancel)
 {
     dialog->setWindowTitle(title);
-    dialog->setWindowIcon(QIcon(QStringLiteral(":img/vpn.png")));
+    dialog->setWindowIcon(Pictures::icon(QStringLiteral(":img/vpn.png")));
 
     auto* grid = new QGridLayout(dialog);
     auto* content = new QWidget(dialog);
@@ -99,6 +101,11 @@ QLineEdit* addField(QGroupBox* group, int row, int columnSpan, const char* label
     edit->setObjectName(QLatin1String(editName));
     // Room for a host and port or a short path at the default size.
     edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 32);
+    caption->setBuddy(edit);
+    bool required = false;
+    edit->setAccessibleName(spokenCaption(label, &required));
+    if (required)
+        edit->setAccessibleDescription(QCoreApplication::translate("DialogParts", "Required field"));
     groupGrid(group)->addWidget(caption, row, 0);
     groupGrid(group)->addWidget(edit, row, 1, 1, columnSpan);
     return edit;
@@ -122,10 +129,12 @@ void alignCaptions(QWidget* dialog)
         caption->setMinimumWidth(width);
 }
 
-QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text)
+QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text,
+                             const QString& accessibleName)
 {
     auto* button = new QPushButton(text, group);
     button->setObjectName(QLatin1String(name));
+    button->setAccessibleName(accessibleName);
     button->setAutoDefault(false);
     groupGrid(group)->addWidget(button, row, 3);
     return button;
@@ -217,6 +226,14 @@ bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, co
         return false;
     }
     return false;
+}
+
+QString spokenCaption(const QString& caption, bool* required)
+{
+    static const QString marker = QStringLiteral("<sup>*</sup>");
+    if (required)
+        *required = caption.contains(marker);
+    return QTextDocumentFragment::fromHtml(QString(caption).remove(marker)).toPlainText().trimmed();
 }
 
 } // namespace DialogParts

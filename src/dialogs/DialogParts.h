@@ -42,7 +42,8 @@ QGridLayout* buildFrame(QDialog* dialog, const QString& title, const QString& sa
 QGroupBox* addGroup(QGridLayout* grid, int row, int columnSpan, const char* name, const QString& title);
 QGridLayout* groupGrid(QGroupBox* group);
 
-// A caption label in column 0 and a line edit from column 1 over `columnSpan` columns.
+// A caption label in column 0 and a line edit from column 1 over `columnSpan` columns. The label is
+// the field's buddy and its accessible name, so a screen reader names the field, not its group.
 QLineEdit* addField(QGroupBox* group, int row, int columnSpan, const char* labelName, const QString& label,
                     const char* editName, const QString& text = QString());
 
@@ -50,8 +51,13 @@ QLineEdit* addField(QGroupBox* group, int row, int columnSpan, const char* label
 // at the same x; call once every group is built.
 void alignCaptions(QWidget* dialog);
 
-// A Select button in column 3, under the right end of the field above it.
-QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text);
+// A Select button in column 3, under the right end of the field above it. Every Select button shows
+// the same text; `accessibleName` says what this one selects.
+QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const QString& text,
+                             const QString& accessibleName);
+
+// A caption as a screen reader should speak it: plain text without the required-field marker.
+QString spokenCaption(const QString& caption, bool* required = nullptr);
 
 // The body of the dialogs' saveSlot(): saves into the current directory (the profile root) and
 // shows any problem the save reports in a message box parented to dialog, translated in the context trContext

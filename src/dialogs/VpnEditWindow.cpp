@@ -42,12 +42,12 @@ VpnEditWindow::VpnEditWindow(VpnItem* item, QWidget* parent) : QDialog(parent), 
 
     QGroupBox* certGroup = addGroup(content, 2, 1, "certGroup", tr("Certificates and key"));
     m_caEdit = addField(certGroup, 0, 3, "caLabel", tr("CA certificate<sup>*</sup>"), "caEdit", m_caPath);
-    m_caButton = addSelectButton(certGroup, 1, "caButton", tr("Select"));
+    m_caButton = addSelectButton(certGroup, 1, "caButton", tr("Select"), tr("Select CA certificate"));
     m_userEdit = addField(certGroup, 2, 3, "userLabel", tr("User certificate<sup>*</sup>"), "userEdit",
                           m_userCertPath);
-    m_userButton = addSelectButton(certGroup, 3, "userButton", tr("Select"));
+    m_userButton = addSelectButton(certGroup, 3, "userButton", tr("Select"), tr("Select user certificate"));
     m_keyEdit = addField(certGroup, 4, 3, "keyLabel", tr("Key name<sup>*</sup>"), "keyEdit", item->keyName());
-    m_keyButton = addSelectButton(certGroup, 5, "keyButton", tr("Select"));
+    m_keyButton = addSelectButton(certGroup, 5, "keyButton", tr("Select"), tr("Select key file"));
 
     alignCaptions(this);
 

@@ -1,6 +1,7 @@
 #include "VpnInfoWindow.h"
 
 #include "DialogParts.h"
+#include "app/Pictures.h"
 #include "profiles/VpnItem.h"
 
 #include <QGridLayout>
@@ -28,7 +29,7 @@ void addRow(QGroupBox* group, int row, const char* name, const QString& caption,
 VpnInfoWindow::VpnInfoWindow(VpnItem* item, QWidget* parent) : QDialog(parent), m_item(item)
 {
     setWindowTitle(tr("Connection details"));
-    setWindowIcon(QIcon(QStringLiteral(":img/vpn.png")));
+    setWindowIcon(Pictures::icon(QStringLiteral(":img/vpn.png")));
 
     auto* grid = new QGridLayout(this);
     QGroupBox* nameGroup = DialogParts::addGroup(grid, 0, 3, "nameGroup", tr("VPN connection name"));

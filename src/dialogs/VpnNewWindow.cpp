@@ -21,7 +21,8 @@ VpnNewWindow::VpnNewWindow(QWidget* parent) : QDialog(parent)
     m_nameEdit = addField(nameGroup, 0, 3, "nameLabel", tr("Connection name<sup>*</sup>"), "nameEdit");
     m_templateEdit =
         addField(nameGroup, 2, 3, "templateLabel", tr("Connection template file"), "templateEdit");
-    m_templateButton = addSelectButton(nameGroup, 3, "templateButton", tr("Select"));
+    m_templateButton =
+        addSelectButton(nameGroup, 3, "templateButton", tr("Select"), tr("Select connection template file"));
 
     QGroupBox* serverGroup = addGroup(content, 1, 1, "serverGroup", tr("VPN server"));
     m_serverEdit = addField(serverGroup, 0, 1, "serverLabel", tr("VPN server name or IP address<sup>*</sup>"),
@@ -29,11 +30,11 @@ VpnNewWindow::VpnNewWindow(QWidget* parent) : QDialog(parent)
 
     QGroupBox* certGroup = addGroup(content, 2, 1, "certGroup", tr("Certificates and key"));
     m_caEdit = addField(certGroup, 0, 3, "caLabel", tr("CA certificate<sup>*</sup>"), "caEdit");
-    m_caButton = addSelectButton(certGroup, 1, "caButton", tr("Select"));
+    m_caButton = addSelectButton(certGroup, 1, "caButton", tr("Select"), tr("Select CA certificate"));
     m_userEdit = addField(certGroup, 2, 3, "userLabel", tr("User certificate<sup>*</sup>"), "userEdit");
-    m_userButton = addSelectButton(certGroup, 3, "userButton", tr("Select"));
+    m_userButton = addSelectButton(certGroup, 3, "userButton", tr("Select"), tr("Select user certificate"));
     m_keyEdit = addField(certGroup, 4, 3, "keyLabel", tr("Key name<sup>*</sup>"), "keyEdit");
-    m_keyButton = addSelectButton(certGroup, 5, "keyButton", tr("Select"));
+    m_keyButton = addSelectButton(certGroup, 5, "keyButton", tr("Select"), tr("Select key file"));
 
     alignCaptions(this);
 

@@ -28,7 +28,8 @@ VpnPKCS12EditWindow::VpnPKCS12EditWindow(VpnItem* item, QWidget* parent) : QDial
     QGroupBox* pkcs12Group = addGroup(content, 2, 1, "pkcs12Group", tr("PKCS#12 certificate"));
     m_pkcs12Edit = addField(pkcs12Group, 0, 3, "pkcs12Label", tr("PKCS#12 certificate file<sup>*</sup>"),
                             "pkcs12Edit", item->pkcs12File());
-    m_pkcs12Button = addSelectButton(pkcs12Group, 1, "pkcs12Button", tr("Select"));
+    m_pkcs12Button =
+        addSelectButton(pkcs12Group, 1, "pkcs12Button", tr("Select"), tr("Select PKCS#12 certificate file"));
 
     alignCaptions(this);
 

@@ -20,7 +20,8 @@ VpnPKCS12NewWindow::VpnPKCS12NewWindow(QWidget* parent) : QDialog(parent)
     m_nameEdit = addField(nameGroup, 0, 3, "nameLabel", tr("Connection name<sup>*</sup>"), "nameEdit");
     m_templateEdit =
         addField(nameGroup, 2, 3, "templateLabel", tr("Connection template file"), "templateEdit");
-    m_templateButton = addSelectButton(nameGroup, 3, "templateButton", tr("Select"));
+    m_templateButton =
+        addSelectButton(nameGroup, 3, "templateButton", tr("Select"), tr("Select connection template file"));
 
     QGroupBox* serverGroup = addGroup(content, 1, 1, "serverGroup", tr("VPN server"));
     m_serverEdit = addField(serverGroup, 0, 1, "serverLabel", tr("VPN server name or IP address<sup>*</sup>"),
@@ -29,7 +30,8 @@ VpnPKCS12NewWindow::VpnPKCS12NewWindow(QWidget* parent) : QDialog(parent)
     QGroupBox* pkcs12Group = addGroup(content, 2, 1, "pkcs12Group", tr("PKCS#12 certificate"));
     m_pkcs12Edit =
         addField(pkcs12Group, 0, 3, "pkcs12Label", tr("PKCS#12 certificate file<sup>*</sup>"), "pkcs12Edit");
-    m_pkcs12Button = addSelectButton(pkcs12Group, 1, "pkcs12Button", tr("Select"));
+    m_pkcs12Button =
+        addSelectButton(pkcs12Group, 1, "pkcs12Button", tr("Select"), tr("Select PKCS#12 certificate file"));
 
     alignCaptions(this);
 

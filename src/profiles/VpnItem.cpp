@@ -1,5 +1,7 @@
 #include "VpnItem.h"
 
+#include "app/Pictures.h"
+
 #include <QCoreApplication>
 #include <QHash>
 #include <QIcon>
@@ -20,27 +22,12 @@ QString VpnItem::displayName() const
     return m_data.vpnName.isEmpty() ? m_dirName : m_data.vpnName;
 }
 
-namespace {
-
-// Never destroyed: a pixmap must not outlive the application object, which static destructors
-// would make it do.
-const QIcon& sharedIcon(const char* path)
-{
-    static QHash<QByteArray, QIcon>* icons = new QHash<QByteArray, QIcon>;
-    auto it = icons->find(path);
-    if (it == icons->end())
-        it = icons->insert(path, QIcon(QString::fromLatin1(path)));
-    return *it;
-}
-
-} // namespace
-
 QIcon VpnItem::idleIcon()
 {
-    return sharedIcon(":img/vpn.png");
+    return Pictures::icon(QStringLiteral(":img/vpn.png"));
 }
 
 QIcon VpnItem::connectedIcon()
 {
-    return sharedIcon(":img/vpn_con.png");
+    return Pictures::icon(QStringLiteral(":img/vpn_con.png"));
 }
