@@ -413,7 +413,8 @@ void RealVpnTest::backendChoice_data()
     const QByteArray runs = "Running OpenVPN: " + standIn.toUtf8();
     const QByteArray simulated = "Peer Connection Initiated with [AF_INET]127.0.0.1:1194";
     const QString path = "PATH=" + m_tmp.filePath("bin") + ":/usr/bin:/bin";
-    QTest::newRow("neither variable: the simulator") << QStringList() << simulated << 0;
+    QTest::newRow("neither variable, as root: openvpn from PATH")
+        << QStringList{"QLUMAR_ENGINE=", path} << runs << 0;
     QTest::newRow("QLUMAR_OPENVPN alone: that program")
         << QStringList{"QLUMAR_OPENVPN=" + standIn} << runs << 0;
     QTest::newRow("QLUMAR_ENGINE=openvpn: openvpn from PATH")

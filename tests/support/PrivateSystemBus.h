@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+// A dbus-daemon of its own, configured like a system bus (any user may connect, method calls only
+// where a policy allows them) with the tunnel service's shipped policy, and the tunnel service (the
+// test build) on it as root. Linux, root only.
+class PrivateSystemBus
+{
+public:
+    ~PrivateSystemBus();
+
+    // dir: where the bus socket, its configuration and the service's runtime directory go; others
+    // must be able to pass through it. deniedUid: a uid the service's test authority refuses.
+    bool start(const QString& dir, uint deniedUid, QString* error);
+    bool startService(QString* error);
+    void stopService();
+
+    QString address() const { return m_address; }
+    QString runtimeDir() const { return m_dir + "/run"; }
+    QProcess& service() { return m_service; }
+
+private:
+    QString m_dir;
+    uint m_deniedUid = 0;
+    QString m_address;
+    QProcess m_bus;
+    QProcess m_service;
+};
