@@ -178,6 +178,7 @@ std::unique_ptr<Backend> makeServiceBackend()
 #include "management.h"
 #include "openvpn_conf.h"
 #include "stop_signal.h"
+#include "token_signer.h"
 
 #include <chrono>
 #include <thread>
@@ -297,9 +298,8 @@ class ServiceBackend : public Backend
 public:
     int run(const Options& options, const Conf& conf, Logger& log) override
     {
-        if (options.credentials == CredentialKind::TokenPin) {
-            log.fatal("Error: token profiles cannot be connected through the tunnel service yet; run the "
-                      "engine as root to use them");
+        const bool token = options.credentials == CredentialKind::TokenPin;
+        if (token && !openToken(options, conf, log)) {
             return 1;
         }
         std::ifstream in(conf.path, std::ios::binary);
@@ -317,6 +317,10 @@ public:
         }
         // What the manager asked for on the command line goes last, as it would on OpenVPN's.
         config += "dev " + options.device + "\nfloat\npull\ntls-client\n";
+        if (token) {
+            // The token key stays here: OpenVPN asks the engine for the certificate and each signature.
+            config += "management-external-key pkcs1 pss\nmanagement-external-cert token\n";
+        }
         std::string extra;
         for (const std::string& arg : options.extra) {
             if (arg.compare(0, 2, "--") == 0) {
@@ -394,6 +398,10 @@ public:
             if (fd < 0) {
                 log.line("Error: " + error);
                 stopConnection(bus, state);
+            } else if (m_signer && !sendAll(fd, "version 3\n")) {
+                // From version 2 on OpenVPN says which signature it wants (PSS for TLS 1.3).
+                log.line("Error: cannot talk to OpenVPN's management interface");
+                stopConnection(bus, state);
             }
         }
         Management management(options.credentials, std::string(), options.secret, {});
@@ -401,6 +409,63 @@ public:
     }
 
 private:
+    bool openToken(const Options& options, const Conf& conf, Logger& log)
+    {
+        if (conf.key.empty()) {
+            log.fatal("Error: --engkey given but " + conf.path + " names no private key (key \"NAME\")");
+            return false;
+        }
+        std::vector<std::string> certificates;
+        if (!findTokenCertificates(conf.key, &certificates, log)) {
+            return false;
+        }
+        if (certificates.empty()) {
+            log.fatal("Error: Cannot find private key '" + conf.key +
+                      "' in the token: its certificate must be in the token, under the same label or ID");
+            return false;
+        }
+        m_certificate = certificates.front();
+        m_signer = std::make_unique<TokenSigner>();
+        return m_signer->open(conf.key, options.secret, log) == KeyCheck::Ok;
+    }
+
+    // The external key's requests, which the password handling does not know: the certificate and
+    // signatures made with the token.
+    std::string externalKeyReplies(const std::string& data, Logger& log, bool* failed)
+    {
+        std::string replies;
+        m_lines += data;
+        std::string::size_type end;
+        while ((end = m_lines.find('\n')) != std::string::npos) {
+            std::string line = m_lines.substr(0, end);
+            m_lines.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            if (!m_signer) {
+                continue;
+            }
+            if (line.compare(0, 18, ">NEED-CERTIFICATE:") == 0) {
+                replies += "certificate\n-----BEGIN CERTIFICATE-----\n" + base64(m_certificate) +
+                           "-----END CERTIFICATE-----\nEND\n";
+            } else if (line.compare(0, 9, ">PK_SIGN:") == 0) {
+                const std::string request = line.substr(9);
+                const auto comma = request.find(',');
+                const std::string algorithm =
+                    comma == std::string::npos ? "RSA_PKCS1_PADDING" : request.substr(comma + 1);
+                std::string signature;
+                std::string error;
+                if (!m_signer->sign(decodeBase64(request.substr(0, comma)), algorithm, &signature, &error)) {
+                    log.line("Error: the token could not sign for OpenVPN: " + error);
+                    *failed = true;
+                    continue;
+                }
+                replies += "pk-sig\n" + base64(signature) + "END\n";
+            }
+        }
+        return replies;
+    }
+
     static void stopConnection(Bus& bus, State& state)
     {
         sd_bus_call_method_async(bus.bus, nullptr, kService, kPath, kInterface, "Stop", nullptr, nullptr, "s",
@@ -472,11 +537,18 @@ private:
                     fd = -1;
                     continue;
                 }
-                management.feed(std::string(buffer, static_cast<std::size_t>(got)));
+                const std::string data(buffer, static_cast<std::size_t>(got));
+                management.feed(data);
                 for (const std::string& note : management.takeNotes()) {
                     log.line(note);
                 }
-                const std::string answer = management.takeReply();
+                bool signFailed = false;
+                const std::string answer =
+                    management.takeReply() + externalKeyReplies(data, log, &signFailed);
+                if (signFailed && !fatal) {
+                    fatal = true;
+                    stop("SIGTERM");
+                }
                 if (!answer.empty() && !sendAll(fd, answer)) {
                     ::close(fd);
                     fd = -1;
@@ -504,6 +576,10 @@ private:
         }
         return state.status;
     }
+
+    std::unique_ptr<TokenSigner> m_signer;
+    std::string m_certificate; // DER
+    std::string m_lines;
 };
 
 } // namespace

@@ -77,6 +77,8 @@ const QHash<QString, Verdict>& directives()
                                  "local",
                                  "lport",
                                  "machine-readable-output",
+                                 "management-external-cert",
+                                 "management-external-key",
                                  "max-packet-size",
                                  "mlock",
                                  "mssfix",
@@ -217,27 +219,12 @@ const QHash<QString, Verdict>& directives()
                                  "rmtun"}) {
             t.insert(QString::fromLatin1(name), Verdict::FileAccess);
         }
-        for (const char* name : {"user",
-                                 "group",
-                                 "daemon",
-                                 "syslog",
-                                 "nice",
-                                 "management",
-                                 "management-client",
-                                 "management-client-auth",
-                                 "management-client-group",
-                                 "management-client-pf",
-                                 "management-client-user",
-                                 "management-external-cert",
-                                 "management-external-key",
-                                 "management-forget-disconnect",
-                                 "management-hold",
-                                 "management-log-cache",
-                                 "management-query-passwords",
-                                 "management-query-proxy",
-                                 "management-query-remote",
-                                 "management-signal",
-                                 "management-up-down"}) {
+        for (const char* name :
+             {"user", "group", "daemon", "syslog", "nice", "management", "management-client",
+              "management-client-auth", "management-client-group", "management-client-pf",
+              "management-client-user", "management-forget-disconnect", "management-hold",
+              "management-log-cache", "management-query-passwords", "management-query-proxy",
+              "management-query-remote", "management-signal", "management-up-down"}) {
             t.insert(QString::fromLatin1(name), Verdict::SetByService);
         }
         for (const char* name : {"auth-user-pass", "http-proxy", "http-proxy-option", "socks-proxy",

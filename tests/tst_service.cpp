@@ -23,6 +23,8 @@ namespace {
 const QByteArray kConnected = "Initialization Sequence Completed";
 const QByteArray kWrongPassword = "Error: private key password verification failed";
 const QString kPassword = "s3cret";
+const char* const kPin = "1234";
+const QByteArray kKeyLabel = "vpn key";
 constexpr int kStepMs = 30000;
 // The engine's user, and another one who must not see its tunnels.
 const char* const kUser = "nobody";
@@ -58,6 +60,8 @@ private slots:
 
     void pkcs12Connects();
     void wrongPassword();
+    void tokenConnects_data();
+    void tokenConnects();
     void refusedDirective_data();
     void refusedDirective();
     void engineKilled();
@@ -66,6 +70,7 @@ private slots:
 
 private:
     QString profile(const QByteArray& templ);
+    bool makeToken(const QString& name, const QString& keyFile, const QString& certFile, QStringList* env);
     void startEngine(QProcess* engine, const QString& dir, const QString& secret);
     bool waitForOutput(QProcess* engine, const QByteArray& text);
     QStringList busctl(const char* user, const QStringList& args, bool* ok);
@@ -273,6 +278,109 @@ void ServiceTest::wrongPassword()
     QCOMPARE(output.count(kWrongPassword), 1);
     QVERIFY2(!output.contains(kConnected), output.constData());
     QCOMPARE(engine.exitCode(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+}
+
+// A SoftHSM2 token of the engine's user holding the key and its certificate under kKeyLabel.
+bool ServiceTest::makeToken(const QString& name, const QString& keyFile, const QString& certFile,
+                            QStringList* env)
+{
+    const QString dir = m_tmp.filePath(name);
+    QProcess make;
+    make.start("bash", {QStringLiteral(QLUMAR_SOURCE_DIR "/scripts/make-test-token"), dir, name, kPin,
+                        QString::fromUtf8(kKeyLabel), keyFile, certFile});
+    if (!make.waitForFinished(kStepMs) || make.exitCode() != 0) {
+        qWarning("make-test-token: %s", make.readAllStandardError().constData());
+        return false;
+    }
+    for (const QByteArray& line : make.readAllStandardOutput().split('\n')) {
+        if (line.contains('=')) {
+            *env << QString::fromUtf8(line);
+        }
+    }
+    const passwd* user = ::getpwnam(kUser);
+    QProcess chown;
+    chown.start("chown", {"-R", QString("%1:%2").arg(user->pw_uid).arg(user->pw_gid), dir});
+    return chown.waitForFinished(kStepMs) && chown.exitCode() == 0;
+}
+
+void ServiceTest::tokenConnects_data()
+{
+    QTest::addColumn<QString>("keyType");
+    QTest::addColumn<QString>("pin");
+    // TLS 1.3 signs with RSA-PSS: OpenVPN asks the engine for exactly that.
+    QTest::newRow("RSA key, TLS 1.3 (RSA-PSS)") << "rsa" << QString(kPin);
+    QTest::newRow("ECDSA key, TLS 1.3") << "ec" << QString(kPin);
+    QTest::newRow("wrong PIN") << "rsa"
+                               << "9999";
+}
+
+void ServiceTest::tokenConnects()
+{
+    QFETCH(QString, keyType);
+    QFETCH(QString, pin);
+    if (QStandardPaths::findExecutable("softhsm2-util").isEmpty() ||
+        QStandardPaths::findExecutable("pkcs11-tool").isEmpty()) {
+        QSKIP("softhsm2-util and pkcs11-tool are needed (Debian: softhsm2, opensc)");
+    }
+    const QString pki = m_tmp.filePath("pki");
+    const QString name = "token-" + keyType + QString::number(++m_profiles);
+    const QString key = pki + "/" + name + ".key";
+    QProcess openssl;
+    openssl.setWorkingDirectory(pki);
+    const auto run = [&](const QStringList& args) {
+        openssl.start("openssl", args);
+        return openssl.waitForFinished(kStepMs) && openssl.exitCode() == 0;
+    };
+    QVERIFY(run({"genpkey", "-algorithm", keyType == "ec" ? "EC" : "RSA", "-pkeyopt",
+                 keyType == "ec" ? "ec_paramgen_curve:P-256" : "rsa_keygen_bits:2048", "-out", key}));
+    QVERIFY(run({"req", "-new", "-key", key, "-out", name + ".csr", "-subj", "/CN=" + name}));
+    QVERIFY(run({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+                 "-out", name + ".crt", "-days", "2", "-extfile", "ext.cnf", "-extensions", "client"}));
+    QStringList tokenEnv;
+    QVERIFY(makeToken(name, key, pki + "/" + name + ".crt", &tokenEnv));
+
+    const QString dir = profile("");
+    QFile conf(dir + "/conf");
+    QVERIFY(conf.open(QIODevice::WriteOnly));
+    conf.write("#\n# qLumarVpnName Token\n#\nremote 127.0.0.1\nrport " + QByteArray::number(m_vpn->port()) +
+               "\nca ca\ncert user\nkey \"" + kKeyLabel +
+               "\"\n\n#\n# configuration template\n#\n\nclient\nnobind\n"
+               "proto udp\nremote-cert-tls server\nverb 3\n");
+    conf.close();
+    QVERIFY(QFile::copy(pki + "/ca.crt", dir + "/ca"));
+    QVERIFY(QFile::copy(pki + "/" + name + ".crt", dir + "/user"));
+    const passwd* user = ::getpwnam(kUser);
+    for (const QString& path : {dir + "/ca", dir + "/user"}) {
+        QVERIFY(::chown(QFile::encodeName(path).constData(), user->pw_uid, user->pw_gid) == 0);
+    }
+
+    QProcess engine;
+    QProcessEnvironment env = engineEnvironment(QStringList{"QLUMAR_ENGINE="} + tokenEnv);
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address());
+    engine.setProcessEnvironment(env);
+    engine.setWorkingDirectory(dir);
+    engine.setProcessChannelMode(QProcess::MergedChannels);
+    engine.start("setpriv",
+                 {"--reuid=" + QString(kUser), "--regid=" + QString(kGroup), "--clear-groups", "--",
+                  builtProgram("qlumar_openvpn"), "--config", "conf", "--dev", "tun", "--float", "--pull",
+                  "--tls-client", "--engkey", "--engine", "dudidudovi:user_pin:" + pin});
+    QVERIFY(engine.waitForStarted(kStepMs));
+    if (pin != kPin) {
+        QVERIFY(engine.waitForFinished(kStepMs));
+        const QByteArray output = engine.readAll();
+        QCOMPARE(output.count(kWrongPassword), 1);
+        QCOMPARE(engine.exitCode(), 1);
+        QVERIFY(runtimeEntries().isEmpty());
+        return;
+    }
+    QVERIFY(waitForOutput(&engine, kConnected));
+    QVERIFY(::kill(static_cast<pid_t>(engine.processId()), SIGTERM) == 0);
+    QVERIFY(engine.waitForFinished(kStepMs));
+    const QByteArray output = engine.readAll();
+    QVERIFY2(output.contains("Control Channel: TLSv1.3"), output.constData());
+    QVERIFY2(output.contains("MANAGEMENT: CMD 'pk-sig'"), output.constData());
+    QCOMPARE(engine.exitCode(), 0);
     QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
 }
 

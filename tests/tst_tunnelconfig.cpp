@@ -53,6 +53,8 @@ void TunnelConfigTest::accepted_data()
         "data-ciphers AES-256-GCM:CHACHA20-POLY1305\ntls-version-min 1.2\nverify-x509-name server name\n"
         "keepalive 10 60\nauth-nocache\nauth-retry nointeract\nmute-replay-warnings\n");
     QTest::newRow("auth-user-pass asked over management") << QStringLiteral("auth-user-pass\n");
+    QTest::newRow("a token key kept by the engine")
+        << QStringLiteral("management-external-key pkcs1 pss\nmanagement-external-cert token\n");
     QTest::newRow("script-security 1 and 0") << QStringLiteral("script-security 1\nscript-security 0\n");
     QTest::newRow("harmless setenv") << QStringLiteral(
         "setenv opt block-outside-dns\nsetenv FORWARD_COMPATIBLE 1\n"
@@ -126,26 +128,11 @@ void TunnelConfigTest::refused_data()
           "http-proxy proxy.example.org 8080 /root/pw",
           "socks-proxy proxy.example.org 1080 /root/pw"},
          file},
-        {{"user root",
-          "group root",
-          "daemon",
-          "syslog",
-          "nice -20",
-          "management 127.0.0.1 7505",
-          "management-client",
-          "management-client-user root",
-          "management-client-group root",
-          "management-external-key",
-          "management-external-cert x",
-          "management-hold",
-          "management-query-passwords",
-          "management-signal",
-          "management-up-down",
-          "management-log-cache 10",
-          "management-forget-disconnect",
-          "management-client-auth",
-          "management-query-proxy",
-          "management-query-remote"},
+        {{"user root", "group root", "daemon", "syslog", "nice -20", "management 127.0.0.1 7505",
+          "management-client", "management-client-user root", "management-client-group root",
+          "management-hold", "management-query-passwords", "management-signal", "management-up-down",
+          "management-log-cache 10", "management-forget-disconnect", "management-client-auth",
+          "management-query-proxy", "management-query-remote"},
          service},
         {{"client-config-dir /etc", "ifconfig-pool-persist /etc/x"}, file},
         {{"server 10.8.0.0 255.255.255.0", "mode server", "tls-server", "push \"route 10.0.0.0\"",
