@@ -65,8 +65,10 @@ private slots:
     void refusedDirective_data();
     void refusedDirective();
     void engineKilled();
+    void ownerStops();
     void notAuthorized();
     void serviceStopEndsTunnels();
+    void idleServiceExits();
 
 private:
     QString profile(const QByteArray& templ);
@@ -459,6 +461,39 @@ void ServiceTest::serviceStopEndsTunnels()
     QVERIFY(runtimeEntries().isEmpty());
     QVERIFY(openVpnClientsGone());
     QString error;
+    QVERIFY2(m_bus.startService(&error), qPrintable(error));
+}
+
+void ServiceTest::ownerStops()
+{
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    QVERIFY(waitForOutput(&engine, kConnected));
+    QCOMPARE(runtimeEntries().size(), 1);
+    const QString id = runtimeEntries().first();
+    bool ok = false;
+    const QStringList out = busctl(kUser,
+                                   {"call", "example.qlumar.Velkoro.Tunnel", "/example/qlumar/Velkoro/Tunnel",
+                                    "example.qlumar.Velkoro.Tunnel1", "Stop", "s", id},
+                                   &ok);
+    QVERIFY2(ok, qPrintable(out.join('\n')));
+    // OpenVPN ends as after a stop signal, and the engine with it.
+    QVERIFY(engine.waitForFinished(kStepMs));
+    const QByteArray output = engine.readAll();
+    QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
+    QCOMPARE(engine.exitCode(), 0);
+    QVERIFY(runtimeEntries().isEmpty());
+}
+
+void ServiceTest::idleServiceExits()
+{
+    // A service with nothing to do goes away by itself; the bus would start it again.
+    m_bus.stopService();
+    QString error;
+    QVERIFY2(m_bus.startService(&error, 2), qPrintable(error));
+    QVERIFY(m_bus.service().waitForFinished(kStepMs));
+    QCOMPARE(m_bus.service().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_bus.service().exitCode(), 0);
     QVERIFY2(m_bus.startService(&error), qPrintable(error));
 }
 

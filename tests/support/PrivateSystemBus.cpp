@@ -82,7 +82,7 @@ bool PrivateSystemBus::start(const QString& dir, uint deniedUid, QString* error)
     return startService(error);
 }
 
-bool PrivateSystemBus::startService(QString* error)
+bool PrivateSystemBus::startService(QString* error, int idleExitSeconds)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
@@ -94,7 +94,7 @@ bool PrivateSystemBus::startService(QString* error)
     // OpenVPN drops to "daemon": not the user the tests run the engine as, so that it cannot signal it.
     m_service.start(QStringLiteral(QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test"),
                     {"--runtime-dir", runtimeDir(), "--user", "daemon", "--group", "daemon", "--openvpn",
-                     LoopbackVpn::openvpnProgram(), "--idle-exit", "600"});
+                     LoopbackVpn::openvpnProgram(), "--idle-exit", QString::number(idleExitSeconds)});
     if (!m_service.waitForStarted(kStepMs)) {
         *error = "cannot start the service: " + m_service.errorString();
         return false;
