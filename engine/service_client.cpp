@@ -180,7 +180,9 @@ std::unique_ptr<Backend> makeServiceBackend()
 #include "stop_signal.h"
 #include "token_signer.h"
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include <fcntl.h>
@@ -245,6 +247,51 @@ int onOwnerChanged(sd_bus_message* message, void* data, sd_bus_error*)
         state->serviceGone = true;
     }
     return 0;
+}
+
+struct StartReply
+{
+    bool done = false;
+    std::string errorName;
+    std::string errorMessage;
+    std::string id;
+    std::string socket;
+};
+
+int onStartReply(sd_bus_message* message, void* data, sd_bus_error*)
+{
+    auto* reply = static_cast<StartReply*>(data);
+    reply->done = true;
+    if (sd_bus_message_is_method_error(message, nullptr)) {
+        const sd_bus_error* error = sd_bus_message_get_error(message);
+        reply->errorName = error && error->name ? error->name : "unknown";
+        reply->errorMessage = error && error->message ? error->message : reply->errorName;
+        return 0;
+    }
+    const char* id = nullptr;
+    const char* socket = nullptr;
+    if (sd_bus_message_read(message, "ss", &id, &socket) < 0 || !id || !socket) {
+        reply->errorName = "invalid";
+        reply->errorMessage = "an answer the engine does not understand";
+        return 0;
+    }
+    reply->id = id;
+    reply->socket = socket;
+    return 0;
+}
+
+// How long poll() may wait before sd-bus has something to do (a call's timeout); -1: no limit.
+int busTimeoutMs(Bus& bus)
+{
+    std::uint64_t until = 0;
+    if (sd_bus_get_timeout(bus.bus, &until) <= 0 || until == UINT64_MAX) {
+        return -1;
+    }
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const std::uint64_t nowUs =
+        static_cast<std::uint64_t>(now.tv_sec) * 1000000 + static_cast<std::uint64_t>(now.tv_nsec) / 1000;
+    return until <= nowUs ? 0 : static_cast<int>(std::min<std::uint64_t>((until - nowUs) / 1000 + 1, 60000));
 }
 
 int connectUnix(const std::string& path, std::string* error)
@@ -357,39 +404,57 @@ public:
         }
 
         log.line("Asking the qLumar tunnel service to run OpenVPN");
-        sd_bus_error callError = SD_BUS_ERROR_NULL;
         sd_bus_message* call = nullptr;
-        sd_bus_message* reply = nullptr;
         result = sd_bus_message_new_method_call(bus.bus, &call, kService, kPath, kInterface, "Start");
         if (result >= 0) {
             result = sd_bus_message_append(call, "sh", config.c_str(), STDOUT_FILENO);
         }
+        StartReply started;
+        Slot startSlot;
         if (result >= 0) {
-            result = sd_bus_call(bus.bus, call, kStartTimeoutUs, &callError, &reply);
+            result =
+                sd_bus_call_async(bus.bus, &startSlot.slot, call, onStartReply, &started, kStartTimeoutUs);
         }
         sd_bus_message_unref(call);
         if (result < 0) {
-            const bool missing = sd_bus_error_has_name(&callError, SD_BUS_ERROR_SERVICE_UNKNOWN) ||
-                                 sd_bus_error_has_name(&callError, SD_BUS_ERROR_NAME_HAS_NO_OWNER);
-            if (missing) {
+            log.fatal("Error: cannot ask the tunnel service: " + std::string(std::strerror(-result)));
+            return 1;
+        }
+        // Polkit may take a while to decide. A stop request meanwhile ends the engine; the service
+        // starts nothing for a client that has left the bus.
+        while (!started.done) {
+            while ((result = sd_bus_process(bus.bus, nullptr)) > 0) {
+            }
+            if (result < 0) {
+                log.fatal("Error: lost the system bus: " + std::string(std::strerror(-result)));
+                return 1;
+            }
+            if (started.done) {
+                break;
+            }
+            sd_bus_flush(bus.bus);
+            pollfd fds[2] = {{StopSignal::pollFd(), POLLIN, 0},
+                             {sd_bus_get_fd(bus.bus), static_cast<short>(sd_bus_get_events(bus.bus)), 0}};
+            if (::poll(fds, 2, busTimeoutMs(bus)) < 0 && errno != EINTR) {
+                log.fatal("Error: poll failed: " + std::string(std::strerror(errno)));
+                return 1;
+            }
+            if (fds[0].revents & POLLIN) {
+                log.line(StopSignal::received() + "[hard,] received, process exiting");
+                return 0;
+            }
+        }
+        if (!started.errorName.empty()) {
+            if (started.errorName == SD_BUS_ERROR_SERVICE_UNKNOWN ||
+                started.errorName == SD_BUS_ERROR_NAME_HAS_NO_OWNER) {
                 log.fatal(std::string("Error: the qLumar tunnel service is not installed; ") + kInstallHint);
             } else {
-                log.fatal(std::string("Error: the tunnel service refused to start OpenVPN: ") +
-                          (callError.message ? callError.message : std::strerror(-result)));
+                log.fatal("Error: the tunnel service refused to start OpenVPN: " + started.errorMessage);
             }
-            sd_bus_error_free(&callError);
             return 1;
         }
-        const char* id = nullptr;
-        const char* socketPath = nullptr;
-        if (sd_bus_message_read(reply, "ss", &id, &socketPath) < 0 || !id || !socketPath) {
-            sd_bus_message_unref(reply);
-            log.fatal("Error: the tunnel service gave an answer the engine does not understand");
-            return 1;
-        }
-        state.id = id;
-        const std::string socket = socketPath;
-        sd_bus_message_unref(reply);
+        state.id = started.id;
+        const std::string socket = started.socket;
         log.line("OpenVPN started by the tunnel service, connection " + state.id);
 
         int fd = -1;
@@ -515,10 +580,9 @@ private:
             pollfd fds[3] = {{StopSignal::pollFd(), POLLIN, 0},
                              {sd_bus_get_fd(bus.bus), static_cast<short>(sd_bus_get_events(bus.bus)), 0},
                              {fd, POLLIN, 0}};
-            std::uint64_t busTimeout = 0;
-            int timeoutMs = stopping ? 200 : -1;
-            if (sd_bus_get_timeout(bus.bus, &busTimeout) > 0 && busTimeout != UINT64_MAX) {
-                timeoutMs = 50;
+            int timeoutMs = busTimeoutMs(bus);
+            if (stopping && (timeoutMs < 0 || timeoutMs > 200)) {
+                timeoutMs = 200;
             }
             sd_bus_flush(bus.bus);
             if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR) {

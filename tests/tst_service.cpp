@@ -66,6 +66,7 @@ private slots:
     void refusedDirective();
     void engineKilled();
     void ownerStops();
+    void stoppedWhileAuthorizing();
     void notAuthorized();
     void serviceStopEndsTunnels();
     void idleServiceExits();
@@ -483,6 +484,30 @@ void ServiceTest::ownerStops()
     QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
     QCOMPARE(engine.exitCode(), 0);
     QVERIFY(runtimeEntries().isEmpty());
+}
+
+void ServiceTest::stoppedWhileAuthorizing()
+{
+    // The user is still looking at the polkit dialog when the manager gives up.
+    m_bus.stopService();
+    QString error;
+    // The authority takes 3 s; with nothing to do afterwards the service exits 2 s later.
+    QVERIFY2(m_bus.startService(&error, 2, 3000), qPrintable(error));
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    QVERIFY(waitForOutput(&engine, "Asking the qLumar tunnel service to run OpenVPN"));
+    QVERIFY(::kill(static_cast<pid_t>(engine.processId()), SIGTERM) == 0);
+    QVERIFY(engine.waitForFinished(kStepMs));
+    const QByteArray output = engine.readAll();
+    QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
+    QCOMPARE(engine.exitCode(), 0);
+    // Once the authority has answered, the service starts nothing for a client that has gone, and
+    // so has nothing left to do.
+    QVERIFY(m_bus.service().waitForFinished(kStepMs));
+    QCOMPARE(m_bus.service().exitCode(), 0);
+    QVERIFY(runtimeEntries().isEmpty());
+    QVERIFY(openVpnClientsGone());
+    QVERIFY2(m_bus.startService(&error), qPrintable(error));
 }
 
 void ServiceTest::idleServiceExits()

@@ -1,9 +1,11 @@
 // The tunnel service as the tests run it: everything as shipped except the authority, which allows
-// every caller but the uids listed in TEST_DENIED_UIDS (comma-separated).
+// every caller but the uids listed in TEST_DENIED_UIDS (comma-separated), after
+// TEST_AUTHORITY_DELAY_MS (a user taking their time over a polkit dialog).
 #include "authority.h"
 #include "service_main.h"
 
 #include <QStringList>
+#include <QTimer>
 
 namespace {
 
@@ -13,11 +15,10 @@ public:
     void check(const QString&, uint uid, const QString&, Reply reply) override
     {
         const QStringList denied = qEnvironmentVariable("TEST_DENIED_UIDS").split(u',', Qt::SkipEmptyParts);
-        if (denied.contains(QString::number(uid))) {
-            reply(false, QStringLiteral("not authorized by the test authority"));
-        } else {
-            reply(true, QString());
-        }
+        const bool allowed = !denied.contains(QString::number(uid));
+        QTimer::singleShot(qEnvironmentVariableIntValue("TEST_AUTHORITY_DELAY_MS"), [reply, allowed] {
+            reply(allowed, allowed ? QString() : QStringLiteral("not authorized by the test authority"));
+        });
     }
 };
 

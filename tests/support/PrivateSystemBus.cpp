@@ -82,11 +82,12 @@ bool PrivateSystemBus::start(const QString& dir, uint deniedUid, QString* error)
     return startService(error);
 }
 
-bool PrivateSystemBus::startService(QString* error, int idleExitSeconds)
+bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int authorityDelayMs)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
     env.insert("TEST_DENIED_UIDS", QString::number(m_deniedUid));
+    env.insert("TEST_AUTHORITY_DELAY_MS", QString::number(authorityDelayMs));
     env.remove("RUNTIME_DIRECTORY");
     m_service.setProcessEnvironment(env);
     m_service.setProcessChannelMode(QProcess::ForwardedChannels);

@@ -14,8 +14,8 @@ public:
     // dir: where the bus socket, its configuration and the service's runtime directory go; others
     // must be able to pass through it. deniedUid: a uid the service's test authority refuses.
     bool start(const QString& dir, uint deniedUid, QString* error);
-    // idleExitSeconds: the service's --idle-exit.
-    bool startService(QString* error, int idleExitSeconds = 600);
+    // idleExitSeconds: the service's --idle-exit; authorityDelayMs: how long its authority takes.
+    bool startService(QString* error, int idleExitSeconds = 600, int authorityDelayMs = 0);
     void stopService();
 
     QString address() const { return m_address; }
