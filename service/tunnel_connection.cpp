@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QTimer>
 
@@ -64,8 +65,9 @@ TunnelConnection::TunnelConnection(const ServiceSettings& settings, const QStrin
     connect(m_killTimer, &QTimer::timeout, m_process, &QProcess::kill);
     connect(m_process, &QProcess::finished, this, &TunnelConnection::onFinished);
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        // Later, never from inside start(): whoever started the connection is listening by then.
         if (error == QProcess::FailedToStart) {
-            onFinished(127, QProcess::NormalExit);
+            QTimer::singleShot(0, this, [this] { onFinished(127, QProcess::NormalExit); });
         }
     });
 }
@@ -90,6 +92,12 @@ bool TunnelConnection::start(const QString& config, int outputFd, QString* error
     const QString user = userName(m_uid);
     if (user.isEmpty()) {
         *error = QStringLiteral("user %1 has no name").arg(m_uid);
+        return false;
+    }
+    if (!QFileInfo(m_settings.openvpn).isExecutable()) {
+        *error =
+            QStringLiteral("OpenVPN is not installed (%1 is missing); install it: apt-get install openvpn")
+                .arg(m_settings.openvpn);
         return false;
     }
     if (!userExists(m_settings.user) || !groupExists(m_settings.group)) {

@@ -70,6 +70,7 @@ private slots:
     void notAuthorized();
     void serviceStopEndsTunnels();
     void idleServiceExits();
+    void openVpnMissing();
 
 private:
     QString profile(const QByteArray& templ);
@@ -519,6 +520,25 @@ void ServiceTest::idleServiceExits()
     QVERIFY(m_bus.service().waitForFinished(kStepMs));
     QCOMPARE(m_bus.service().exitStatus(), QProcess::NormalExit);
     QCOMPARE(m_bus.service().exitCode(), 0);
+    QVERIFY2(m_bus.startService(&error), qPrintable(error));
+}
+
+void ServiceTest::openVpnMissing()
+{
+    m_bus.stopService();
+    QString error;
+    QVERIFY2(m_bus.startService(&error, 600, 0, m_tmp.filePath("no/openvpn")), qPrintable(error));
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    QVERIFY(engine.waitForFinished(kStepMs));
+    const QByteArray output = engine.readAll();
+    const QByteArray line = "Error: the tunnel service refused to start OpenVPN: OpenVPN is not installed (" +
+                            QFile::encodeName(m_tmp.filePath("no/openvpn")) +
+                            " is missing); install it: apt-get install openvpn";
+    QVERIFY2(output.contains(line), output.constData());
+    QCOMPARE(engine.exitCode(), 1);
+    QVERIFY(runtimeEntries().isEmpty());
+    m_bus.stopService();
     QVERIFY2(m_bus.startService(&error), qPrintable(error));
 }
 

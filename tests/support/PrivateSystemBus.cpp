@@ -82,7 +82,8 @@ bool PrivateSystemBus::start(const QString& dir, uint deniedUid, QString* error)
     return startService(error);
 }
 
-bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int authorityDelayMs)
+bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int authorityDelayMs,
+                                    const QString& openvpn)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
@@ -95,7 +96,8 @@ bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int aut
     // OpenVPN drops to "daemon": not the user the tests run the engine as, so that it cannot signal it.
     m_service.start(QStringLiteral(QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test"),
                     {"--runtime-dir", runtimeDir(), "--user", "daemon", "--group", "daemon", "--openvpn",
-                     LoopbackVpn::openvpnProgram(), "--idle-exit", QString::number(idleExitSeconds)});
+                     openvpn.isEmpty() ? LoopbackVpn::openvpnProgram() : openvpn, "--idle-exit",
+                     QString::number(idleExitSeconds)});
     if (!m_service.waitForStarted(kStepMs)) {
         *error = "cannot start the service: " + m_service.errorString();
         return false;

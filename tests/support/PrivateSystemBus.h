@@ -14,8 +14,10 @@ public:
     // dir: where the bus socket, its configuration and the service's runtime directory go; others
     // must be able to pass through it. deniedUid: a uid the service's test authority refuses.
     bool start(const QString& dir, uint deniedUid, QString* error);
-    // idleExitSeconds: the service's --idle-exit; authorityDelayMs: how long its authority takes.
-    bool startService(QString* error, int idleExitSeconds = 600, int authorityDelayMs = 0);
+    // idleExitSeconds: the service's --idle-exit; authorityDelayMs: how long its authority takes;
+    // openvpn: the program it runs (the real one when empty).
+    bool startService(QString* error, int idleExitSeconds = 600, int authorityDelayMs = 0,
+                      const QString& openvpn = QString());
     void stopService();
 
     QString address() const { return m_address; }
