@@ -326,7 +326,7 @@ bool safeSetenvName(const QString& name)
 {
     // Names that change how OpenVPN itself behaves; anything else could reach a program the service
     // runs (the loader, the shell, the C library read their own variables).
-    return name == u"opt" || name == u"FORWARD_COMPATIBLE" || name.startsWith(u"UV_");
+    return name == u"FORWARD_COMPATIBLE" || name.startsWith(u"UV_");
 }
 
 // "" when the arguments are acceptable, otherwise the reason.
@@ -425,6 +425,11 @@ TunnelConfigCheck checkLines(const QStringList& lines, int firstLine, bool inCon
             block = tag;
             blockLine = number;
             continue;
+        }
+        // "setenv opt X ..." is OpenVPN's way of saying "X ..., if this version knows X": X counts.
+        while (directive == u"setenv" && words.size() >= 2 && words.first() == u"opt") {
+            words.removeFirst();
+            directive = words.takeFirst();
         }
         const Verdict verdict = directives().value(directive, Verdict::NotForClient);
         if (verdict == Verdict::Allowed) {

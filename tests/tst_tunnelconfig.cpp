@@ -155,6 +155,12 @@ void TunnelConfigTest::refused_data()
     QTest::newRow("setenv LD_PRELOAD")
         << QStringLiteral("setenv LD_PRELOAD /tmp/x.so\n") << "setenv" << 1 << "LD_PRELOAD";
     QTest::newRow("setenv PATH") << QStringLiteral("setenv PATH /tmp\n") << "setenv" << 1 << "PATH";
+    // OpenVPN reads "setenv opt X" as X.
+    QTest::newRow("setenv opt up") << QStringLiteral("setenv opt up /bin/sh\n") << "up" << 1 << program;
+    QTest::newRow("setenv opt setenv opt plugin")
+        << QStringLiteral("setenv opt setenv opt plugin x.so\n") << "plugin" << 1 << code;
+    QTest::newRow("setenv opt setenv LD_PRELOAD")
+        << QStringLiteral("setenv opt setenv LD_PRELOAD /tmp/x.so\n") << "setenv" << 1 << "LD_PRELOAD";
     QTest::newRow("pkcs11-providers of the user's own")
         << QStringLiteral("pkcs11-providers /home/u/evil.so\n") << "pkcs11-providers" << 1
         << "/home/u/evil.so";
