@@ -394,7 +394,14 @@ TunnelConfigCheck checkLines(const QStringList& lines, int firstLine, bool inCon
             return refuse(where, number, QStringLiteral("the line holds a NUL byte"));
         }
         if (!block.isEmpty()) {
-            if (line.trimmed().startsWith(QStringLiteral("</%1>").arg(block))) {
+            const QString endTag = QStringLiteral("</%1>").arg(block);
+            const QString trimmed = line.trimmed();
+            // OpenVPN ends the block at a line that starts with the end tag; text after it would be
+            // read differently by different versions, so it is not accepted at all.
+            if (trimmed.startsWith(endTag) && trimmed != endTag) {
+                return refuse(block, number, QStringLiteral("text after the end tag %1").arg(endTag));
+            }
+            if (trimmed == endTag) {
                 if (block == u"connection") {
                     const TunnelConfigCheck inner = checkLines(connection, blockLine + 1, true);
                     if (!inner.ok) {

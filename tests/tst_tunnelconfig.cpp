@@ -187,9 +187,12 @@ void TunnelConfigTest::refused_data()
         << QStringLiteral("<plugin>\nx\n</plugin>\n") << "plugin" << 1 << notAllowed;
     QTest::newRow("unclosed inline block")
         << QStringLiteral("client\n<ca>\nx\n") << "ca" << 2 << "not closed";
-    // OpenVPN's end tag only needs to start the line: what follows the tag is gone, the next line counts.
+    // Whether text after an end tag still ends the block is not something to rely on.
     QTest::newRow("end tag with a tail")
-        << QStringLiteral("<ca>\nx\n</ca> tail\nup /bin/sh\n") << "up" << 4 << program;
+        << QStringLiteral("<ca>\nx\n</ca> tail\nup /bin/sh\n") << "ca" << 3 << "text after the end tag </ca>";
+    QTest::newRow("end tag with a tail, then another block")
+        << QStringLiteral("<ca>\n</ca>x\n<cert>\n</ca>\nup /bin/sh\n</cert>\n") << "ca" << 2
+        << "text after the end tag";
     // OpenVPN reads long lines in pieces, each a line of its own.
     QTest::newRow("a line too long to be read whole")
         << QStringLiteral("remote %1 up /bin/sh\n").arg(QString(kMaxConfigLineBytes, 'a')) << "remote" << 1
