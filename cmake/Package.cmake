@@ -44,7 +44,7 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "softhsm2")
 if(EXISTS ${PROJECT_SOURCE_DIR}/service/CMakeLists.txt)
     # The engine runs a real OpenVPN through the tunnel service, which polkit authorises; the
     # maintainer scripts make the system user OpenVPN drops to.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "openvpn, dbus, polkitd | policykit-1")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "openvpn, dbus, polkitd | policykit-1, adduser")
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/service/debian/postinst
         ${PROJECT_SOURCE_DIR}/service/debian/prerm ${PROJECT_SOURCE_DIR}/service/debian/postrm)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
