@@ -71,6 +71,8 @@ private slots:
     void serviceStopEndsTunnels();
     void idleServiceExits();
     void openVpnMissing();
+    void shippedServiceAsksPolkit_data();
+    void shippedServiceAsksPolkit();
 
 private:
     QString profile(const QByteArray& templ);
@@ -138,7 +140,12 @@ void ServiceTest::cleanupTestCase()
 void ServiceTest::init()
 {
     SKIP_UNLESS_EMPTY(m_skip);
-    QCOMPARE(m_bus.service().state(), QProcess::Running);
+    // A case that failed half-way may have left another service running, or none.
+    if (m_bus.service().state() != QProcess::Running) {
+        m_bus.stopPolkit();
+        QString error;
+        QVERIFY2(m_bus.startService(&error), qPrintable(error));
+    }
 }
 
 // A profile directory that belongs to the engine's user, with its own copy of the PKCS#12 file.
@@ -539,6 +546,58 @@ void ServiceTest::openVpnMissing()
     QCOMPARE(engine.exitCode(), 1);
     QVERIFY(runtimeEntries().isEmpty());
     m_bus.stopService();
+    QVERIFY2(m_bus.startService(&error), qPrintable(error));
+}
+
+void ServiceTest::shippedServiceAsksPolkit_data()
+{
+    QTest::addColumn<QByteArray>("rules");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("a rule allows the user")
+        << QByteArray("polkit.addRule(function(action, subject) {\n"
+                      "    if (action.id == \"example.qlumar.Velkoro.tunnel.connect\" && subject.user == "
+                      "\"nobody\")\n"
+                      "        return polkit.Result.YES;\n});\n")
+        << true;
+    // Outside an active local session the action's defaults want an administrator, and no agent
+    // is there to ask one.
+    QTest::newRow("the action's defaults, no session") << QByteArray("") << false;
+}
+
+// The shipped service, with polkit itself deciding.
+void ServiceTest::shippedServiceAsksPolkit()
+{
+    QFETCH(QByteArray, rules);
+    QFETCH(bool, allowed);
+    const QString missing = PrivateSystemBus::polkitMissing();
+    if (!missing.isEmpty()) {
+        QSKIP(qPrintable(missing));
+    }
+    m_bus.stopService();
+    QString error;
+    QVERIFY2(m_bus.startPolkit(rules, &error), qPrintable(error));
+    QVERIFY2(m_bus.startService(&error, 600, 0, QString(),
+                                QStringLiteral(QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service")),
+             qPrintable(error));
+
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    if (allowed) {
+        QVERIFY(waitForOutput(&engine, kConnected));
+        QVERIFY(::kill(static_cast<pid_t>(engine.processId()), SIGTERM) == 0);
+        QVERIFY(engine.waitForFinished(kStepMs));
+        QCOMPARE(engine.exitCode(), 0);
+    } else {
+        QVERIFY(engine.waitForFinished(kStepMs));
+        const QByteArray output = engine.readAll();
+        QVERIFY2(
+            output.contains("Error: the tunnel service refused to start OpenVPN: not authorized by polkit"),
+            output.constData());
+        QCOMPARE(engine.exitCode(), 1);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+    m_bus.stopService();
+    m_bus.stopPolkit();
     QVERIFY2(m_bus.startService(&error), qPrintable(error));
 }
 

@@ -2,8 +2,10 @@
 
 #include "LoopbackVpn.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStandardPaths>
 #include <QTest>
 
 #ifdef Q_OS_LINUX
@@ -27,6 +29,7 @@ void dieWithParent()
 PrivateSystemBus::~PrivateSystemBus()
 {
     stopService();
+    stopPolkit();
     if (m_bus.state() != QProcess::NotRunning) {
         m_bus.terminate();
         m_bus.waitForFinished(kStepMs);
@@ -56,7 +59,10 @@ bool PrivateSystemBus::start(const QString& dir, uint deniedUid, QString* error)
         "<allow receive_type=\"error\"/>\n<allow receive_type=\"signal\"/>\n"
         "<allow send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"/>\n"
         "<allow send_destination=\"org.freedesktop.DBus\" "
-        "send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n</policy>\n<include>" QLUMAR_SOURCE_DIR
+        "send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
+        "<allow send_destination=\"org.freedesktop.PolicyKit1\"/>\n</policy>\n"
+        "<policy user=\"polkitd\">\n<allow "
+        "own=\"org.freedesktop.PolicyKit1\"/>\n</policy>\n<include>" QLUMAR_SOURCE_DIR
         "/service/data/example.qlumar.Velkoro.Tunnel.conf</include>\n</busconfig>\n");
     config.close();
     m_bus.setChildProcessModifier(dieWithParent);
@@ -83,7 +89,7 @@ bool PrivateSystemBus::start(const QString& dir, uint deniedUid, QString* error)
 }
 
 bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int authorityDelayMs,
-                                    const QString& openvpn)
+                                    const QString& openvpn, const QString& program)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
@@ -94,7 +100,8 @@ bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int aut
     m_service.setProcessChannelMode(QProcess::ForwardedChannels);
     m_service.setChildProcessModifier(dieWithParent);
     // OpenVPN drops to "daemon": not the user the tests run the engine as, so that it cannot signal it.
-    m_service.start(QStringLiteral(QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test"),
+    m_service.start(program.isEmpty() ? QStringLiteral(QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test")
+                                      : program,
                     {"--runtime-dir", runtimeDir(), "--user", "daemon", "--group", "daemon", "--openvpn",
                      openvpn.isEmpty() ? LoopbackVpn::openvpnProgram() : openvpn, "--idle-exit",
                      QString::number(idleExitSeconds)});
@@ -125,5 +132,88 @@ void PrivateSystemBus::stopService()
     if (m_service.state() != QProcess::NotRunning) {
         m_service.terminate();
         m_service.waitForFinished(kStepMs);
+    }
+}
+
+namespace {
+
+const char* const kPolkitd = "/usr/lib/polkit-1/polkitd";
+
+bool waitForName(const QString& address, const QByteArray& name, QProcess& owner)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < kStepMs && owner.state() == QProcess::Running) {
+        QProcess busctl;
+        busctl.start("busctl", {"--address=" + address, "list", "--acquired"});
+        busctl.waitForFinished(kStepMs);
+        if (busctl.readAllStandardOutput().contains(name)) {
+            return true;
+        }
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+} // namespace
+
+QString PrivateSystemBus::polkitMissing()
+{
+    if (!QFile::exists(kPolkitd)) {
+        return QString("%1 not found (Debian: apt-get install polkitd)").arg(kPolkitd);
+    }
+    if (QStandardPaths::findExecutable("unshare").isEmpty()) {
+        return "unshare not found (Debian: apt-get install util-linux)";
+    }
+    return {};
+}
+
+bool PrivateSystemBus::startPolkit(const QByteArray& rules, QString* error)
+{
+    const QString root = m_dir + "/polkit";
+    QDir(root).removeRecursively();
+    const QFileDevice::Permissions dirMode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                             QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                             QFile::ExeOther;
+    for (const QString& dir : {root, root + "/actions", root + "/rules", root + "/empty"}) {
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, dirMode);
+    }
+    QFile::copy(QStringLiteral(QLUMAR_SOURCE_DIR "/service/data/example.qlumar.Velkoro.policy"),
+                root + "/actions/example.qlumar.Velkoro.policy");
+    QFile rulesFile(root + "/rules/50-test.rules");
+    if (!rulesFile.open(QIODevice::WriteOnly) || rulesFile.write(rules) < 0) {
+        *error = "cannot write the polkit rules";
+        return false;
+    }
+    rulesFile.close();
+    for (const QString& file :
+         {root + "/actions/example.qlumar.Velkoro.policy", root + "/rules/50-test.rules"}) {
+        QFile::setPermissions(file,
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
+    m_polkit.setProcessEnvironment(env);
+    m_polkit.setProcessChannelMode(QProcess::MergedChannels);
+    m_polkit.setChildProcessModifier(dieWithParent);
+    m_polkit.start("unshare", {"--mount", "--propagation", "private", "sh", "-c",
+                               QString("mount --bind '%1/actions' /usr/share/polkit-1/actions && "
+                                       "mount --bind '%1/rules' /etc/polkit-1/rules.d && "
+                                       "mount --bind '%1/empty' /usr/share/polkit-1/rules.d && exec %2")
+                                   .arg(root, QString::fromLatin1(kPolkitd))});
+    if (!m_polkit.waitForStarted(kStepMs) ||
+        !waitForName(m_address, "org.freedesktop.PolicyKit1", m_polkit)) {
+        *error = "polkitd did not take its name on the bus: " + m_polkit.readAll();
+        return false;
+    }
+    return true;
+}
+
+void PrivateSystemBus::stopPolkit()
+{
+    if (m_polkit.state() != QProcess::NotRunning) {
+        m_polkit.terminate();
+        m_polkit.waitForFinished(kStepMs);
     }
 }

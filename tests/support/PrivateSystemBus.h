@@ -15,10 +15,17 @@ public:
     // must be able to pass through it. deniedUid: a uid the service's test authority refuses.
     bool start(const QString& dir, uint deniedUid, QString* error);
     // idleExitSeconds: the service's --idle-exit; authorityDelayMs: how long its authority takes;
-    // openvpn: the program it runs (the real one when empty).
+    // openvpn: the program it runs (the real one when empty); program: the service (the test build
+    // when empty).
     bool startService(QString* error, int idleExitSeconds = 600, int authorityDelayMs = 0,
-                      const QString& openvpn = QString());
+                      const QString& openvpn = QString(), const QString& program = QString());
     void stopService();
+
+    // polkitd on this bus, in a mount namespace of its own where it sees only the service's action
+    // and the given rules (JavaScript), none of the machine's. Empty when polkitd cannot run here.
+    static QString polkitMissing();
+    bool startPolkit(const QByteArray& rules, QString* error);
+    void stopPolkit();
 
     QString address() const { return m_address; }
     QString runtimeDir() const { return m_dir + "/run"; }
@@ -30,4 +37,5 @@ private:
     QString m_address;
     QProcess m_bus;
     QProcess m_service;
+    QProcess m_polkit;
 };
