@@ -567,9 +567,15 @@ private:
                 break;
             }
             if (state.serviceGone) {
-                log.line("Error: the tunnel service ended");
-                fatal = true;
-                break;
+                // OpenVPN may outlive a service that crashed; it still listens to the engine.
+                if (!fatal) {
+                    log.line("Error: the tunnel service ended");
+                    fatal = true;
+                }
+                if (fd < 0) {
+                    break; // OpenVPN closed its interface on its way out
+                }
+                stop("SIGTERM");
             }
             if (std::chrono::steady_clock::now() > giveUpAt) {
                 log.line("Error: the tunnel service did not stop OpenVPN in time");

@@ -69,6 +69,7 @@ private slots:
     void stoppedWhileAuthorizing();
     void notAuthorized();
     void serviceStopEndsTunnels();
+    void serviceKilled();
     void idleServiceExits();
     void openVpnMissing();
     void shippedServiceAsksPolkit_data();
@@ -516,6 +517,26 @@ void ServiceTest::stoppedWhileAuthorizing()
     QVERIFY(runtimeEntries().isEmpty());
     QVERIFY(openVpnClientsGone());
     QVERIFY2(m_bus.startService(&error), qPrintable(error));
+}
+
+void ServiceTest::serviceKilled()
+{
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    QVERIFY(waitForOutput(&engine, kConnected));
+    // No chance to clean up: the engine stops OpenVPN itself.
+    m_bus.service().kill();
+    QVERIFY(m_bus.service().waitForFinished(kStepMs));
+    QVERIFY(engine.waitForFinished(kStepMs));
+    const QByteArray output = engine.readAll();
+    QVERIFY2(output.contains("Error: the tunnel service ended"), output.constData());
+    QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
+    QCOMPARE(engine.exitCode(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(openVpnClientsGone(), kStepMs);
+    // What the killed service left behind goes when it starts again.
+    QString error;
+    QVERIFY2(m_bus.startService(&error), qPrintable(error));
+    QVERIFY(runtimeEntries().isEmpty());
 }
 
 void ServiceTest::idleServiceExits()
