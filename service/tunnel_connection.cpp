@@ -185,11 +185,14 @@ void TunnelConnection::checkSocket()
         return;
     }
     // OpenVPN made it as root; only the user who asked for the tunnel may connect.
-    if (::chown(path.constData(), m_uid, static_cast<gid_t>(-1)) != 0 ||
+    if (::lchown(path.constData(), m_uid, static_cast<gid_t>(-1)) != 0 ||
         ::chmod(path.constData(), 0600) != 0) {
         stop();
         return;
     }
+    // OpenVPN has read its configuration by now and never reads it again (it gets no SIGHUP): the
+    // inline keys and certificates need not stay on disk.
+    QFile::remove(m_dir + QStringLiteral("/openvpn.conf"));
     m_ready = true;
     m_readyTimer->stop();
     delete m_watcher;

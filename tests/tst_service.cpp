@@ -260,7 +260,10 @@ void ServiceTest::pkcs12Connects()
     QCOMPARE(engine.state(), QProcess::Running);
     QCOMPARE(runtimeEntries(), QStringList{id});
 
-    // The management socket is the owner's alone.
+    // Once OpenVPN runs, the directory holds nothing but the socket, and that is the owner's alone.
+    QCOMPARE(QDir(m_bus.runtimeDir() + "/" + id)
+                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"management"});
     const QFileInfo socket(m_bus.runtimeDir() + "/" + id + "/management");
     QCOMPARE(socket.ownerId(), uidOf(kUser));
     QCOMPARE(socket.permissions() &
