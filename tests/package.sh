@@ -78,6 +78,7 @@ if [ -x "$service" ]; then
     file "$service" | grep -q ', stripped' || fail "usr/libexec/qlumar-tunnel-service is not stripped"
     missing=$(ldd "$service" 2>&1 | grep 'not found')
     [ -z "$missing" ] || fail "usr/libexec/qlumar-tunnel-service misses libraries: $missing"
+    [ -f "$root/usr/share/man/man8/qlumar-tunnel-service.8.gz" ] || fail "no manual page for qlumar-tunnel-service"
 else
     fail "usr/libexec/qlumar-tunnel-service missing or not executable"
 fi
