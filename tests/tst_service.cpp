@@ -64,6 +64,7 @@ private slots:
     void tokenConnects();
     void refusedDirective_data();
     void refusedDirective();
+    void openVpnRejectsConfig();
     void engineKilled();
     void ownerStops();
     void stoppedWhileAuthorizing();
@@ -421,6 +422,19 @@ void ServiceTest::refusedDirective()
     // The template's line is the profile's line 17.
     QVERIFY2(output.contains("Refused directive '" + directive + "' in line 17"), output.constData());
     QVERIFY2(output.contains("Exiting due to fatal error"), output.constData());
+    QCOMPARE(engine.exitCode(), 1);
+    QVERIFY(runtimeEntries().isEmpty());
+}
+
+// Allowed, but wrong: OpenVPN itself says so and ends before its management socket exists.
+void ServiceTest::openVpnRejectsConfig()
+{
+    QProcess engine;
+    startEngine(&engine, profile("proto bogus\n"), kPassword);
+    QVERIFY(engine.waitForFinished(kStepMs));
+    const QByteArray output = engine.readAll();
+    QVERIFY2(output.contains("Options error:"), output.constData());
+    QVERIFY2(!output.contains(kConnected), output.constData());
     QCOMPARE(engine.exitCode(), 1);
     QVERIFY(runtimeEntries().isEmpty());
 }
