@@ -20,6 +20,11 @@ constexpr int kStepMs = 20000;
 
 LoopbackVpn::~LoopbackVpn()
 {
+    stop();
+}
+
+void LoopbackVpn::stop()
+{
     if (m_server.state() != QProcess::NotRunning) {
         m_server.terminate();
         if (!m_server.waitForFinished(kStepMs)) {

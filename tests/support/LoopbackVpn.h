@@ -20,6 +20,9 @@ public:
     bool makePki(const QString& p12Password, QString* error);
     bool start(QString* error);
     quint16 port() const { return m_port; }
+    // The running server's process id, or 0.
+    qint64 serverPid() const { return m_server.state() == QProcess::NotRunning ? 0 : m_server.processId(); }
+    void stop();
 
 private:
     bool tool(const QString& program, const QStringList& args);
