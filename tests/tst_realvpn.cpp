@@ -22,18 +22,15 @@
 #include <QFileInfo>
 #include <QListWidget>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtTest>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
-#include <sys/prctl.h>
 #include <unistd.h>
 #endif
 
