@@ -39,10 +39,18 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Runtime libraries are read off the binaries by dpkg-shlibdeps (dpkg-dev).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The token module is loaded at run time by path, so no library dependency names it. The bundled
-# engine checks the credentials and simulates the tunnel; openvpn is there for real tunnels.
+# The token module is loaded at run time by path, so no library dependency names it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "softhsm2")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "openvpn")
+if(EXISTS ${PROJECT_SOURCE_DIR}/service/CMakeLists.txt)
+    # The engine runs a real OpenVPN through the tunnel service, which polkit authorises; the
+    # maintainer scripts make the system user OpenVPN drops to.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "openvpn, dbus, polkitd | policykit-1, adduser")
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/service/debian/postinst
+        ${PROJECT_SOURCE_DIR}/service/debian/prerm ${PROJECT_SOURCE_DIR}/service/debian/postrm)
+    set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+else()
+    set(CPACK_DEBIAN_PACKAGE_SUGGESTS "openvpn")
+endif()
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 # Tests and benchmarks have no install rules; only the programs and their data are packaged.

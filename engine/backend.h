@@ -24,3 +24,7 @@ std::unique_ptr<Backend> makeSimulatorBackend();
 // Runs a real OpenVPN 2.x (Linux): translates the profile and the credentials into what OpenVPN accepts,
 // passes its output through untouched and ends with it. program is the OpenVPN executable.
 std::unique_ptr<Backend> makeOpenVpnBackend(const std::string& program);
+
+// Runs a real OpenVPN through the qLumar tunnel service on the system bus, for an engine that is not
+// root: the service starts OpenVPN as root, the engine answers its management interface as before.
+std::unique_ptr<Backend> makeServiceBackend();

@@ -87,17 +87,21 @@ EngineChoice chooseEngine()
         choice.error = "Invalid value for QLUMAR_ENGINE: '" + *engine + "' (expected simulator or openvpn)";
         return choice;
     }
-    if (!engine && !openvpn) {
-        return choice;
-    }
 
     choice.kind = EngineChoice::Kind::OpenVpn;
     if (!openvpn) {
+#ifndef _WIN32
+        // Only root can make a tun device; everyone else asks the tunnel service to run OpenVPN.
+        if (::geteuid() != 0) {
+            choice.kind = EngineChoice::Kind::Service;
+            return choice;
+        }
+#endif
         choice.program = findProgram("openvpn");
         if (choice.program.empty()) {
-            choice.error = "Error: QLUMAR_ENGINE=openvpn, but no openvpn program was found in PATH, "
-                           "/usr/local/sbin, /usr/sbin or /sbin: install OpenVPN (Debian: apt-get install "
-                           "openvpn) or set QLUMAR_OPENVPN to its path";
+            choice.error = "Error: OpenVPN is not installed: no openvpn program in PATH, /usr/local/sbin, "
+                           "/usr/sbin or /sbin; install it (Debian: apt-get install openvpn), set "
+                           "QLUMAR_OPENVPN to its path, or QLUMAR_ENGINE=simulator for the simulator";
         }
         return choice;
     }

@@ -147,6 +147,8 @@ int main(int argc, char** argv)
         log.line("Profile: " + conf.conf.name);
     }
 
-    const auto backend = simulate ? makeSimulatorBackend() : makeOpenVpnBackend(engine.program);
+    const auto backend = simulate                                     ? makeSimulatorBackend()
+                         : engine.kind == EngineChoice::Kind::Service ? makeServiceBackend()
+                                                                      : makeOpenVpnBackend(engine.program);
     return backend->run(options, conf.conf, log);
 }

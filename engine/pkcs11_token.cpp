@@ -1,10 +1,15 @@
 #include "credentials.h"
 #include "env.h"
+#include "token_signer.h"
 
+#include <openssl/bn.h>
+#include <openssl/ecdsa.h>
 #include <p11-kit/pkcs11.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -415,4 +420,196 @@ std::string tokenPinProblem()
         return {};
     }
     return flagsProblemText(token.tokenFlags());
+}
+
+struct TokenSigner::Impl
+{
+    TokenSession token;
+    CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+    CK_KEY_TYPE keyType = CKK_RSA;
+    std::size_t modulusBytes = 0;
+};
+
+TokenSigner::TokenSigner() : m_impl(std::make_unique<Impl>()) {}
+
+TokenSigner::~TokenSigner() = default;
+
+KeyCheck TokenSigner::open(const std::string& keyLabel, const std::string& pin, Logger& log)
+{
+    TokenSession& token = m_impl->token;
+    if (!token.open(log)) {
+        return KeyCheck::Failed;
+    }
+    CK_FUNCTION_LIST* p11 = token.p11();
+    std::vector<CK_UTF8CHAR> pinBytes(pin.begin(), pin.end());
+    pinBytes.push_back(0);
+    const CK_RV rv =
+        p11->C_Login(token.session(), CKU_USER, pinBytes.data(), static_cast<CK_ULONG>(pin.size()));
+    switch (rv) {
+    case CKR_OK:
+        token.setLoggedIn();
+        break;
+    case CKR_USER_ALREADY_LOGGED_IN:
+        break;
+    case CKR_PIN_INCORRECT:
+    case CKR_PIN_INVALID:
+    case CKR_PIN_LEN_RANGE:
+    case CKR_PIN_EXPIRED:
+    case CKR_PIN_LOCKED:
+        log.line("PKCS#11: " + describe("C_Login", rv));
+        log.fatal(kWrongSecretMessage);
+        return KeyCheck::WrongSecret;
+    default:
+        log.fatal("PKCS#11: " + describe("C_Login", rv));
+        return KeyCheck::Failed;
+    }
+    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
+    std::string label = keyLabel;
+    CK_ATTRIBUTE query[] = {
+        {CKA_CLASS, &keyClass, sizeof keyClass},
+        {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size())},
+    };
+    std::vector<CK_OBJECT_HANDLE> found;
+    if (!findObjects(token, query, 2, &found, log)) {
+        return KeyCheck::Failed;
+    }
+    if (found.empty()) {
+        log.fatal("Error: Cannot find private key '" + keyLabel + "' in the token");
+        return KeyCheck::Failed;
+    }
+    m_impl->key = found.front();
+    const std::string type = attribute(token, m_impl->key, CKA_KEY_TYPE);
+    if (type.size() == sizeof(CK_KEY_TYPE)) {
+        std::memcpy(&m_impl->keyType, type.data(), sizeof(CK_KEY_TYPE));
+    }
+    m_impl->modulusBytes = attribute(token, m_impl->key, CKA_MODULUS).size();
+    log.line("PKCS#11: found private key '" + keyLabel + "'");
+    return KeyCheck::Ok;
+}
+
+namespace {
+
+std::string field(const std::string& algorithm, const std::string& name)
+{
+    const std::string key = "," + name + "=";
+    const auto at = algorithm.find(key);
+    if (at == std::string::npos) {
+        return {};
+    }
+    const auto start = at + key.size();
+    return algorithm.substr(start, algorithm.find(',', start) - start);
+}
+
+bool hashMechanism(const std::string& name, CK_MECHANISM_TYPE* hash, CK_RSA_PKCS_MGF_TYPE* mgf,
+                   std::size_t* size)
+{
+    struct Hash
+    {
+        const char* name;
+        CK_MECHANISM_TYPE hash;
+        CK_RSA_PKCS_MGF_TYPE mgf;
+        std::size_t size;
+    };
+    static const Hash hashes[] = {{"SHA1", CKM_SHA_1, CKG_MGF1_SHA1, 20},
+                                  {"SHA224", CKM_SHA224, CKG_MGF1_SHA224, 28},
+                                  {"SHA256", CKM_SHA256, CKG_MGF1_SHA256, 32},
+                                  {"SHA384", CKM_SHA384, CKG_MGF1_SHA384, 48},
+                                  {"SHA512", CKM_SHA512, CKG_MGF1_SHA512, 64}};
+    for (const Hash& entry : hashes) {
+        if (name == entry.name) {
+            *hash = entry.hash;
+            *mgf = entry.mgf;
+            *size = entry.size;
+            return true;
+        }
+    }
+    return false;
+}
+
+// PKCS#11 gives r || s; TLS wants the DER ECDSA-Sig-Value.
+std::string ecdsaDer(const std::string& raw)
+{
+    const int half = static_cast<int>(raw.size() / 2);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(raw.data());
+    ECDSA_SIG* sig = ECDSA_SIG_new();
+    BIGNUM* r = BN_bin2bn(bytes, half, nullptr);
+    BIGNUM* s = BN_bin2bn(bytes + half, half, nullptr);
+    std::string der;
+    if (sig && r && s && ECDSA_SIG_set0(sig, r, s) == 1) {
+        r = s = nullptr;
+        unsigned char* out = nullptr;
+        const int size = i2d_ECDSA_SIG(sig, &out);
+        if (size > 0) {
+            der.assign(reinterpret_cast<char*>(out), static_cast<std::size_t>(size));
+        }
+        OPENSSL_free(out);
+    }
+    BN_free(r);
+    BN_free(s);
+    ECDSA_SIG_free(sig);
+    return der;
+}
+
+} // namespace
+
+bool TokenSigner::sign(const std::string& data, const std::string& algorithm, std::string* signature,
+                       std::string* error)
+{
+    CK_MECHANISM mechanism{};
+    CK_RSA_PKCS_PSS_PARAMS pss{};
+    const std::string padding = algorithm.substr(0, algorithm.find(','));
+    if (padding == "ECDSA") {
+        mechanism.mechanism = CKM_ECDSA;
+    } else if (padding == "RSA_PKCS1_PADDING") {
+        // Without the "digest" flag OpenVPN sends the DigestInfo, ready for PKCS#1 v1.5 padding.
+        mechanism.mechanism = CKM_RSA_PKCS;
+    } else if (padding == "RSA_NO_PADDING") {
+        mechanism.mechanism = CKM_RSA_X_509;
+    } else if (padding == "RSA_PKCS1_PSS_PADDING") {
+        std::size_t hashSize = 0;
+        if (!hashMechanism(field(algorithm, "hashalg"), &pss.hashAlg, &pss.mgf, &hashSize)) {
+            *error = "unsupported hash in '" + algorithm + "'";
+            return false;
+        }
+        const std::string salt = field(algorithm, "saltlen");
+        if (salt == "digest" || salt.empty()) {
+            pss.sLen = hashSize;
+        } else if (salt == "max") {
+            pss.sLen = m_impl->modulusBytes > hashSize + 2 ? m_impl->modulusBytes - hashSize - 2 : 0;
+        } else {
+            pss.sLen = std::strtoul(salt.c_str(), nullptr, 10);
+        }
+        mechanism.mechanism = CKM_RSA_PKCS_PSS;
+        mechanism.pParameter = &pss;
+        mechanism.ulParameterLen = sizeof pss;
+    } else {
+        *error = "unsupported signature '" + algorithm + "'";
+        return false;
+    }
+    if ((mechanism.mechanism == CKM_ECDSA) != (m_impl->keyType == CKK_EC)) {
+        *error = "the token key cannot make a '" + padding + "' signature";
+        return false;
+    }
+
+    CK_FUNCTION_LIST* p11 = m_impl->token.p11();
+    const CK_SESSION_HANDLE session = m_impl->token.session();
+    CK_RV rv = p11->C_SignInit(session, &mechanism, m_impl->key);
+    std::string in = data;
+    CK_ULONG size = 0;
+    if (rv == CKR_OK) {
+        rv = p11->C_Sign(session, reinterpret_cast<CK_BYTE*>(in.data()), static_cast<CK_ULONG>(in.size()),
+                         nullptr, &size);
+    }
+    std::string out(size, '\0');
+    if (rv == CKR_OK) {
+        rv = p11->C_Sign(session, reinterpret_cast<CK_BYTE*>(in.data()), static_cast<CK_ULONG>(in.size()),
+                         reinterpret_cast<CK_BYTE*>(out.data()), &size);
+    }
+    if (rv != CKR_OK) {
+        *error = describe("C_Sign", rv);
+        return false;
+    }
+    out.resize(size);
+    *signature = mechanism.mechanism == CKM_ECDSA ? ecdsaDer(out) : out;
+    return !signature->empty();
 }

@@ -56,7 +56,9 @@ for lib in libc6 libqt6widgets6 libssl3; do
     echo "$depends" | grep -Eq "(^|, )$lib( |,|$)" || fail "Depends does not name $lib"
 done
 field Recommends | grep -qw softhsm2 || fail "Recommends does not name softhsm2"
-field Suggests | grep -qw openvpn || fail "Suggests does not name openvpn"
+# The engine runs a real OpenVPN by default, through the package's tunnel service.
+echo "$depends" | grep -Eq "(^|, )openvpn( |,|$)" || fail "Depends does not name openvpn"
+echo "$depends" | grep -Eq "(^|, )polkitd( |,|$)" || fail "Depends does not name polkitd"
 
 echo "== files"
 root=$work/root
@@ -70,6 +72,78 @@ for program in qlumar_vpn qlumar_openvpn; do
     [ -z "$missing" ] || fail "usr/bin/$program misses libraries: $missing"
     [ -f "$root/usr/share/man/man1/$program.1.gz" ] || fail "no manual page for $program"
 done
+echo "== the tunnel service"
+service=$root/usr/libexec/qlumar-tunnel-service
+if [ -x "$service" ]; then
+    file "$service" | grep -q ', stripped' || fail "usr/libexec/qlumar-tunnel-service is not stripped"
+    missing=$(ldd "$service" 2>&1 | grep 'not found')
+    [ -z "$missing" ] || fail "usr/libexec/qlumar-tunnel-service misses libraries: $missing"
+    [ -f "$root/usr/share/man/man8/qlumar-tunnel-service.8.gz" ] || fail "no manual page for qlumar-tunnel-service"
+else
+    fail "usr/libexec/qlumar-tunnel-service missing or not executable"
+fi
+unit=$root/usr/lib/systemd/system/qlumar-tunnel.service
+if [ -f "$unit" ]; then
+    grep -qx 'ExecStart=/usr/libexec/qlumar-tunnel-service' "$unit" || fail "the unit does not start /usr/libexec/qlumar-tunnel-service"
+    for line in 'Type=dbus' 'BusName=example.qlumar.Velkoro.Tunnel' 'RuntimeDirectory=qlumar-tunnel' \
+        'DeviceAllow=/dev/net/tun rw' 'ProtectSystem=strict' 'ProtectHome=yes' 'PrivateTmp=yes' 'NoNewPrivileges=yes'; do
+        grep -qxF "$line" "$unit" || fail "the unit lacks '$line'"
+    done
+    if command -v systemd-analyze >/dev/null; then
+        # As installed, but with the program where it was unpacked, which verify checks for.
+        sed "s|^ExecStart=/usr/libexec/|ExecStart=$root/usr/libexec/|" "$unit" >"$work/qlumar-tunnel.service"
+        complaints=$(systemd-analyze verify "$work/qlumar-tunnel.service" 2>&1) ||
+            fail "systemd-analyze verify rejects the unit: $complaints"
+        [ -z "$complaints" ] || fail "systemd-analyze verify complains: $complaints"
+    else
+        echo "note: systemd-analyze not installed, the unit not verified"
+    fi
+else
+    fail "no systemd unit usr/lib/systemd/system/qlumar-tunnel.service"
+fi
+activation=$root/usr/share/dbus-1/system-services/example.qlumar.Velkoro.Tunnel.service
+for line in '[D-BUS Service]' 'Name=example.qlumar.Velkoro.Tunnel' 'Exec=/usr/libexec/qlumar-tunnel-service' \
+    'User=root' 'SystemdService=qlumar-tunnel.service'; do
+    grep -qxF "$line" "$activation" 2>/dev/null || fail "the D-Bus activation file lacks '$line'"
+done
+bus_policy=$root/usr/share/dbus-1/system.d/example.qlumar.Velkoro.Tunnel.conf
+polkit_policy=$root/usr/share/polkit-1/actions/example.qlumar.Velkoro.policy
+if command -v xmllint >/dev/null; then
+    # dbus ships a DTD that predates the send_*/receive_* attributes every policy uses; they are
+    # added to a copy of it, nothing else.
+    bus_dtd=/usr/share/xml/dbus-1/busconfig.dtd
+    if [ -f "$bus_dtd" ]; then
+        attributes=""
+        for a in send_interface send_member send_error send_destination send_destination_prefix send_path \
+            send_type send_requested_reply send_broadcast receive_interface receive_member receive_error \
+            receive_sender receive_path receive_type receive_requested_reply eavesdrop own_prefix group; do
+            attributes="$attributes $a CDATA #IMPLIED"
+        done
+        sed "s/receive_from CDATA #IMPLIED>/receive_from CDATA #IMPLIED$attributes>/" "$bus_dtd" >"$work/busconfig.dtd"
+        xmllint --noout --dtdvalid "$work/busconfig.dtd" "$bus_policy" || fail "the D-Bus policy does not validate"
+    else
+        xmllint --noout "$bus_policy" || fail "the D-Bus policy is not well-formed XML"
+        echo "note: $bus_dtd missing (libdbus-1-dev), the D-Bus policy only checked for well-formedness"
+    fi
+    polkit_dtd=/usr/share/polkit-1/policyconfig-1.dtd
+    if [ -f "$polkit_dtd" ]; then
+        xmllint --noout --dtdvalid "$polkit_dtd" "$polkit_policy" || fail "the polkit policy does not validate"
+    else
+        xmllint --noout "$polkit_policy" || fail "the polkit policy is not well-formed XML"
+        echo "note: $polkit_dtd missing (polkitd), the polkit policy only checked for well-formedness"
+    fi
+else
+    fail "xmllint not installed (libxml2-utils): the D-Bus and polkit policies cannot be checked"
+fi
+grep -q '<allow_active>yes</allow_active>' "$polkit_policy" 2>/dev/null || fail "polkit: allow_active is not yes"
+grep -q '<allow_any>auth_admin_keep</allow_any>' "$polkit_policy" 2>/dev/null || fail "polkit: allow_any is not auth_admin_keep"
+dpkg-deb -e "$deb" "$work/control" || fail "dpkg-deb -e failed"
+for script in postinst prerm postrm; do
+    [ -x "$work/control/$script" ] || fail "no $script maintainer script"
+    sh -n "$work/control/$script" 2>/dev/null || fail "$script is not valid sh"
+done
+grep -q 'qlumar-openvpn' "$work/control/postinst" 2>/dev/null || fail "postinst does not make the system user"
+
 desktop=$root/usr/share/applications/example.qlumar.Velkoro.desktop
 if [ -f "$desktop" ]; then
     for line in "Name=qLumar Velkoro" "Name[pl]=" "Comment=" "Comment[pl]=" "Exec=qlumar_vpn" \
@@ -131,7 +205,8 @@ if seed_env=$("$source_dir/scripts/seed-demo-home" "$work/demo" 2>"$work/seed.lo
         local dir=$1
         shift
         # shellcheck disable=SC2086
-        (cd "$profiles/$dir" && exec env $seed_env "$root/usr/bin/qlumar_openvpn" --config conf --dev tun \
+        # The demo server does not exist: the simulator connects.
+        (cd "$profiles/$dir" && exec env $seed_env QLUMAR_ENGINE=simulator "$root/usr/bin/qlumar_openvpn" --config conf --dev tun \
             --float --pull --tls-client "$@") >"$work/engine-$dir.log" 2>&1 &
         engine_pid=$!
         for _ in $(seq 100); do

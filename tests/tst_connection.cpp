@@ -362,6 +362,8 @@ void TestConnection::init()
     Prompt::reset();
     for (const char* name : engineSwitches)
         qunsetenv(name);
+    // The real OpenVPN is the engine's default; these cases drive the simulator.
+    qputenv("QLUMAR_ENGINE", "simulator");
     EngineLaunch::setStartTimeoutMs(EngineLaunch::defaultStartTimeoutMs);
     home = new ScratchHome;
     QVERIFY(home->enterRoot());

@@ -8,6 +8,7 @@
 // The last two need root, /dev/net/tun and openvpn, and are skipped with the reason otherwise.
 
 #include "EngineProcess.h"
+#include "LoopbackVpn.h"
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
@@ -21,18 +22,15 @@
 #include <QFileInfo>
 #include <QListWidget>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtTest>
 
 #ifdef Q_OS_LINUX
 #include <csignal>
-#include <sys/prctl.h>
 #include <unistd.h>
 #endif
 
@@ -181,8 +179,7 @@ private:
     QStringList m_tokenEnv;
     QString m_openvpn;
     QString m_standIn;
-    QProcess m_server;
-    QByteArray m_serverOutput;
+    LoopbackVpn m_vpn{m_tmp.path()};
     quint16 m_port = 0;
 };
 
@@ -208,36 +205,11 @@ bool RealVpnTest::tool(const QString& program, const QStringList& args, QByteArr
 
 bool RealVpnTest::makePki()
 {
-    const QString openssl = QStandardPaths::findExecutable("openssl");
-    if (openssl.isEmpty()) {
+    if (QStandardPaths::findExecutable("openssl").isEmpty()) {
         m_pkiError = "openssl not found (Debian: apt-get install openssl)";
         return false;
     }
-    QFile ext(m_tmp.filePath("ext.cnf"));
-    if (!ext.open(QIODevice::WriteOnly) ||
-        ext.write("[server]\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\n"
-                  "extendedKeyUsage=serverAuth\n[client]\nbasicConstraints=CA:FALSE\n"
-                  "keyUsage=digitalSignature\nextendedKeyUsage=clientAuth\n") < 0) {
-        m_pkiError = "cannot write ext.cnf";
-        return false;
-    }
-    ext.close();
-    const auto issue = [&](const QString& name, const QString& section) {
-        return tool(openssl, {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
-                              name + ".csr", "-subj", "/CN=" + name}) &&
-               tool(openssl, {"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-                              "-CAcreateserial", "-out", name + ".crt", "-days", "2", "-extfile", "ext.cnf",
-                              "-extensions", section});
-    };
-    if (!tool(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
-                        "ca.crt", "-subj", "/CN=qLumar test CA", "-days", "2"}) ||
-        !issue("server", "server") || !issue("client", "client") ||
-        !tool(openssl, {"pkcs12", "-export", "-inkey", "client.key", "-in", "client.crt", "-certfile",
-                        "ca.crt", "-out", "client.p12", "-passout", "pass:" + kPassword})) {
-        m_pkiError = "openssl could not make the test PKI";
-        return false;
-    }
-    return true;
+    return m_vpn.makePki(kPassword, &m_pkiError);
 }
 
 bool RealVpnTest::makeToken()
@@ -269,56 +241,11 @@ bool RealVpnTest::makeToken()
 
 bool RealVpnTest::startServer()
 {
-    // A private subnet of its own per run: the tun devices of server and client stay on this machine.
-    const int subnet = QRandomGenerator::global()->bounded(16, 250);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        QUdpSocket probe;
-        if (!probe.bind(QHostAddress::LocalHost, 0)) {
-            m_serverError = "no free UDP port on 127.0.0.1";
-            return false;
-        }
-        m_port = probe.localPort();
-        probe.close();
-
-        m_server.setWorkingDirectory(m_tmp.path());
-        m_server.setProcessChannelMode(QProcess::MergedChannels);
-#ifdef Q_OS_LINUX
-        // The server must not outlive the test, however the test ends.
-        m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-#endif
-        m_server.start(m_openvpn, {"--local",       "127.0.0.1",
-                                   "--port",        QString::number(m_port),
-                                   "--proto",       "udp4",
-                                   "--dev",         "tun",
-                                   "--server",      QString("10.213.%1.0").arg(subnet),
-                                   "255.255.255.0", "--topology",
-                                   "subnet",        "--ca",
-                                   "ca.crt",        "--cert",
-                                   "server.crt",    "--key",
-                                   "server.key",    "--dh",
-                                   "none",          "--duplicate-cn",
-                                   "--verb",        "3"});
-        if (!m_server.waitForStarted(kStepMs)) {
-            m_serverError = "cannot start " + m_openvpn + ": " + m_server.errorString();
-            return false;
-        }
-        QElapsedTimer timer;
-        timer.start();
-        while (timer.elapsed() < kStepMs && m_server.state() == QProcess::Running &&
-               !m_serverOutput.contains(kConnected)) {
-            m_server.waitForReadyRead(200);
-            m_serverOutput += m_server.readAll();
-        }
-        if (m_serverOutput.contains(kConnected)) {
-            return true;
-        }
-        m_server.kill();
-        m_server.waitForFinished(kStepMs);
-        qWarning("OpenVPN server did not come up:\n%s", m_serverOutput.constData());
-        m_serverOutput.clear();
+    if (!m_vpn.start(&m_serverError)) {
+        return false;
     }
-    m_serverError = "the OpenVPN server on 127.0.0.1 did not come up";
-    return false;
+    m_port = m_vpn.port();
+    return true;
 }
 
 void RealVpnTest::initTestCase()
@@ -363,13 +290,9 @@ void RealVpnTest::initTestCase()
 
 void RealVpnTest::cleanupTestCase()
 {
-    if (m_server.state() != QProcess::NotRunning) {
-        const qint64 pid = m_server.processId();
-        m_server.terminate();
-        if (!m_server.waitForFinished(kStepMs)) {
-            m_server.kill();
-            m_server.waitForFinished(kStepMs);
-        }
+    const qint64 pid = m_vpn.serverPid();
+    if (pid > 0) {
+        m_vpn.stop();
         QVERIFY(processGone(pid));
     }
 }
@@ -415,7 +338,8 @@ void RealVpnTest::backendChoice_data()
     const QByteArray runs = "Running OpenVPN: " + standIn.toUtf8();
     const QByteArray simulated = "Peer Connection Initiated with [AF_INET]127.0.0.1:1194";
     const QString path = "PATH=" + m_tmp.filePath("bin") + ":/usr/bin:/bin";
-    QTest::newRow("neither variable: the simulator") << QStringList() << simulated << 0;
+    QTest::newRow("neither variable, as root: openvpn from PATH")
+        << QStringList{"QLUMAR_ENGINE=", path} << runs << 0;
     QTest::newRow("QLUMAR_OPENVPN alone: that program")
         << QStringList{"QLUMAR_OPENVPN=" + standIn} << runs << 0;
     QTest::newRow("QLUMAR_ENGINE=openvpn: openvpn from PATH")

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+#include <algorithm>
+
 void applyEnv(QProcessEnvironment* env, const QStringList& changes)
 {
     for (const QString& change : changes) {
@@ -23,6 +25,12 @@ QProcessEnvironment engineEnvironment(const QStringList& changes)
     for (const QString& name : env.keys())
         if (name.startsWith("QLUMAR_") || name == "SOFTHSM2_CONF")
             env.remove(name);
+    // The simulator unless a case picks a backend itself ("QLUMAR_ENGINE=" for the engine's default).
+    const bool picksBackend = std::any_of(changes.begin(), changes.end(), [](const QString& change) {
+        return change.startsWith("QLUMAR_ENGINE=") || change.startsWith("QLUMAR_OPENVPN=");
+    });
+    if (!picksBackend)
+        env.insert("QLUMAR_ENGINE", "simulator");
     applyEnv(&env, changes);
     return env;
 }
