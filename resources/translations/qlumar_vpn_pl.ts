@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="pl" sourcelanguage="en">
 <context>
+    <name>CertificateInfo</name>
+    <message>
+        <source>The certificate %1 expired on %2.</source>
+        <translation>Certyfikat %1 wygasł %2.</translation>
+    </message>
+    <message>
+        <source>The certificate %1 expires on %2.</source>
+        <translation>Certyfikat %1 wygasa %2.</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>qLumar Velkoro</source>
@@ -63,7 +74,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>qLumar VPN - disconnected</source>
-        <translation>qLumar VPN - rozłączony</translation>
+        <translation>qLumar VPN - brak połączenia</translation>
     </message>
     <message>
         <source>&lt;h2&gt;qLumar Velkoro v1.5&lt;/h2&gt;</source>
@@ -87,7 +98,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>No new version avaliable.</source>
-        <translation>Nowa wersja nie jest dostępna.</translation>
+        <translation>Brak nowszej wersji.</translation>
     </message>
     <message>
         <source>Available VPN connections</source>
@@ -135,7 +146,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Enter private key password</source>
-        <translation>Podaj hasło klucza prywatnego</translation>
+        <translation>Hasło do klucza prywatnego</translation>
     </message>
     <message>
         <source>Password:</source>
@@ -221,6 +232,20 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
 </context>
 <context>
+    <name>SecretStore</name>
+    <message>
+        <source>No keyring service is running.</source>
+        <translation>Nie działa żadna usługa przechowywania haseł.</translation>
+    </message>
+</context>
+<context>
+    <name>SleepWatcher</name>
+    <message>
+        <source>no file descriptor</source>
+        <translation>brak deskryptora pliku</translation>
+    </message>
+</context>
+<context>
     <name>VpnEditWindow</name>
     <message>
         <source>Connection setup</source>
@@ -280,7 +305,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
@@ -373,11 +398,43 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Key file:</source>
-        <translation>Plik klucza:</translation>
+        <translation>Nazwa klucza:</translation>
     </message>
     <message>
         <source>&amp;Close</source>
         <translation>&amp;Zamknij</translation>
+    </message>
+    <message>
+        <source>from %1 to %2 (expired)</source>
+        <translation>od %1 do %2 (wygasł)</translation>
+    </message>
+    <message>
+        <source>from %1 to %2 (expires soon)</source>
+        <translation>od %1 do %2 (wkrótce wygaśnie)</translation>
+    </message>
+    <message>
+        <source>from %1 to %2</source>
+        <translation>od %1 do %2</translation>
+    </message>
+    <message>
+        <source>Subject:</source>
+        <translation>Podmiot:</translation>
+    </message>
+    <message>
+        <source>Issuer:</source>
+        <translation>Wystawca:</translation>
+    </message>
+    <message>
+        <source>Valid:</source>
+        <translation>Ważny:</translation>
+    </message>
+    <message>
+        <source>Certificates:</source>
+        <translation>Certyfikaty:</translation>
+    </message>
+    <message>
+        <source>encrypted with the file&apos;s password</source>
+        <translation>zaszyfrowane hasłem pliku</translation>
     </message>
 </context>
 <context>
@@ -448,7 +505,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
@@ -541,7 +598,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
@@ -634,7 +691,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
