@@ -5,6 +5,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QTranslator>
 #include <QtTest>
 
 #include <openssl/evp.h>
@@ -246,7 +247,7 @@ private Q_SLOTS:
         const QDateTime later = now.addDays(300);
         const QLocale locale;
         auto shown = [&](const QDateTime& at) {
-            return locale.toString(at.toLocalTime(), QLocale::ShortFormat);
+            return locale.toString(at.toLocalTime().date(), QLocale::ShortFormat);
         };
         const Cert ca = makeCertificate("Test CA", "Test CA", from, later);
         const Cert user = makeCertificate("User", "Test CA", from, soon);
@@ -319,6 +320,43 @@ private Q_SLOTS:
             }
         }
         QCOMPARE(shown, values);
+    }
+
+    // For looking at: the dialog with real certificates, in English and in Polish.
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("QLUMAR_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("QLUMAR_SCREENSHOT_DIR not set");
+        QVERIFY(QDir().mkpath(dir));
+        ScratchHome home;
+        QVERIFY(home.enterRoot());
+        const QDateTime now = nowSeconds();
+        const QString profile = home.rootPath() + "/0000/";
+        QVERIFY(ScratchHome::writeFile(profile + "conf",
+                                       "# qLumarVpnName Biuro Kraków\nremote vpn.example.com\n"
+                                       "rport 1194\nca ca.crt\ncert user.crt\nkey my key\n"));
+        QVERIFY(ScratchHome::writeFile(
+            profile + "ca.crt",
+            pem(makeCertificate("Example Root CA", "Example Root CA", now.addDays(-400), now.addYears(5)))));
+        QVERIFY(ScratchHome::writeFile(
+            profile + "user.crt",
+            pem(makeCertificate("Jan Kowalski", "Example Root CA", now.addDays(-355), now.addDays(10)))));
+        for (const QString& language : {QString("en"), QString("pl")}) {
+            QTranslator translator;
+            if (language == "pl") {
+                QVERIFY(translator.load(":qlumar_vpn_pl.qm"));
+                QCoreApplication::installTranslator(&translator);
+            }
+            VpnItem item(profile + "conf", "0000");
+            VpnInfoWindow dialog(&item);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            const QString file = dir + "/VpnInfoWindow_certificates_" + language + ".png";
+            QVERIFY(dialog.grab().save(file));
+            qInfo("%s %dx%d", qPrintable(file), dialog.width(), dialog.height());
+            QCoreApplication::removeTranslator(&translator);
+        }
     }
 };
 

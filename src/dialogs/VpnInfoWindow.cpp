@@ -36,8 +36,8 @@ void addRow(QGroupBox* group, int row, const char* name, const QString& caption,
 QString validity(const CertificateInfo& certificate)
 {
     const QLocale locale;
-    const QString from = locale.toString(certificate.notBefore.toLocalTime(), QLocale::ShortFormat);
-    const QString to = locale.toString(certificate.notAfter.toLocalTime(), QLocale::ShortFormat);
+    const QString from = locale.toString(certificate.notBefore.toLocalTime().date(), QLocale::ShortFormat);
+    const QString to = locale.toString(certificate.notAfter.toLocalTime().date(), QLocale::ShortFormat);
     switch (expiryState(certificate.notAfter, QDateTime::currentDateTimeUtc())) {
     case ExpiryState::Expired:
         return VpnInfoWindow::tr("from %1 to %2 (expired)").arg(from, to);
