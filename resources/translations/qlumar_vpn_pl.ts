@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="pl" sourcelanguage="en">
 <context>
+    <name>CertificateInfo</name>
+    <message>
+        <source>The certificate %1 expired on %2.</source>
+        <translation>Certyfikat %1 wygasł %2.</translation>
+    </message>
+    <message>
+        <source>The certificate %1 expires on %2.</source>
+        <translation>Certyfikat %1 wygasa %2.</translation>
+    </message>
+</context>
+<context>
     <name>DialogParts</name>
     <message>
         <source>Required field</source>
@@ -70,7 +81,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>qLumar VPN - disconnected</source>
-        <translation>qLumar VPN - rozłączony</translation>
+        <translation>qLumar VPN - brak połączenia</translation>
     </message>
     <message>
         <source>&lt;h2&gt;qLumar Velkoro v1.5&lt;/h2&gt;</source>
@@ -94,7 +105,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>No new version avaliable.</source>
-        <translation>Nowa wersja nie jest dostępna.</translation>
+        <translation>Brak nowszej wersji.</translation>
     </message>
     <message>
         <source>Available VPN connections</source>
@@ -142,7 +153,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Enter private key password</source>
-        <translation>Podaj hasło klucza prywatnego</translation>
+        <translation>Hasło do klucza prywatnego</translation>
     </message>
     <message>
         <source>Password:</source>
@@ -267,6 +278,20 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
 </context>
 <context>
+    <name>SecretStore</name>
+    <message>
+        <source>No keyring service is running.</source>
+        <translation>Nie działa żadna usługa przechowywania haseł.</translation>
+    </message>
+</context>
+<context>
+    <name>SleepWatcher</name>
+    <message>
+        <source>no file descriptor</source>
+        <translation>brak deskryptora pliku</translation>
+    </message>
+</context>
+<context>
     <name>VpnEditWindow</name>
     <message>
         <source>Connection setup</source>
@@ -326,7 +351,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
@@ -435,11 +460,43 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Key file:</source>
-        <translation>Plik klucza:</translation>
+        <translation>Nazwa klucza:</translation>
     </message>
     <message>
         <source>&amp;Close</source>
         <translation>&amp;Zamknij</translation>
+    </message>
+    <message>
+        <source>from %1 to %2 (expired)</source>
+        <translation>od %1 do %2 (wygasł)</translation>
+    </message>
+    <message>
+        <source>from %1 to %2 (expires soon)</source>
+        <translation>od %1 do %2 (wkrótce wygaśnie)</translation>
+    </message>
+    <message>
+        <source>from %1 to %2</source>
+        <translation>od %1 do %2</translation>
+    </message>
+    <message>
+        <source>Subject:</source>
+        <translation>Podmiot:</translation>
+    </message>
+    <message>
+        <source>Issuer:</source>
+        <translation>Wystawca:</translation>
+    </message>
+    <message>
+        <source>Valid:</source>
+        <translation>Ważny:</translation>
+    </message>
+    <message>
+        <source>Certificates:</source>
+        <translation>Certyfikaty:</translation>
+    </message>
+    <message>
+        <source>encrypted with the file&apos;s password</source>
+        <translation>zaszyfrowane hasłem pliku</translation>
     </message>
 </context>
 <context>
@@ -510,7 +567,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
@@ -623,7 +680,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
@@ -720,7 +777,7 @@ ikonę, aby dowiedzieć się więcej.</translation>
     </message>
     <message>
         <source>Missing data</source>
-        <translation>Brakujące dane</translation>
+        <translation>Brak wymaganych danych</translation>
     </message>
     <message>
         <source>Enter VPN connection name!</source>
