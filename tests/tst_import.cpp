@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -53,6 +54,8 @@ private slots:
     void corpus();
     void engineAcceptsImportedPkcs12_data();
     void engineAcceptsImportedPkcs12();
+    void openVpnReadsTheImport_data();
+    void openVpnReadsTheImport();
     void refusals_data();
     void refusals();
     void tokenProfileWaitsForKeyLabel();
@@ -258,7 +261,8 @@ void ImportTest::corpus_data()
                           "setenv opt tls-remote server.example.net"},
                          {"fancy-future-option", Fate::Changed, Reason::UnknownDirective,
                           "setenv opt fancy-future-option 3 \"with words\""},
-                         {"block-outside-dns", Fate::Kept, Reason::Directive, ""}}
+                         {"block-outside-dns", Fate::Changed, Reason::OtherSystem,
+                          "setenv opt block-outside-dns"}}
         << QStringList{"\nsetenv opt tls-remote server.example.net\n"};
     QTest::newRow("scripts and escapes refused")
         << "scripts-refused.ovpn" << Kind::Pkcs12 << "s.example.net"
@@ -408,6 +412,11 @@ void ImportTest::corpus()
     QStringList sortedFiles = files;
     sortedFiles.sort();
     QCOMPARE(onDisk, sortedFiles);
+    for (const QString& name : onDisk) {
+        const QFile::Permissions perms = QFileInfo(root.filePath("0001/" + name)).permissions();
+        QVERIFY2(!(perms & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther)),
+                 qPrintable(name));
+    }
     QCOMPARE(QDir(root.path()).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
              (QStringList{"0000", "0001"}));
 
@@ -482,6 +491,60 @@ void ImportTest::engineAcceptsImportedPkcs12()
     QVERIFY2(wrong.output.contains("Error: private key password verification failed"),
              wrong.output.constData());
     QCOMPARE(wrong.code, 1);
+}
+
+void ImportTest::openVpnReadsTheImport_data()
+{
+    QTest::addColumn<QString>("file");
+    const QStringList files = QDir(kCorpus).entryList({"*.ovpn"}, QDir::Files, QDir::Name);
+    for (const QString& file : files) {
+        // OpenVPN itself would only find the token through the engine's own setup.
+        if (file != "pkcs11-id.ovpn")
+            QTest::newRow(qPrintable(file)) << file;
+    }
+}
+
+// OpenVPN parses the saved profile up to the point where it asks for the password or the
+// username, so every line the import kept or wrote is one OpenVPN accepts. Every server is
+// pointed at the loopback first; with standard input closed nothing connects anywhere.
+void ImportTest::openVpnReadsTheImport()
+{
+    QFETCH(QString, file);
+    SKIP_UNLESS_EMPTY(m_opensslError);
+    const QString openvpn =
+        QStandardPaths::findExecutable("openvpn", {"/usr/sbin", "/usr/local/sbin", "/sbin"});
+    if (openvpn.isEmpty())
+        QSKIP("openvpn not found (Debian: apt-get install openvpn)");
+
+    QTemporaryDir source;
+    OvpnImport import = imported(file, &source);
+    QVERIFY2(import.error().isEmpty(), qPrintable(import.error()));
+    if (import.needsPkcs12Password())
+        QVERIFY(
+            import.setPkcs12Password(kChosenPassword, import.keyIsEncrypted() ? kKeyPassphrase : QString()));
+    QTemporaryDir root;
+    const SaveResult saved = import.write(root.path());
+    QCOMPARE(int(saved.status), int(SaveResult::Saved));
+
+    const QString dir = root.filePath(saved.dirName);
+    QString conf = QString::fromUtf8(ScratchHome::readFile(dir + "/conf"));
+    conf.replace(
+        QRegularExpression("[a-z0-9.-]+\\.example\\.(net|org|com)|198\\.51\\.100\\.7|203\\.0\\.113\\.20"),
+        "127.0.0.1");
+    conf.replace("2001:db8::3", "::1");
+    QVERIFY(!conf.contains("example"));
+    QVERIFY(ScratchHome::writeFile(dir + "/loopback.conf", conf.toUtf8()));
+
+    QProcess process;
+    process.setWorkingDirectory(dir);
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(openvpn, {"--config", "loopback.conf", "--dev", "null", "--verb", "3"});
+    QVERIFY(process.waitForFinished(20000));
+    const QByteArray output = process.readAll();
+    QVERIFY2(!output.contains("Options error"), output.constData());
+    QVERIFY2(output.contains("can't ask for 'Enter"), output.constData());
+    QVERIFY2(!output.contains("is group or others accessible"), output.constData());
 }
 
 void ImportTest::refusals_data()

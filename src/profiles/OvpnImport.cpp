@@ -111,6 +111,16 @@ bool outOfReach(const QString& keyword)
     return names.contains(keyword) || keyword.startsWith(QLatin1String("management"));
 }
 
+// Providers ship one file for every system; OpenVPN elsewhere stops at these.
+bool windowsOnly(const QString& keyword)
+{
+    static const QSet<QString> names = {"block-outside-dns", "register-dns",   "ip-win32",
+                                        "route-method",      "dhcp-renew",     "dhcp-release",
+                                        "tap-sleep",         "allow-nonadmin", "windows-driver",
+                                        "win-sys",           "cryptoapicert",  "pause-exit"};
+    return names.contains(keyword);
+}
+
 bool notAConnection(const QString& keyword)
 {
     static const QSet<QString> names = {"genkey", "test-crypto", "mktun", "rmtun", "help", "version"};
@@ -377,6 +387,8 @@ const char* OvpnImport::reasonText(Reason reason)
         return "names a directory, which is not imported";
     case Reason::UnknownDirective:
         return "unknown directive; OpenVPN is told to skip it if it does not know it either";
+    case Reason::OtherSystem:
+        return "an option of OpenVPN on Windows; OpenVPN here is told to skip it";
     }
     return "";
 }
@@ -727,6 +739,8 @@ void OvpnImport::handleDirective(const Line& line, bool inConnection, QStringLis
         addEntry(line, Fate::LeftOut, Reason::IncludesFile);
     } else if (notAConnection(keyword)) {
         addEntry(line, Fate::LeftOut, Reason::NotAConnection);
+    } else if (windowsOnly(keyword)) {
+        keep(QLatin1String("setenv opt ") + trimmed, Reason::OtherSystem);
     } else if (!knownDirectives().contains(keyword)) {
         keep(QLatin1String("setenv opt ") + trimmed, Reason::UnknownDirective);
     } else {
@@ -939,7 +953,11 @@ SaveResult OvpnImport::write(const QString& rootPath) const
     const QString stagingPath = root.filePath(staging);
     for (const File& file : files()) {
         QSaveFile out(stagingPath + QLatin1Char('/') + file.name);
-        if (!out.open(QIODevice::WriteOnly) || out.write(file.bytes) != file.bytes.size() || !out.commit()) {
+        // Keys and the PKCS#12 file are for the user alone; OpenVPN warns about anything wider.
+        const bool ok = out.open(QIODevice::WriteOnly) &&
+                        out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) &&
+                        out.write(file.bytes) == file.bytes.size() && out.commit();
+        if (!ok) {
             result.reason = out.fileName() + QLatin1String(": ") + out.errorString();
             QDir(stagingPath).removeRecursively();
             return result;

@@ -51,6 +51,7 @@ public:
         NotAConnection,    // a stand-alone command (genkey, show-*, ...), not part of a connection
         DirectoryBeside,   // crl-verify with "dir": a directory, not imported
         UnknownDirective,  // unknown here: OpenVPN is told to skip it when it does not know it either
+        OtherSystem,       // an option of OpenVPN on Windows only, which OpenVPN here is told to skip
     };
 
     struct Entry
