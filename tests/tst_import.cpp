@@ -1,5 +1,6 @@
 #include "EngineProcess.h"
 #include "TestSupport.h"
+#include "app/CommandLine.h"
 #include "profiles/ConfReader.h"
 #include "profiles/OvpnImport.h"
 
@@ -61,6 +62,9 @@ private slots:
     void tokenProfileWaitsForKeyLabel();
     void packingNeedsPasswordAndMatchingKey();
     void quotingAsOpenVpnReadsIt();
+    void commandLine_data();
+    void commandLine();
+    void desktopOpensOvpnFiles();
 
 private:
     bool openssl(const QStringList& args);
@@ -650,6 +654,69 @@ void ImportTest::quotingAsOpenVpnReadsIt()
     QVERIFY2(conf.contains("\n<dh>\nx\n</dh>\n"), conf.constData());
     QVERIFY2(conf.contains("\n<crl-verify>\ny\n</crl-verify>\n"), conf.constData());
     QVERIFY(conf.contains("\nroute 10.0.0.0 255.0.0.0 #note\n"));
+}
+
+void ImportTest::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("result"); // the import path, or a piece of the error
+
+    using R = CommandLine::Request;
+    QTest::newRow("nothing") << QStringList{} << int(R::Run) << "";
+    QTest::newRow("--import FILE, relative to the caller")
+        << QStringList{"--import", "dl/My VPN.ovpn"} << int(R::Import) << "/home/alice/dl/My VPN.ovpn";
+    QTest::newRow("--import=FILE") << QStringList{"--import=/tmp/a.ovpn"} << int(R::Import) << "/tmp/a.ovpn";
+    QTest::newRow("file from a file manager")
+        << QStringList{"../bob/x.conf"} << int(R::Import) << "/home/bob/x.conf";
+    QTest::newRow("file URL") << QStringList{"file:///tmp/with%20space.ovpn"} << int(R::Import)
+                              << "/tmp/with space.ovpn";
+    QTest::newRow("a file named like an option after --")
+        << QStringList{"--", "--import"} << int(R::Import) << "/home/alice/--import";
+    QTest::newRow("--import without its file") << QStringList{"--import"} << int(R::Invalid) << "import";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << int(R::Invalid) << "frobnicate";
+    QTest::newRow("two files") << QStringList{"--import", "a.ovpn", "b.ovpn"} << int(R::Invalid)
+                               << "one file";
+    QTest::newRow("remote URL") << QStringList{"https://example.net/a.ovpn"} << int(R::Invalid)
+                                << "Not a local file";
+    QTest::newRow("empty --import=") << QStringList{"--import="} << int(R::Invalid) << "Missing value";
+}
+
+void ImportTest::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, action);
+    QFETCH(QString, result);
+    const CommandLine::Request request =
+        CommandLine::parse(QStringList{"qlumar_vpn"} + arguments, QStringLiteral("/home/alice"));
+    QCOMPARE(int(request.action), action);
+    if (action == CommandLine::Request::Import)
+        QCOMPARE(request.importPath, result);
+    else if (action == CommandLine::Request::Invalid)
+        QVERIFY2(request.error.contains(result), qPrintable(request.error));
+}
+
+// File managers offer the manager for ".ovpn" files: the desktop file names the type and passes
+// the file, and the type the package installs is one the MIME database takes.
+void ImportTest::desktopOpensOvpnFiles()
+{
+    const QString dir = QStringLiteral(QLUMAR_SOURCE_DIR "/resources/desktop/");
+    const QByteArray desktop = ScratchHome::readFile(dir + "example.qlumar.Velkoro.desktop");
+    QVERIFY(desktop.contains("\nExec=qlumar_vpn %f\n"));
+    QVERIFY(desktop.contains("\nMimeType=application/x-openvpn-profile;\n"));
+    QVERIFY(CommandLine::parse({"qlumar_vpn", "/tmp/x.ovpn"}, "/").action == CommandLine::Request::Import);
+
+    const QString updater = QStandardPaths::findExecutable("update-mime-database");
+    if (updater.isEmpty())
+        QSKIP("update-mime-database not found (Debian: apt-get install shared-mime-info)");
+    QTemporaryDir mime;
+    QVERIFY(QDir(mime.path()).mkdir("packages"));
+    QVERIFY(QFile::copy(dir + "example.qlumar.Velkoro.mime.xml", mime.filePath("packages/qlumar.xml")));
+    QProcess process;
+    process.start(updater, {mime.path()});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(ScratchHome::readFile(mime.filePath("globs")).contains("application/x-openvpn-profile:*.ovpn"));
 }
 
 QTEST_MAIN(ImportTest)
