@@ -62,6 +62,7 @@ private slots:
     void tokenProfileWaitsForKeyLabel();
     void packingNeedsPasswordAndMatchingKey();
     void quotingAsOpenVpnReadsIt();
+    void inlineReferencesAndConnectionBlocks();
     void commandLine_data();
     void commandLine();
     void desktopOpensOvpnFiles();
@@ -567,6 +568,8 @@ void ImportTest::refusals_data()
     QTest::newRow("device") << QByteArray("remote a.example\nca /dev/zero\n") << "not a regular file";
     QTest::newRow("too large") << QByteArray("remote a.example\nca big\n") << "larger than 1048576 bytes";
     QTest::newRow("invalid port") << QByteArray("remote a.example 70000\nauth-user-pass\n") << "port '70000'";
+    QTest::newRow("quoted server name with a blank")
+        << QByteArray("remote \"a b\" 1194\nauth-user-pass\n") << "Invalid server name 'a b'";
     QTest::newRow("pkcs12 not base64")
         << QByteArray("remote a.example\n<pkcs12>\n*not*\n</pkcs12>\n") << "<pkcs12> is not base64";
 }
@@ -654,6 +657,33 @@ void ImportTest::quotingAsOpenVpnReadsIt()
     QVERIFY2(conf.contains("\n<dh>\nx\n</dh>\n"), conf.constData());
     QVERIFY2(conf.contains("\n<crl-verify>\ny\n</crl-verify>\n"), conf.constData());
     QVERIFY(conf.contains("\nroute 10.0.0.0 255.0.0.0 #note\n"));
+}
+
+// "[inline]" directives and blocks inside <connection> (where OpenVPN allows tls-auth and
+// tls-crypt): nothing of a block is lost, and a static key still leaves the template.
+void ImportTest::inlineReferencesAndConnectionBlocks()
+{
+    const QByteArray key =
+        "-----BEGIN OpenVPN Static key V1-----\n0123\n-----END OpenVPN Static key V1-----\n";
+    const QByteArray text = "auth-user-pass\n"
+                            "tls-auth [inline] 1\n"
+                            "<tls-auth>\n" +
+                            key +
+                            "</tls-auth>\n"
+                            "<connection>\n"
+                            "remote c.example 1194\n"
+                            "<tls-crypt>\nAAAA\n</tls-crypt>\n"
+                            "</connection>\n";
+    OvpnImport import;
+    QVERIFY2(import.read(text, "refs", QDir::tempPath()), qPrintable(import.error()));
+    const QByteArray conf = import.conf();
+    QVERIFY2(conf.endsWith("\n\nauth-user-pass\nkey-direction 1\ntls-auth tls-auth.key\n<connection>\n"
+                           "--remote c.example 1194\n<tls-crypt>\nAAAA\n</tls-crypt>\n</connection>\n"),
+             conf.constData());
+    QCOMPARE(import.files().back().name, QStringLiteral("tls-auth.key"));
+    QCOMPARE(import.files().back().bytes, key);
+    QCOMPARE(int(import.report().at(1).reason), int(Reason::InlineReference));
+    QCOMPARE(ConfReader::read(conf).server, QStringLiteral("c.example"));
 }
 
 void ImportTest::commandLine_data()

@@ -348,6 +348,8 @@ const char* OvpnImport::reasonText(Reason reason)
         return "kept for OpenVPN";
     case Reason::InlineBlock:
         return "inline block, kept inline";
+    case Reason::InlineReference:
+        return "names its inline block, which is imported by itself";
     case Reason::MovedToHeader:
         return "server and port are the connection's own, in the profile's header";
     case Reason::ProtocolKept:
@@ -583,6 +585,9 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
     }
     if (m_host.isEmpty())
         return fail(QStringLiteral("The file names no server (remote)"));
+    static const QRegularExpression badHost(QStringLiteral("[\\s\"'#;]"));
+    if (badHost.match(m_host).hasMatch())
+        return fail(QStringLiteral("Invalid server name '%1'").arg(m_host));
     bool portOk = false;
     const int portNumber = m_port.toInt(&portOk);
     if (!portOk || portNumber < 1 || portNumber > 65535)
@@ -642,7 +647,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
                     } else if (inner.type == Line::Blank) {
                         out.append(QString());
                     } else {
-                        handleDirective(inner, true, &out);
+                        handleDirective(inner, &out);
                     }
                 }
                 out.append(QLatin1String("</connection>"));
@@ -674,7 +679,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
             } else if (line.keyword == QLatin1String("rport")) {
                 addEntry(line, Fate::LeftOut, Reason::MovedToHeader);
             } else {
-                handleDirective(line, false, &out);
+                handleDirective(line, &out);
             }
             break;
         }
@@ -687,7 +692,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
     return true;
 }
 
-void OvpnImport::handleDirective(const Line& line, bool inConnection, QStringList* out)
+void OvpnImport::handleDirective(const Line& line, QStringList* out)
 {
     const QString& keyword = line.keyword;
     const QString trimmed = line.raw.trimmed();
@@ -712,12 +717,17 @@ void OvpnImport::handleDirective(const Line& line, bool inConnection, QStringLis
             addEntry(line, Fate::Kept, Reason::Comment);
         }
     } else if (line.type == Line::Block) {
-        // OpenVPN allows no inline blocks inside <connection>; kept for it to say so.
-        out->append(line.raw.trimmed());
-        addEntry(line, Fate::Kept, Reason::InlineBlock);
+        emitMaterial(line.blockName, line.blockBody, QStringList(), line, false, out);
     } else if (isMaterial(keyword) && line.tokens.size() > 1 &&
                line.tokens.at(1) == QLatin1String("[inline]")) {
-        keep(trimmed, Reason::Directive);
+        // The block says the same by itself, and may end up in a file of the profile.
+        if (credentialFate(keyword, line))
+            return;
+        const bool direction = keyword == QLatin1String("tls-auth") || keyword == QLatin1String("secret");
+        if (direction && line.tokens.size() > 2)
+            keep(QLatin1String("key-direction ") + quoteWord(line.tokens.at(2)), Reason::InlineReference);
+        else
+            addEntry(line, Fate::LeftOut, Reason::InlineReference);
     } else if (keyword == QLatin1String("crl-verify") && line.tokens.size() > 2) {
         addEntry(line, Fate::LeftOut, Reason::DirectoryBeside);
     } else if (isMaterial(keyword) && line.tokens.size() > 1) {
@@ -744,27 +754,20 @@ void OvpnImport::handleDirective(const Line& line, bool inConnection, QStringLis
     } else if (!knownDirectives().contains(keyword)) {
         keep(QLatin1String("setenv opt ") + trimmed, Reason::UnknownDirective);
     } else {
-        Q_UNUSED(inConnection);
         keep(trimmed, Reason::Directive);
     }
 }
 
-QString OvpnImport::emitMaterial(const QString& keyword, const QByteArray& bytes, const QStringList& extra,
-                                 const Line& line, bool fromFile, QStringList* out)
+bool OvpnImport::credentialFate(const QString& keyword, const Line& line)
 {
-    const QString fileName = fromFile ? line.tokens.value(1) : QString();
     const bool credential = keyword == QLatin1String("ca") || keyword == QLatin1String("cert") ||
                             keyword == QLatin1String("key") || keyword == QLatin1String("pkcs12");
     if (keyword == QLatin1String("pkcs12") && m_kind == Kind::Pkcs12 && !m_packing) {
         addEntry(line, Fate::Changed, Reason::Pkcs12File,
                  QLatin1String("pkcs12 ") + QLatin1String(pkcs12Name), QLatin1String(pkcs12Name));
-        return QString();
-    }
-    if (m_packing && credential) {
+    } else if (m_packing && credential) {
         addEntry(line, Fate::Changed, Reason::PackedIntoPkcs12, QString(), QLatin1String(pkcs12Name));
-        return QString();
-    }
-    if (m_kind == Kind::CertificateAndTokenKey && credential) {
+    } else if (m_kind == Kind::CertificateAndTokenKey && credential) {
         if (keyword == QLatin1String("ca") || keyword == QLatin1String("cert")) {
             const QString target =
                 keyword == QLatin1String("ca") ? QStringLiteral("ca") : QStringLiteral("user");
@@ -772,12 +775,21 @@ QString OvpnImport::emitMaterial(const QString& keyword, const QByteArray& bytes
         } else {
             addEntry(line, Fate::LeftOut, Reason::TokenSetting);
         }
-        return QString();
-    }
-    if (keyword == QLatin1String("auth-user-pass") || keyword == QLatin1String("http-proxy-user-pass")) {
+    } else if (keyword == QLatin1String("auth-user-pass") ||
+               keyword == QLatin1String("http-proxy-user-pass")) {
         addEntry(line, Fate::LeftOut, Reason::CredentialsAsked);
-        return QString();
+    } else {
+        return false;
     }
+    return true;
+}
+
+QString OvpnImport::emitMaterial(const QString& keyword, const QByteArray& bytes, const QStringList& extra,
+                                 const Line& line, bool fromFile, QStringList* out)
+{
+    const QString fileName = fromFile ? line.tokens.value(1) : QString();
+    if (credentialFate(keyword, line))
+        return QString();
 
     const QList<QByteArray> body = bodyLines(bytes);
     bool misread = false;

@@ -32,6 +32,7 @@ public:
         Comment,           // a comment, kept
         Directive,         // a directive OpenVPN runs, kept unchanged
         InlineBlock,       // an inline block, kept inline
+        InlineReference,   // "tls-auth [inline] 1" and the like: the block is imported by itself
         MovedToHeader,     // server or port: now in the profile's header
         ProtocolKept,      // the first server's protocol, kept as a "proto" line
         FurtherServer,     // another server, written so the manager keeps the first one as the profile's
@@ -124,7 +125,8 @@ private:
 
     bool fail(const QString& error);
     bool readMaterial(const QString& keyword, const QString& fileName, QByteArray* bytes);
-    void handleDirective(const Line& line, bool inConnection, QStringList* out);
+    void handleDirective(const Line& line, QStringList* out);
+    bool credentialFate(const QString& keyword, const Line& line);
     void addEntry(const Line& line, Fate fate, Reason reason, const QString& written = QString(),
                   const QString& detail = QString());
     QString emitMaterial(const QString& keyword, const QByteArray& bytes, const QStringList& extra,
