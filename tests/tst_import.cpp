@@ -568,6 +568,8 @@ void ImportTest::refusals_data()
     QTest::newRow("device") << QByteArray("remote a.example\nca /dev/zero\n") << "not a regular file";
     QTest::newRow("too large") << QByteArray("remote a.example\nca big\n") << "larger than 1048576 bytes";
     QTest::newRow("invalid port") << QByteArray("remote a.example 70000\nauth-user-pass\n") << "port '70000'";
+    QTest::newRow("quoted port with a blank")
+        << QByteArray("remote h \" 1194\"\nauth-user-pass\n") << "port ' 1194'";
     QTest::newRow("quoted server name with a blank")
         << QByteArray("remote \"a b\" 1194\nauth-user-pass\n") << "Invalid server name 'a b'";
     QTest::newRow("pkcs12 not base64")

@@ -588,9 +588,9 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
     static const QRegularExpression badHost(QStringLiteral("[\\s\"'#;]"));
     if (badHost.match(m_host).hasMatch())
         return fail(QStringLiteral("Invalid server name '%1'").arg(m_host));
-    bool portOk = false;
-    const int portNumber = m_port.toInt(&portOk);
-    if (!portOk || portNumber < 1 || portNumber > 65535)
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
+    const int portNumber = m_port.toInt();
+    if (!digits.match(m_port).hasMatch() || portNumber < 1 || portNumber > 65535)
         return fail(QStringLiteral("Invalid server port '%1'").arg(m_port));
 
     if (!m_pkcs12.isEmpty()) {
@@ -642,8 +642,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
                         for (QString& word : words)
                             word = quoteWord(word);
                         const QString written = QLatin1String("--remote ") + words.join(QLatin1Char(' '));
-                        out.append(written);
-                        addEntry(inner, Fate::Changed, Reason::ConnectionServer, written);
+                        writeChanged(inner, written, Reason::ConnectionServer, &out);
                     } else if (inner.type == Line::Blank) {
                         out.append(QString());
                     } else {
@@ -661,8 +660,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
                     firstRemoteTaken = true;
                     if (line.tokens.size() > 3) {
                         const QString written = QLatin1String("proto ") + quoteWord(line.tokens.at(3));
-                        out.append(written);
-                        addEntry(line, Fate::Changed, Reason::ProtocolKept, written);
+                        writeChanged(line, written, Reason::ProtocolKept, &out);
                     } else {
                         addEntry(line, Fate::LeftOut, Reason::MovedToHeader);
                     }
@@ -673,8 +671,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
                     for (QString& word : words)
                         word = quoteWord(word);
                     const QString written = QLatin1String("--remote ") + words.join(QLatin1Char(' '));
-                    out.append(written);
-                    addEntry(line, Fate::Changed, Reason::FurtherServer, written);
+                    writeChanged(line, written, Reason::FurtherServer, &out);
                 }
             } else if (line.keyword == QLatin1String("rport")) {
                 addEntry(line, Fate::LeftOut, Reason::MovedToHeader);
@@ -758,6 +755,20 @@ void OvpnImport::handleDirective(const Line& line, QStringList* out)
     }
 }
 
+// Lines the import writes in place of a source line. Their words come from the file, so they too
+// must not feed the manager's reader.
+bool OvpnImport::writeChanged(const Line& line, const QString& text, Reason reason, QStringList* out,
+                              const QString& detail)
+{
+    if (readBack(text)) {
+        addEntry(line, Fate::LeftOut, Reason::ReadBackAsProfile);
+        return false;
+    }
+    out->append(text);
+    addEntry(line, Fate::Changed, reason, text, detail);
+    return true;
+}
+
 bool OvpnImport::credentialFate(const QString& keyword, const Line& line)
 {
     const bool credential = keyword == QLatin1String("ca") || keyword == QLatin1String("cert") ||
@@ -805,12 +816,12 @@ QString OvpnImport::emitMaterial(const QString& keyword, const QByteArray& bytes
                                     [&](const File& file) { return file.name == name; });
              ++n)
             name = keyword + QString::number(n) + (keyFile ? QLatin1String(".key") : QLatin1String(".pem"));
+        const QString written = (QStringList{keyword, name} + params).join(QLatin1Char(' '));
+        if (!writeChanged(line, written, Reason::FileCopied, out, fromFile ? fileName : name))
+            return QString();
         QByteArray stored = bytes;
         stored.replace("\r\n", "\n");
         m_extraFiles.push_back({name, stored});
-        const QString written = (QStringList{keyword, name} + params).join(QLatin1Char(' '));
-        out->append(written);
-        addEntry(line, Fate::Changed, Reason::FileCopied, written, fromFile ? fileName : name);
         return written;
     }
     const QString opening = QLatin1Char('<') + keyword + QLatin1Char('>');

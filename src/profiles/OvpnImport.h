@@ -127,6 +127,8 @@ private:
     bool readMaterial(const QString& keyword, const QString& fileName, QByteArray* bytes);
     void handleDirective(const Line& line, QStringList* out);
     bool credentialFate(const QString& keyword, const Line& line);
+    bool writeChanged(const Line& line, const QString& text, Reason reason, QStringList* out,
+                      const QString& detail = QString());
     void addEntry(const Line& line, Fate fate, Reason reason, const QString& written = QString(),
                   const QString& detail = QString());
     QString emitMaterial(const QString& keyword, const QByteArray& bytes, const QStringList& extra,
