@@ -60,6 +60,7 @@ private slots:
     void refusals_data();
     void refusals();
     void tokenProfileWaitsForKeyLabel();
+    void engineAcceptsImportedTokenProfile();
     void packingNeedsPasswordAndMatchingKey();
     void quotingAsOpenVpnReadsIt();
     void inlineReferencesAndConnectionBlocks();
@@ -613,6 +614,46 @@ void ImportTest::tokenProfileWaitsForKeyLabel()
     QCOMPARE(ScratchHome::readFile(root.filePath("0000/ca")),
              ScratchHome::readFile(source.filePath("ca.crt")));
     QVERIFY(ScratchHome::readFile(root.filePath("0000/user")).isEmpty());
+}
+
+void ImportTest::engineAcceptsImportedTokenProfile()
+{
+    SKIP_UNLESS_EMPTY(m_opensslError);
+#ifdef Q_OS_WIN
+    QSKIP("the SoftHSM2 token fixture needs a POSIX shell");
+#endif
+    if (QStandardPaths::findExecutable("softhsm2-util").isEmpty())
+        QSKIP("softhsm2-util not found (Debian: apt-get install softhsm2)");
+    QProcess script;
+    script.start("bash",
+                 {QStringLiteral(QLUMAR_SOURCE_DIR "/scripts/make-test-token"), m_keys.filePath("token"),
+                  "Import Test", "1234", "alice key", m_keys.filePath("client.key")});
+    QVERIFY(script.waitForFinished(60000));
+    QCOMPARE(script.exitCode(), 0);
+    QStringList tokenEnv;
+    for (const QByteArray& line : script.readAllStandardOutput().split('\n')) {
+        if (line.contains('='))
+            tokenEnv << QString::fromUtf8(line);
+    }
+
+    QTemporaryDir source;
+    OvpnImport import = imported("pkcs11-id.ovpn", &source);
+    import.setKeyLabel("alice key");
+    QTemporaryDir root;
+    const SaveResult saved = import.write(root.path());
+    QCOMPARE(int(saved.status), int(SaveResult::Saved));
+
+    const QStringList common = {"--config", "conf",         "--dev",    "tun",     "--float",
+                                "--pull",   "--tls-client", "--engkey", "--engine"};
+    const QProcessEnvironment env =
+        engineEnvironment(tokenEnv + QStringList{"QLUMAR_ENGINE=simulator", "QLUMAR_ENGINE_EXIT_AFTER_MS=0"});
+    const EngineRun good = runEngineToEnd(root.filePath(saved.dirName),
+                                          common + QStringList{"dudidudovi:user_pin:1234"}, env, 30000);
+    QVERIFY2(good.output.contains("Initialization Sequence Completed"), good.output.constData());
+    const EngineRun wrong = runEngineToEnd(root.filePath(saved.dirName),
+                                           common + QStringList{"dudidudovi:user_pin:9999"}, env, 30000);
+    QVERIFY2(wrong.output.contains("Error: private key password verification failed"),
+             wrong.output.constData());
 }
 
 void ImportTest::packingNeedsPasswordAndMatchingKey()
