@@ -61,6 +61,7 @@ private slots:
     void refusals();
     void tokenProfileWaitsForKeyLabel();
     void engineAcceptsImportedTokenProfile();
+    void failedWriteLeavesNothing();
     void packingNeedsPasswordAndMatchingKey();
     void quotingAsOpenVpnReadsIt();
     void inlineReferencesAndConnectionBlocks();
@@ -654,6 +655,25 @@ void ImportTest::engineAcceptsImportedTokenProfile()
                                            common + QStringList{"dudidudovi:user_pin:9999"}, env, 30000);
     QVERIFY2(wrong.output.contains("Error: private key password verification failed"),
              wrong.output.constData());
+}
+
+// A file where the new directory would go (the numbering counts directories only), and a root
+// that is not a directory: the import fails and leaves no half-written profile behind.
+void ImportTest::failedWriteLeavesNothing()
+{
+    OvpnImport import;
+    QVERIFY(import.read("remote h.example\nauth-user-pass\n", "plain", QDir::tempPath()));
+    QTemporaryDir root;
+    QVERIFY(ScratchHome::writeFile(root.filePath("0000"), "in the way"));
+    SaveResult saved = import.write(root.path());
+    QCOMPARE(int(saved.status), int(SaveResult::Failed));
+    QVERIFY2(saved.reason.contains("0000"), qPrintable(saved.reason));
+    QCOMPARE(QDir(root.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{"0000"});
+
+    saved = import.write(root.filePath("0000"));
+    QCOMPARE(int(saved.status), int(SaveResult::Failed));
+    QCOMPARE(ScratchHome::readFile(root.filePath("0000")), QByteArray("in the way"));
 }
 
 void ImportTest::packingNeedsPasswordAndMatchingKey()
