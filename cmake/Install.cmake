@@ -18,6 +18,9 @@ install(FILES ${QLUMAR_DESKTOP_DIR}/${QLUMAR_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${QLUMAR_DESKTOP_DIR}/${QLUMAR_APP_ID}.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The type of ".ovpn" files, which the desktop file opens with the manager.
+install(FILES ${QLUMAR_DESKTOP_DIR}/${QLUMAR_APP_ID}.mime.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME ${QLUMAR_APP_ID}.xml)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/icons/hicolor
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
 
