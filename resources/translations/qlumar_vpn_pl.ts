@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="pl" sourcelanguage="en">
 <context>
+    <name>CappedLog</name>
+    <message>
+        <source>… earlier lines dropped</source>
+        <translation>… wcześniejsze wiersze pominięto</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>qLumar Velkoro</source>

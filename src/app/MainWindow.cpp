@@ -5,6 +5,7 @@
 #include "app/ConnectAction.h"
 #include "app/Language.h"
 #include "app/Prompt.h"
+#include "connection/CappedLog.h"
 #include "connection/EngineLaunch.h"
 #include "connection/EngineOutput.h"
 #include "dialogs/VpnEditWindow.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -234,6 +236,7 @@ void MainWindow::buildCentralArea()
     vpnLog->setReadOnly(true);
     // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
     vpnLog->setUndoRedoEnabled(false);
+    connectionLog = std::make_unique<CappedLog>(vpnLog->document());
     logGrid->addWidget(vpnLog, 0, 0);
 
     splitter->addWidget(profileBox);
@@ -321,30 +324,43 @@ void MainWindow::vpnItemDoubleClickedSlot(QListWidgetItem* item)
         vpnConnectSlot();
 }
 
+VpnItem* MainWindow::profileByDirName(const QString& dirName) const
+{
+    for (int i = 0; i < vpnList->count(); ++i) {
+        auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
+        if (item && item->dirName() == dirName)
+            return item;
+    }
+    return nullptr;
+}
+
 void MainWindow::vpnConnectSlot()
 {
     // Its callers only offer Connect when idle with a profile selected; a stale offer asks nothing.
-    if (vpnRunning || !selectedItem)
+    if (vpnRunning || !selectedItem || profileDialogOpen)
         return;
+    // The prompt runs a nested event loop in which the tray may select, or connect, another
+    // profile: the password typed belongs to the profile it was asked for.
+    const QString dirName = selectedItem->dirName();
     if (!isVisible())
         show();
-    vpnLog->clear();
+    connectionLog->clear();
 
     bool ok = false;
     const QString secret = Prompt::getText(this, tr("Enter private key password"), tr("Password:"),
                                            QLineEdit::Password, QString(), &ok);
     if (!ok)
         return;
-    // The prompt runs a nested event loop; the tray menu may have started a connection meanwhile.
-    if (vpnRunning || !selectedItem || vpnProcess->state() != QProcess::NotRunning)
+    VpnItem* target = profileByDirName(dirName);
+    if (vpnRunning || !target || profileDialogOpen || vpnProcess->state() != QProcess::NotRunning)
         return;
 
     vpnInitialized = false;
     passwordErrorShown = false;
-    vpnProcess->setWorkingDirectory(
-        EngineLaunch::workingDirectory(QDir::currentPath(), selectedItem->dirName()));
+    discardEngineOutput();
+    vpnProcess->setWorkingDirectory(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()));
     vpnProcess->start(EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
-                      EngineLaunch::arguments(selectedItem->isPKCS12(), secret), QIODevice::ReadWrite);
+                      EngineLaunch::arguments(target->isPKCS12(), secret), QIODevice::ReadWrite);
     setTrayIcon(TrayConnecting);
 
     if (vpnProcess->waitForStarted(EngineLaunch::startTimeoutMs())) {
@@ -352,8 +368,8 @@ void MainWindow::vpnConnectSlot()
         trayConnectMenu->setEnabled(false);
         disconnectAction->setEnabled(vpnRunning);
         infoAction->setEnabled(vpnRunning);
-        selectedItem->setConnected(true);
-        activeItem = selectedItem;
+        target->setConnected(true);
+        activeItem = target;
         vpnItemPressedSlot(activeItem);
         for (int i = 0; i < vpnList->count(); ++i) {
             auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
@@ -386,10 +402,21 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 {
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
-    readAllEngineOutput();
+    // Everything the engine wrote belongs to its connection, so it is handled before its exit
+    // is, in the same slices as while it ran.
+    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError})
+        takeEngineOutput(channel, true);
     // An engine killed because it started too late: the manager never left idle.
-    if (!vpnRunning)
+    finishPending = vpnRunning;
+    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError})
+        handleEngineOutput(channel);
+}
+
+void MainWindow::finishWhenOutputHandled()
+{
+    if (!finishPending || !engineBacklog[0].isEmpty() || !engineBacklog[1].isEmpty())
         return;
+    finishPending = false;
 
     setTrayIcon(TrayDisconnected);
     trayIcon->setToolTip(tr("qLumar VPN - no connection"));
@@ -430,23 +457,72 @@ void MainWindow::vpnOutputSlot()
 
 void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
 {
-    vpnProcess->setReadChannel(channel);
-    const qint64 available = vpnProcess->bytesAvailable();
-    if (available <= 0)
-        return;
-    const QByteArray head = vpnProcess->peek(qMin(available, EngineOutput::maxReadBytes));
-    const QByteArray bytes = vpnProcess->read(EngineOutput::readLength(head, available > head.size()));
-    // The rest waits for the next turn of the event loop, so a flood cannot freeze the window.
-    if (vpnProcess->bytesAvailable() > 0 && !outputReadQueued[channel]) {
-        outputReadQueued[channel] = true;
-        QTimer::singleShot(0, this, [this, channel] {
-            outputReadQueued[channel] = false;
-            readEngineOutput(channel);
-        });
-    }
+    takeEngineOutput(channel, false);
+    handleEngineOutput(channel);
+}
 
+// The pipe is emptied at every read, so a flood waits in our backlog, not in the engine or the
+// process buffer; what the capped log could never show is only searched for the texts.
+void MainWindow::takeEngineOutput(QProcess::ProcessChannel channel, bool engineEnded)
+{
+    EngineOutput::Backlog& backlog = engineBacklog[channel];
+    vpnProcess->setReadChannel(channel);
+    if (vpnProcess->bytesAvailable() > 0)
+        backlog.append(vpnProcess->readAll());
+    // While the engine runs the log may still take the backlog's head before more arrives, so
+    // the backlog is pruned only once it holds twice what the log shows.
+    const qsizetype unseen = backlog.size() - hiddenOutput[channel];
+    if (!engineEnded && unseen <= 2 * connectionLog->maxCharacters())
+        return;
+    const qsizetype hidden = backlog.hiddenBytes(connectionLog->maxLines(), connectionLog->maxCharacters());
+    if (hidden > hiddenOutput[channel]) {
+        hiddenOutput[channel] = hidden;
+        // What is still to come fills the log by itself.
+        connectionLog->dropAll();
+    }
+}
+
+void MainWindow::handleEngineOutput(QProcess::ProcessChannel channel)
+{
+    EngineOutput::Backlog& backlog = engineBacklog[channel];
+    // Output the log drops is searched, in reads as it would have been shown, until the turn's
+    // share of time is spent; the rest waits for the next turn.
+    QElapsedTimer turn;
+    turn.start();
+    while (hiddenOutput[channel] > 0) {
+        if (!vpnRunning || vpnInitialized) {
+            backlog.discard(hiddenOutput[channel]);
+            hiddenOutput[channel] = 0;
+            break;
+        }
+        const QByteArray bytes = backlog.take(hiddenOutput[channel]);
+        hiddenOutput[channel] -= bytes.size();
+        handleEngineRead(bytes, false);
+        if (turn.elapsed() >= hiddenOutputMsPerTurn)
+            break;
+    }
+    if (hiddenOutput[channel] == 0 && !backlog.isEmpty())
+        handleEngineRead(backlog.take(), true);
+
+    // The rest waits for the next turn of the event loop, so a flood cannot freeze the window.
+    if (!backlog.isEmpty()) {
+        if (!outputReadQueued[channel]) {
+            outputReadQueued[channel] = true;
+            QTimer::singleShot(0, this, [this, channel] {
+                outputReadQueued[channel] = false;
+                handleEngineOutput(channel);
+            });
+        }
+        return;
+    }
+    finishWhenOutputHandled();
+}
+
+void MainWindow::handleEngineRead(const QByteArray& bytes, bool shown)
+{
     const QString text = EngineOutput::decodeChunk(bytes);
-    appendLogParagraph(text);
+    if (shown)
+        appendLogParagraph(text);
     // Output of an engine killed at start is shown but means nothing.
     if (!vpnRunning || vpnInitialized)
         return;
@@ -468,16 +544,13 @@ void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
     }
 }
 
-// Everything the engine wrote belongs to its connection, so it is handled before its exit is.
-void MainWindow::readAllEngineOutput()
+void MainWindow::discardEngineOutput()
 {
     for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
-        vpnProcess->setReadChannel(channel);
-        while (vpnProcess->bytesAvailable() > 0) {
-            readEngineOutput(channel);
-            vpnProcess->setReadChannel(channel);
-        }
+        engineBacklog[channel].clear();
+        hiddenOutput[channel] = 0;
     }
+    finishPending = false;
 }
 
 void MainWindow::appendLogParagraph(const QString& text)
@@ -485,14 +558,7 @@ void MainWindow::appendLogParagraph(const QString& text)
     // Inserted as plain text: engine output that looks like HTML must show as it is.
     QScrollBar* bar = vpnLog->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
-    QTextDocument* document = vpnLog->document();
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    cursor.beginEditBlock();
-    if (!document->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(text);
-    cursor.endEditBlock();
+    connectionLog->appendParagraph(text);
     if (atBottom)
         bar->setValue(bar->maximum());
 }
@@ -534,34 +600,45 @@ void MainWindow::vpnInfoSlot()
 
 void MainWindow::vpnEditSlot()
 {
-    if (!selectedItem)
+    if (!selectedItem || vpnRunning)
         return;
     std::unique_ptr<QDialog> dialog;
     if (selectedItem->isPKCS12())
         dialog = std::make_unique<VpnPKCS12EditWindow>(selectedItem, this);
     else
         dialog = std::make_unique<VpnEditWindow>(selectedItem, this);
-    if (dialog->exec() == QDialog::Accepted)
+    // The dialog saves by itself, so no connection may start from the tray while it is open:
+    // it would run on the files being rewritten.
+    profileDialogOpen = true;
+    trayConnectMenu->setEnabled(false);
+    const int result = dialog->exec();
+    profileDialogOpen = false;
+    trayConnectMenu->setEnabled(!vpnRunning);
+    if (result == QDialog::Accepted)
         loadVpnList();
 }
 
 void MainWindow::vpnDeleteSlot()
 {
-    if (!selectedItem)
+    if (!selectedItem || vpnRunning)
         return;
+    // The box runs a nested event loop in which the tray may select another profile and connect
+    // it: the answer is about the profile it asked for, and nothing is deleted while a
+    // connection runs.
+    const QString dirName = selectedItem->dirName();
     const QMessageBox::StandardButton answer = Prompt::message(
         this, QMessageBox::Question, tr("Question"), tr("Do you want to delete selected VPN connection?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (answer != QMessageBox::Yes || vpnRunning || !profileByDirName(dirName))
         return;
 
     const QString root = QDir::currentPath();
-    QDir profileDir(root + QLatin1Char('/') + selectedItem->dirName());
+    QDir profileDir(root + QLatin1Char('/') + dirName);
     const QStringList files = profileDir.entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
     for (const QString& file : files)
         profileDir.remove(file);
     // Succeeds only when nothing else is left inside; the reload then shows what remains.
-    QDir(root).rmdir(selectedItem->dirName());
+    QDir(root).rmdir(dirName);
     loadVpnList();
 }
 

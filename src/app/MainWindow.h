@@ -5,9 +5,13 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "connection/EngineOutput.h"
 #include "connection/TrayAnimation.h"
 
+#include <memory>
+
 class AboutBox;
+class CappedLog;
 class QAction;
 class QActionGroup;
 class QLabel;
@@ -85,10 +89,15 @@ private:
     void languageChangedNotice();
     void buildCentralArea();
     void killEngine();
+    VpnItem* profileByDirName(const QString& dirName) const;
     void showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
                      int milliseconds);
     void readEngineOutput(QProcess::ProcessChannel channel);
-    void readAllEngineOutput();
+    void takeEngineOutput(QProcess::ProcessChannel channel, bool engineEnded);
+    void handleEngineOutput(QProcess::ProcessChannel channel);
+    void handleEngineRead(const QByteArray& bytes, bool shown);
+    void discardEngineOutput();
+    void finishWhenOutputHandled();
     void appendLogParagraph(const QString& text);
 
     bool vpnRunning = false;
@@ -122,6 +131,12 @@ private:
 
     bool passwordErrorShown = false;           // "Incorrect password!" comes up once per connection attempt
     bool outputReadQueued[2] = {false, false}; // per channel: the rest of a flood waits its turn
+    EngineOutput::Backlog engineBacklog[2];
+    qsizetype hiddenOutput[2] = {0, 0}; // per channel: the backlog's head the log would never show
+    bool profileDialogOpen = false;     // an Edit dialog: no connection starts meanwhile
+    bool finishPending = false;         // the engine has ended; its output is still being handled
+    static constexpr int hiddenOutputMsPerTurn = 20;
+    std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
     int balloonsShown = 0;
 };
