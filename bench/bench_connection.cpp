@@ -2,7 +2,7 @@
 // from Connect to the connected state, and the longest the event loop went without a turn while
 // the flood was handled (the window stays responsive only if that is short). First, Disconnect in
 // the middle of a flood of BENCH_DISCONNECT_LINES (1000000) lines: the longest gap from Connect to
-// the idle state and the manager's peak memory.
+// the idle state and the manager's peak memory. Then one line of BENCH_LONG_LINE_MB (200) MB.
 //
 //   bench_connection [LINES...]      default: 50000 100000 200000; BENCH_REPEAT runs each (3)
 //
@@ -218,6 +218,65 @@ Result runOnce(long long lines)
     return result;
 }
 
+// An engine that writes one line of `megabytes` MB without a line break and exits: how fast the
+// manager takes it and how much memory that costs.
+struct LongLineResult
+{
+    bool ok = false;
+    qint64 idleAfterMs = -1;
+    qint64 cpuMs = 0; // the GUI thread's processor time from Connect to idle
+    qint64 maxGapMs = 0;
+    qint64 characters = 0;
+};
+
+LongLineResult runLongLine(int megabytes, const QString& scriptDir)
+{
+    LongLineResult result;
+    const QString script = scriptDir + QStringLiteral("/long-line.sh");
+    QFile file(script);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write("#!/bin/sh\nhead -c " + QByteArray::number(qint64(megabytes) * 1024 * 1024) +
+                   " /dev/zero | tr '\\0' x\n") < 0)
+        return result;
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(script));
+
+    MainWindow window;
+    window.show();
+    window.vpnItemPressedSlot(benchProfile(window));
+    QApplication::processEvents();
+    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    Prompt::answerText(QStringLiteral("bench"));
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuStart = threadCpuMs();
+    window.vpnConnectSlot();
+    qunsetenv("QLUMAR_ENGINE_PATH");
+    if (!window.isVpnRunning()) {
+        std::fprintf(stderr, "the engine did not start\n");
+        return result;
+    }
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        result.maxGapMs = std::max(result.maxGapMs, sinceTurn.restart());
+        if (!window.isVpnRunning()) {
+            result.idleAfterMs = clock.elapsed();
+            result.cpuMs = qint64(threadCpuMs() - cpuStart);
+            QApplication::exit(0);
+        }
+    });
+    ticker.start();
+    QTimer::singleShot(600000, [] { QApplication::exit(2); });
+    result.ok = QApplication::exec() == 0;
+    result.characters = log->document()->characterCount();
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -265,6 +324,21 @@ int main(int argc, char* argv[])
                     "RSS now %.1f MB\n\n",
                     d.maxGapMs, d.maxGapAfterDisconnectMs, d.blocks, d.characters / 1048576.0,
                     statusKiB("VmHWM") / 1024.0, residentKiB() / 1024.0);
+        std::fflush(stdout);
+    }
+
+    const int longLineMb = qEnvironmentVariableIsSet("BENCH_LONG_LINE_MB")
+                               ? qEnvironmentVariableIntValue("BENCH_LONG_LINE_MB")
+                               : 200;
+    if (longLineMb > 0) {
+        const LongLineResult l = runLongLine(longLineMb, home.path());
+        std::printf("One %d MB line without a line break, then the engine exits\n", longLineMb);
+        std::printf(
+            "  %s; idle %lld ms after Connect (%.1f MB/s; cpu %lld ms), max gap %lld ms, log %.1f MB, "
+            "peak RSS %.1f MB\n\n",
+            l.ok ? "ended" : "DID NOT END", l.idleAfterMs,
+            l.idleAfterMs > 0 ? longLineMb * 1000.0 / l.idleAfterMs : 0.0, l.cpuMs, l.maxGapMs,
+            l.characters / 1048576.0, statusKiB("VmHWM") / 1024.0);
         std::fflush(stdout);
     }
 

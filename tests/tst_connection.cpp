@@ -282,6 +282,7 @@ private Q_SLOTS:
     void cappedLogKeepsTheNewestLines_data();
     void cappedLogKeepsTheNewestLines();
     void cappedLogDropAllAndClear();
+    void cappedLogSplitsOverlongLines();
 
     void engineGetsArgvAndDirectoryExactly_data();
     void engineGetsArgvAndDirectoryExactly();
@@ -692,6 +693,25 @@ void TestConnection::cappedLogDropAllAndClear()
     QVERIFY(document.isEmpty());
     log.appendParagraph("fresh");
     QCOMPARE(document.toPlainText(), QStringLiteral("fresh"));
+}
+
+void TestConnection::cappedLogSplitsOverlongLines()
+{
+    const int most = int(CappedLog::maxLineLength);
+    QCOMPARE(CappedLog::splitLongLines("short\nlines"), QStringLiteral("short\nlines"));
+    QCOMPARE(CappedLog::splitLongLines(QString(most, 'x')), QString(most, 'x'));
+    QCOMPARE(CappedLog::splitLongLines(QString(2 * most + 3, 'x')),
+             QString(most, 'x') + "\n" + QString(most, 'x') + "\nxxx");
+    // Each line of a read on its own; a character outside the BMP stays whole.
+    const QString pair = QString::fromUtf8("\U0001f512");
+    QCOMPARE(CappedLog::splitLongLines("ab\n" + QString(most - 1, 'y') + pair + "z"),
+             "ab\n" + QString(most - 1, 'y') + pair + "\nz");
+
+    QTextDocument document;
+    CappedLog log(&document);
+    log.appendParagraph(QString(3 * most, 'x'));
+    QCOMPARE(document.blockCount(), 3);
+    QCOMPARE(document.toPlainText().remove('\n'), QString(3 * most, 'x'));
 }
 
 void TestConnection::engineGetsArgvAndDirectoryExactly_data()

@@ -345,6 +345,7 @@ void MainWindow::vpnConnectSlot()
     if (!isVisible())
         show();
     connectionLog->clear();
+    discardEngineOutput();
 
     bool ok = false;
     const QString secret = Prompt::getText(this, tr("Enter private key password"), tr("Password:"),
@@ -462,18 +463,22 @@ void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
 }
 
 // The pipe is emptied at every read, so a flood waits in our backlog, not in the engine or the
-// process buffer; what the capped log could never show is only searched for the texts.
+// process buffer; what the capped log could never show is only searched for the texts, never
+// laid out.
 void MainWindow::takeEngineOutput(QProcess::ProcessChannel channel, bool engineEnded)
 {
     EngineOutput::Backlog& backlog = engineBacklog[channel];
     vpnProcess->setReadChannel(channel);
-    if (vpnProcess->bytesAvailable() > 0)
-        backlog.append(vpnProcess->readAll());
-    // While the engine runs the log may still take the backlog's head before more arrives, so
-    // the backlog is pruned only once it holds twice what the log shows.
-    const qsizetype unseen = backlog.size() - hiddenOutput[channel];
-    if (!engineEnded && unseen <= 2 * connectionLog->maxCharacters())
+    if (vpnProcess->bytesAvailable() > 0) {
+        const QByteArray bytes = vpnProcess->readAll();
+        backlog.append(bytes);
+        uncheckedOutput[channel] += bytes.size();
+    }
+    // Looking for what the log would never show reads up to what it shows, so it waits until
+    // a good part of that is new.
+    if (!engineEnded && uncheckedOutput[channel] < connectionLog->maxCharacters() / 4)
         return;
+    uncheckedOutput[channel] = 0;
     const qsizetype hidden = backlog.hiddenBytes(connectionLog->maxLines(), connectionLog->maxCharacters());
     if (hidden > hiddenOutput[channel]) {
         hiddenOutput[channel] = hidden;
@@ -549,6 +554,7 @@ void MainWindow::discardEngineOutput()
     for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
         engineBacklog[channel].clear();
         hiddenOutput[channel] = 0;
+        uncheckedOutput[channel] = 0;
     }
     finishPending = false;
 }

@@ -132,9 +132,10 @@ private:
     bool passwordErrorShown = false;           // "Incorrect password!" comes up once per connection attempt
     bool outputReadQueued[2] = {false, false}; // per channel: the rest of a flood waits its turn
     EngineOutput::Backlog engineBacklog[2];
-    qsizetype hiddenOutput[2] = {0, 0}; // per channel: the backlog's head the log would never show
-    bool profileDialogOpen = false;     // an Edit dialog: no connection starts meanwhile
-    bool finishPending = false;         // the engine has ended; its output is still being handled
+    qsizetype hiddenOutput[2] = {0, 0};    // per channel: the backlog's head the log would never show
+    qsizetype uncheckedOutput[2] = {0, 0}; // per channel: taken since hiddenOutput was last worked out
+    bool profileDialogOpen = false;        // an Edit dialog: no connection starts meanwhile
+    bool finishPending = false;            // the engine has ended; its output is still being handled
     static constexpr int hiddenOutputMsPerTurn = 20;
     std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;

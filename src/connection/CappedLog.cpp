@@ -14,6 +14,27 @@ QString CappedLog::droppedNotice()
     return tr("\u2026 earlier lines dropped");
 }
 
+QString CappedLog::splitLongLines(const QString& text)
+{
+    QString split;
+    qsizetype lineStart = 0;
+    qsizetype copied = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('\n')) {
+            lineStart = i + 1;
+        } else if (i - lineStart >= maxLineLength && !text.at(i).isLowSurrogate()) {
+            split += QStringView(text).mid(copied, i - copied);
+            split += QLatin1Char('\n');
+            copied = i;
+            lineStart = i;
+        }
+    }
+    if (copied == 0)
+        return text;
+    split += QStringView(text).mid(copied);
+    return split;
+}
+
 void CappedLog::appendParagraph(const QString& text)
 {
     QTextCursor cursor(m_document);
@@ -21,7 +42,7 @@ void CappedLog::appendParagraph(const QString& text)
     cursor.beginEditBlock();
     if (!m_document->isEmpty())
         cursor.insertBlock();
-    cursor.insertText(text);
+    cursor.insertText(splitLongLines(text));
     cursor.endEditBlock();
     trim();
 }

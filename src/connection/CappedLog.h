@@ -32,6 +32,11 @@ public:
 
     static QString droppedNotice();
 
+    // Laying out a line without a break opportunity takes time that grows with the square of its
+    // length, so a line longer than this is shown as several, each at most this long.
+    static constexpr qsizetype maxLineLength = 1024;
+    static QString splitLongLines(const QString& text);
+
 private:
     void trim();
     void showNotice(int removeUpTo);
