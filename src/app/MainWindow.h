@@ -136,7 +136,7 @@ private:
     qsizetype uncheckedOutput[2] = {0, 0}; // per channel: taken since hiddenOutput was last worked out
     bool profileDialogOpen = false;        // an Edit dialog: no connection starts meanwhile
     bool finishPending = false;            // the engine has ended; its output is still being handled
-    static constexpr int hiddenOutputMsPerTurn = 20;
+    static constexpr int hiddenOutputMsPerTurn = 10;
     std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
     int balloonsShown = 0;
