@@ -7,7 +7,7 @@
 #include "app/Prompt.h"
 #include "connection/CappedLog.h"
 #include "connection/EngineLaunch.h"
-#include "connection/EngineOutput.h"
+#include "connection/VpnConnection.h"
 #include "dialogs/VpnEditWindow.h"
 #include "dialogs/VpnInfoWindow.h"
 #include "dialogs/VpnNewWindow.h"
@@ -21,13 +21,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMetaMethod>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
@@ -55,10 +53,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     vpnRunning = false;
     vpnInitialized = false;
-    vpnProcess = new QProcess(this);
-    connect(vpnProcess, &QProcess::readyReadStandardError, this, &MainWindow::vpnOutputSlot);
-    connect(vpnProcess, &QProcess::readyReadStandardOutput, this, &MainWindow::vpnOutputSlot);
-    connect(vpnProcess, &QProcess::finished, this, &MainWindow::vpnFinishSlot);
+    vpnConnection = new VpnConnection(this);
+    connect(vpnConnection, &VpnConnection::logText, this, &MainWindow::appendLogParagraph);
+    connect(vpnConnection, &VpnConnection::tunnelUp, this, &MainWindow::showTunnelUp);
+    connect(vpnConnection, &VpnConnection::passwordRejected, this, &MainWindow::showPasswordRejected);
+    connect(vpnConnection, &VpnConnection::finished, this, &MainWindow::vpnFinishSlot);
     // Whatever ends the event loop (Exit, a signal, the session ending), no engine outlives us.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::killEngine);
 
@@ -67,6 +66,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     resize(300, 300);
 
     buildCentralArea();
+    vpnConnection->setLogLimits(connectionLog->maxLines(), connectionLog->maxCharacters());
+    connect(vpnConnection, &VpnConnection::logDropped, this, [this] { connectionLog->dropAll(); });
     loadVpnList();
 
     updateButton = new QToolButton(this);
@@ -345,7 +346,7 @@ void MainWindow::vpnConnectSlot()
     if (!isVisible())
         show();
     connectionLog->clear();
-    discardEngineOutput();
+    vpnConnection->discardOutput();
 
     bool ok = false;
     const QString secret = Prompt::getText(this, tr("Enter private key password"), tr("Password:"),
@@ -353,18 +354,14 @@ void MainWindow::vpnConnectSlot()
     if (!ok)
         return;
     VpnItem* target = profileByDirName(dirName);
-    if (vpnRunning || !target || profileDialogOpen || vpnProcess->state() != QProcess::NotRunning)
+    if (vpnRunning || !target || profileDialogOpen || vpnConnection->state() != VpnConnection::State::Idle)
         return;
 
     vpnInitialized = false;
-    passwordErrorShown = false;
-    discardEngineOutput();
-    vpnProcess->setWorkingDirectory(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()));
-    vpnProcess->start(EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
-                      EngineLaunch::arguments(target->isPKCS12(), secret), QIODevice::ReadWrite);
     setTrayIcon(TrayConnecting);
-
-    if (vpnProcess->waitForStarted(EngineLaunch::startTimeoutMs())) {
+    if (vpnConnection->start(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
+                             EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
+                             EngineLaunch::arguments(target->isPKCS12(), secret))) {
         vpnRunning = true;
         trayConnectMenu->setEnabled(false);
         disconnectAction->setEnabled(vpnRunning);
@@ -380,13 +377,6 @@ void MainWindow::vpnConnectSlot()
         return;
     }
 
-    // An engine that comes up only after the wait gave up would run with the manager idle, and
-    // nobody could stop it.
-    if (vpnProcess->state() != QProcess::NotRunning) {
-        vpnProcess->kill();
-        vpnProcess->waitForFinished(5000);
-    }
-    vpnProcess->setArguments({});
     setTrayIcon(TrayDisconnected);
     Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Cannot initialize VPN connection!"),
                     QMessageBox::Ok);
@@ -394,31 +384,14 @@ void MainWindow::vpnConnectSlot()
 
 void MainWindow::vpnDisConnectSlot()
 {
-    // Killed, not asked to terminate; the reset follows from the engine's exit.
-    if (vpnProcess->state() != QProcess::NotRunning)
-        vpnProcess->kill();
+    // The reset follows from the engine's exit.
+    vpnConnection->stop();
 }
 
 void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 {
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
-    // Everything the engine wrote belongs to its connection, so it is handled before its exit
-    // is, in the same slices as while it ran.
-    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError})
-        takeEngineOutput(channel, true);
-    // An engine killed because it started too late: the manager never left idle.
-    finishPending = vpnRunning;
-    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError})
-        handleEngineOutput(channel);
-}
-
-void MainWindow::finishWhenOutputHandled()
-{
-    if (!finishPending || !engineBacklog[0].isEmpty() || !engineBacklog[1].isEmpty())
-        return;
-    finishPending = false;
-
     setTrayIcon(TrayDisconnected);
     trayIcon->setToolTip(tr("qLumar VPN - no connection"));
     showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
@@ -439,124 +412,27 @@ void MainWindow::finishWhenOutputHandled()
     }
     vpnItemPressedSlot(selectedItem);
     activeItem = nullptr;
-    // The password travelled as an argument; it need not outlive the engine.
-    vpnProcess->setArguments({});
 }
 
 void MainWindow::vpnOutputSlot()
 {
-    static const int stdoutSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardOutput).methodIndex();
-    static const int stderrSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardError).methodIndex();
-    // Each stream is read when it signals; a direct call reads both.
-    const int signal = senderSignalIndex();
-    const bool direct = signal != stdoutSignal && signal != stderrSignal;
-    if (direct || signal == stdoutSignal)
-        readEngineOutput(QProcess::StandardOutput);
-    if (direct || signal == stderrSignal)
-        readEngineOutput(QProcess::StandardError);
+    vpnConnection->readOutput();
 }
 
-void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
+void MainWindow::showTunnelUp()
 {
-    takeEngineOutput(channel, false);
-    handleEngineOutput(channel);
+    vpnInitialized = true;
+    setTrayIcon(TrayConnected);
+    if (activeItem)
+        activeItem->setIcon(VpnItem::connectedIcon());
+    trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
+    showBalloon(tr("Connected"), tr("VPN connection was initialized properly."), QSystemTrayIcon::Information,
+                10000);
 }
 
-// The pipe is emptied at every read, so a flood waits in our backlog, not in the engine or the
-// process buffer; what the capped log could never show is only searched for the texts, never
-// laid out.
-void MainWindow::takeEngineOutput(QProcess::ProcessChannel channel, bool engineEnded)
+void MainWindow::showPasswordRejected()
 {
-    EngineOutput::Backlog& backlog = engineBacklog[channel];
-    vpnProcess->setReadChannel(channel);
-    if (vpnProcess->bytesAvailable() > 0) {
-        const QByteArray bytes = vpnProcess->readAll();
-        backlog.append(bytes);
-        uncheckedOutput[channel] += bytes.size();
-    }
-    // Looking for what the log would never show reads up to what it shows, so it waits until
-    // a good part of that is new.
-    if (!engineEnded && uncheckedOutput[channel] < connectionLog->maxCharacters() / 4)
-        return;
-    uncheckedOutput[channel] = 0;
-    const qsizetype hidden = backlog.hiddenBytes(connectionLog->maxLines(), connectionLog->maxCharacters());
-    if (hidden > hiddenOutput[channel]) {
-        hiddenOutput[channel] = hidden;
-        // What is still to come fills the log by itself.
-        connectionLog->dropAll();
-    }
-}
-
-void MainWindow::handleEngineOutput(QProcess::ProcessChannel channel)
-{
-    EngineOutput::Backlog& backlog = engineBacklog[channel];
-    // Output the log drops is searched, in reads as it would have been shown, until the turn's
-    // share of time is spent; the rest waits for the next turn.
-    QElapsedTimer turn;
-    turn.start();
-    while (hiddenOutput[channel] > 0) {
-        if (!vpnRunning || vpnInitialized) {
-            backlog.discard(hiddenOutput[channel]);
-            hiddenOutput[channel] = 0;
-            break;
-        }
-        const QByteArray bytes = backlog.take(hiddenOutput[channel]);
-        hiddenOutput[channel] -= bytes.size();
-        handleEngineRead(bytes, false);
-        if (turn.elapsed() >= hiddenOutputMsPerTurn)
-            break;
-    }
-    if (hiddenOutput[channel] == 0 && !backlog.isEmpty())
-        handleEngineRead(backlog.take(), true);
-
-    // The rest waits for the next turn of the event loop, so a flood cannot freeze the window.
-    if (!backlog.isEmpty()) {
-        if (!outputReadQueued[channel]) {
-            outputReadQueued[channel] = true;
-            QTimer::singleShot(0, this, [this, channel] {
-                outputReadQueued[channel] = false;
-                handleEngineOutput(channel);
-            });
-        }
-        return;
-    }
-    finishWhenOutputHandled();
-}
-
-void MainWindow::handleEngineRead(const QByteArray& bytes, bool shown)
-{
-    const QString text = EngineOutput::decodeChunk(bytes);
-    if (shown)
-        appendLogParagraph(text);
-    // Output of an engine killed at start is shown but means nothing.
-    if (!vpnRunning || vpnInitialized)
-        return;
-
-    const EngineOutput::Recognised found = EngineOutput::recognise(text);
-    if (found.tunnelUp) {
-        vpnInitialized = true;
-        setTrayIcon(TrayConnected);
-        if (activeItem)
-            activeItem->setIcon(VpnItem::connectedIcon());
-        trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
-        showBalloon(tr("Connected"), tr("VPN connection was initialized properly."),
-                    QSystemTrayIcon::Information, 10000);
-    }
-    if (found.passwordError && !passwordErrorShown) {
-        // Set before the box: it runs a nested loop in which more output arrives.
-        passwordErrorShown = true;
-        Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Incorrect password!"), QMessageBox::Ok);
-    }
-}
-
-void MainWindow::discardEngineOutput()
-{
-    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
-        engineBacklog[channel].clear();
-        hiddenOutput[channel] = 0;
-        uncheckedOutput[channel] = 0;
-    }
-    finishPending = false;
+    Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Incorrect password!"), QMessageBox::Ok);
 }
 
 void MainWindow::appendLogParagraph(const QString& text)
@@ -735,11 +611,7 @@ void MainWindow::trayIconActive(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::killEngine()
 {
-    if (vpnProcess->state() == QProcess::NotRunning)
-        return;
-    vpnProcess->kill();
-    // Reaped before the program ends, so no engine outlives the manager even for a moment.
-    vpnProcess->waitForFinished(5000);
+    vpnConnection->killAtExit();
 }
 
 void MainWindow::exit()
@@ -756,4 +628,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
         hide();
         event->ignore();
     }
+}
+
+QProcess* MainWindow::engineProcess() const
+{
+    return vpnConnection->process();
 }

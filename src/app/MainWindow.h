@@ -5,13 +5,13 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include "connection/EngineOutput.h"
 #include "connection/TrayAnimation.h"
 
 #include <memory>
 
 class AboutBox;
 class CappedLog;
+class VpnConnection;
 class QAction;
 class QActionGroup;
 class QLabel;
@@ -40,7 +40,8 @@ public:
     VpnItem* selectedProfile() const { return selectedItem; }
     VpnItem* activeProfile() const { return activeItem; }
     QSystemTrayIcon* tray() const { return trayIcon; }
-    QProcess* engineProcess() const { return vpnProcess; }
+    QProcess* engineProcess() const;
+    VpnConnection* connection() const { return vpnConnection; }
     int trayAnimationFrame() const { return trayFrame; }
     int pictureAnimationFrame() const { return labelFrame; }
     bool isAnimating() const { return animationTimer.isActive(); }
@@ -92,17 +93,13 @@ private:
     VpnItem* profileByDirName(const QString& dirName) const;
     void showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
                      int milliseconds);
-    void readEngineOutput(QProcess::ProcessChannel channel);
-    void takeEngineOutput(QProcess::ProcessChannel channel, bool engineEnded);
-    void handleEngineOutput(QProcess::ProcessChannel channel);
-    void handleEngineRead(const QByteArray& bytes, bool shown);
-    void discardEngineOutput();
-    void finishWhenOutputHandled();
+    void showTunnelUp();
+    void showPasswordRejected();
     void appendLogParagraph(const QString& text);
 
     bool vpnRunning = false;
     bool vpnInitialized = false;
-    QProcess* vpnProcess = nullptr;
+    VpnConnection* vpnConnection = nullptr; // the engine process and everything it says
     VpnItem* selectedItem = nullptr;
     VpnItem* activeItem = nullptr;
     QLabel* connectionLabel = nullptr;
@@ -129,14 +126,7 @@ private:
     AboutBox* aboutBox = nullptr;
     QToolButton* updateButton = nullptr;
 
-    bool passwordErrorShown = false;           // "Incorrect password!" comes up once per connection attempt
-    bool outputReadQueued[2] = {false, false}; // per channel: the rest of a flood waits its turn
-    EngineOutput::Backlog engineBacklog[2];
-    qsizetype hiddenOutput[2] = {0, 0};    // per channel: the backlog's head the log would never show
-    qsizetype uncheckedOutput[2] = {0, 0}; // per channel: taken since hiddenOutput was last worked out
-    bool profileDialogOpen = false;        // an Edit dialog: no connection starts meanwhile
-    bool finishPending = false;            // the engine has ended; its output is still being handled
-    static constexpr int hiddenOutputMsPerTurn = 10;
+    bool profileDialogOpen = false; // an Edit dialog: no connection starts meanwhile
     std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
     int balloonsShown = 0;
