@@ -1,6 +1,8 @@
 // How the manager copes with an engine that floods its log before the tunnel comes up: the time
 // from Connect to the connected state, and the longest the event loop went without a turn while
-// the flood was handled (the window stays responsive only if that is short).
+// the flood was handled (the window stays responsive only if that is short). First, Disconnect in
+// the middle of a flood of BENCH_DISCONNECT_LINES (1000000) lines: the longest gap from Connect to
+// the idle state and the manager's peak memory. Then one line of BENCH_LONG_LINE_MB (200) MB.
 //
 //   bench_connection [LINES...]      default: 50000 100000 200000; BENCH_REPEAT runs each (3)
 //
@@ -9,6 +11,7 @@
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "app/Startup.h"
+#include "connection/CappedLog.h"
 #include "profiles/VpnItem.h"
 
 #include <QApplication>
@@ -18,6 +21,8 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -61,16 +66,108 @@ double threadCpuMs()
     return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
 
-qint64 residentKiB()
+qint64 statusKiB(const QByteArray& field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong();
     }
     return -1;
+}
+
+qint64 residentKiB()
+{
+    return statusKiB("VmRSS");
+}
+
+VpnItem* benchProfile(MainWindow& window)
+{
+    auto* list = window.findChild<QListWidget*>(QStringLiteral("vpnList"));
+    for (int i = 0; i < list->count(); ++i) {
+        if (auto* item = dynamic_cast<VpnItem*>(list->item(i)))
+            return item;
+    }
+    auto* item = new VpnItem(QDir::currentPath() + QStringLiteral("/0000/conf"), QStringLiteral("0000"));
+    list->addItem(item);
+    return item;
+}
+
+struct DisconnectResult
+{
+    bool ok = false;
+    bool tunnelUpBeforeDisconnect = false;
+    qint64 disconnectAtMs = -1; // after Connect
+    qint64 idleAfterMs = -1;    // after Disconnect
+    qint64 maxGapMs = 0;        // Connect to idle
+    qint64 maxGapAfterDisconnectMs = 0;
+    double maxGapCpuMs = 0; // processor time the GUI thread spent between two turns
+    int blocks = 0;
+    qint64 characters = 0;
+};
+
+// Disconnect once the flood is well under way: the log has been trimmed and far more is still
+// coming than it shows.
+DisconnectResult runDisconnectDuringFlood(long long lines)
+{
+    DisconnectResult result;
+    qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
+    qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "0");
+
+    MainWindow window;
+    window.show();
+    window.vpnItemPressedSlot(benchProfile(window));
+    QApplication::processEvents();
+    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+
+    Prompt::answerText(QStringLiteral("bench"));
+    QElapsedTimer clock;
+    clock.start();
+    window.vpnConnectSlot();
+    if (!window.isVpnRunning()) {
+        std::fprintf(stderr, "the engine did not start\n");
+        return result;
+    }
+
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    qint64 disconnectedAt = -1;
+    qint64 trimmedAt = -1;
+    double cpuAtTurn = threadCpuMs();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 gap = sinceTurn.restart();
+        result.maxGapMs = std::max(result.maxGapMs, gap);
+        const double cpu = threadCpuMs();
+        result.maxGapCpuMs = std::max(result.maxGapCpuMs, cpu - cpuAtTurn);
+        cpuAtTurn = cpu;
+        if (disconnectedAt >= 0)
+            result.maxGapAfterDisconnectMs = std::max(result.maxGapAfterDisconnectMs, gap);
+        if (trimmedAt < 0 && (log->document()->blockCount() >= CappedLog::defaultMaxLines ||
+                              log->document()->firstBlock().text() == CappedLog::droppedNotice()))
+            trimmedAt = clock.elapsed();
+        if (disconnectedAt < 0 && trimmedAt >= 0 && clock.elapsed() - trimmedAt >= 500) {
+            result.tunnelUpBeforeDisconnect = window.isVpnInitialized();
+            disconnectedAt = clock.elapsed();
+            window.vpnDisConnectSlot();
+        }
+        if (disconnectedAt >= 0 && !window.isVpnRunning()) {
+            result.idleAfterMs = clock.elapsed() - disconnectedAt;
+            QApplication::exit(0);
+        }
+    });
+    ticker.start();
+    QTimer::singleShot(600000, [] { QApplication::exit(2); });
+    result.ok = QApplication::exec() == 0;
+    ticker.stop();
+    result.disconnectAtMs = disconnectedAt;
+    result.blocks = log->document()->blockCount();
+    result.characters = log->document()->characterCount();
+    return result;
 }
 
 Result runOnce(long long lines)
@@ -81,15 +178,7 @@ Result runOnce(long long lines)
 
     MainWindow window;
     window.show();
-    auto* list = window.findChild<QListWidget*>(QStringLiteral("vpnList"));
-    VpnItem* item = nullptr;
-    for (int i = 0; i < list->count() && !item; ++i)
-        item = dynamic_cast<VpnItem*>(list->item(i));
-    if (!item) {
-        item = new VpnItem(QDir::currentPath() + QStringLiteral("/0000/conf"), QStringLiteral("0000"));
-        list->addItem(item);
-    }
-    window.vpnItemPressedSlot(item);
+    window.vpnItemPressedSlot(benchProfile(window));
     QApplication::processEvents();
 
     Prompt::answerText(QStringLiteral("bench"));
@@ -134,6 +223,65 @@ Result runOnce(long long lines)
     return result;
 }
 
+// An engine that writes one line of `megabytes` MB without a line break and exits: how fast the
+// manager takes it and how much memory that costs.
+struct LongLineResult
+{
+    bool ok = false;
+    qint64 idleAfterMs = -1;
+    qint64 cpuMs = 0; // the GUI thread's processor time from Connect to idle
+    qint64 maxGapMs = 0;
+    qint64 characters = 0;
+};
+
+LongLineResult runLongLine(int megabytes, const QString& scriptDir)
+{
+    LongLineResult result;
+    const QString script = scriptDir + QStringLiteral("/long-line.sh");
+    QFile file(script);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write("#!/bin/sh\nhead -c " + QByteArray::number(qint64(megabytes) * 1024 * 1024) +
+                   " /dev/zero | tr '\\0' x\n") < 0)
+        return result;
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(script));
+
+    MainWindow window;
+    window.show();
+    window.vpnItemPressedSlot(benchProfile(window));
+    QApplication::processEvents();
+    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    Prompt::answerText(QStringLiteral("bench"));
+    QElapsedTimer clock;
+    clock.start();
+    const double cpuStart = threadCpuMs();
+    window.vpnConnectSlot();
+    qunsetenv("QLUMAR_ENGINE_PATH");
+    if (!window.isVpnRunning()) {
+        std::fprintf(stderr, "the engine did not start\n");
+        return result;
+    }
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        result.maxGapMs = std::max(result.maxGapMs, sinceTurn.restart());
+        if (!window.isVpnRunning()) {
+            result.idleAfterMs = clock.elapsed();
+            result.cpuMs = qint64(threadCpuMs() - cpuStart);
+            QApplication::exit(0);
+        }
+    });
+    ticker.start();
+    QTimer::singleShot(600000, [] { QApplication::exit(2); });
+    result.ok = QApplication::exec() == 0;
+    result.characters = log->document()->characterCount();
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -142,6 +290,8 @@ int main(int argc, char* argv[])
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The update check goes to a closed port on this machine, never to the network.
+    qputenv("QLUMAR_UPDATE_URL", "http://127.0.0.1:9/updates.info");
 
     QList<long long> counts;
     for (int i = 1; i < argc; ++i)
@@ -165,6 +315,40 @@ int main(int argc, char* argv[])
         return 1;
     conf.close();
     Prompt::setTestMode(true);
+
+    // First, while the process is fresh, so its peak memory is this case's.
+    const long long disconnectLines = qEnvironmentVariableIsSet("BENCH_DISCONNECT_LINES")
+                                          ? QByteArray(qgetenv("BENCH_DISCONNECT_LINES")).toLongLong()
+                                          : 1000000;
+    if (disconnectLines > 0) {
+        const DisconnectResult d = runDisconnectDuringFlood(disconnectLines);
+        std::printf("Disconnect during a %lld-line flood (targets: max gap < 100 ms, peak RSS < 150 MB)\n",
+                    disconnectLines);
+        std::printf("  %s; Disconnect %lld ms after Connect (tunnel up before: %s), idle %lld ms later\n",
+                    d.ok ? "ended" : "DID NOT END", d.disconnectAtMs,
+                    d.tunnelUpBeforeDisconnect ? "yes" : "no", d.idleAfterMs);
+        std::printf("  max gap %lld ms (cpu %.1f ms; after Disconnect %lld ms), log %d blocks %.1f MB, peak "
+                    "RSS %.1f MB, "
+                    "RSS now %.1f MB\n\n",
+                    d.maxGapMs, d.maxGapCpuMs, d.maxGapAfterDisconnectMs, d.blocks, d.characters / 1048576.0,
+                    statusKiB("VmHWM") / 1024.0, residentKiB() / 1024.0);
+        std::fflush(stdout);
+    }
+
+    const int longLineMb = qEnvironmentVariableIsSet("BENCH_LONG_LINE_MB")
+                               ? qEnvironmentVariableIntValue("BENCH_LONG_LINE_MB")
+                               : 200;
+    if (longLineMb > 0) {
+        const LongLineResult l = runLongLine(longLineMb, home.path());
+        std::printf("One %d MB line without a line break, then the engine exits\n", longLineMb);
+        std::printf(
+            "  %s; idle %lld ms after Connect (%.1f MB/s; cpu %lld ms), max gap %lld ms, log %.1f MB, "
+            "peak RSS %.1f MB\n\n",
+            l.ok ? "ended" : "DID NOT END", l.idleAfterMs,
+            l.idleAfterMs > 0 ? longLineMb * 1000.0 / l.idleAfterMs : 0.0, l.cpuMs, l.maxGapMs,
+            l.characters / 1048576.0, statusKiB("VmHWM") / 1024.0);
+        std::fflush(stdout);
+    }
 
     const int repeats =
         qEnvironmentVariableIsSet("BENCH_REPEAT") ? qEnvironmentVariableIntValue("BENCH_REPEAT") : 3;

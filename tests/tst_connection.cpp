@@ -6,17 +6,22 @@
 
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
+#include "connection/CappedLog.h"
 #include "connection/EngineLaunch.h"
 #include "connection/EngineOutput.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
 #include <QFile>
+#include <QInputDialog>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QProcess>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -271,6 +276,13 @@ private Q_SLOTS:
     void decodeChunk();
     void recognise_data();
     void recognise();
+    void backlogReads();
+    void backlogHiddenBytes_data();
+    void backlogHiddenBytes();
+    void cappedLogKeepsTheNewestLines_data();
+    void cappedLogKeepsTheNewestLines();
+    void cappedLogDropAllAndClear();
+    void cappedLogSplitsOverlongLines();
 
     void engineGetsArgvAndDirectoryExactly_data();
     void engineGetsArgvAndDirectoryExactly();
@@ -295,6 +307,18 @@ private Q_SLOTS:
     void listReloadDuringAConnection_data();
     void listReloadDuringAConnection();
     void exitKillsARunningEngine();
+
+    void nonAsciiOutputShowsAsWritten();
+    void longLineIsNotCutInsideACharacter();
+    void floodBeyondTheCapKeepsTheNewestLines();
+    void leftoverAtExitIsHandledInTurnsBeforeTheFinish();
+    void exitDuringAFloodEnds();
+
+    void answerAtThePasswordPromptBelongsToItsProfile_data();
+    void answerAtThePasswordPromptBelongsToItsProfile();
+    void deleteActsOnTheAskedProfileAndNeverDuringAConnection_data();
+    void deleteActsOnTheAskedProfileAndNeverDuringAConnection();
+    void noConnectionStartsWhileAnEditDialogIsOpen();
 };
 
 void TestConnection::initTestCase()
@@ -450,6 +474,16 @@ void TestConnection::readLength_data()
     QTest::newRow("up to the last line break when more is pending") << QByteArray("a\nb\nc") << true << 4;
     QTest::newRow("a head ending in a line break is taken whole") << QByteArray("a\nb\n") << true << 4;
     QTest::newRow("a head without a line break is taken whole") << QByteArray("abc") << true << 3;
+    QTest::newRow("a long line is not cut inside a two-byte character") << QByteArray("ab\xc5") << true << 2;
+    QTest::newRow("a long line is not cut inside a three-byte character")
+        << QByteArray("ab\xe2\x82") << true << 2;
+    QTest::newRow("a complete character at the end is taken") << QByteArray("ab\xe2\x82\xac") << true << 5;
+    QTest::newRow("a complete four-byte character is taken") << QByteArray("a\xf0\x9f\x98\x80") << true << 5;
+    QTest::newRow("a lone lead byte is taken rather than nothing") << QByteArray("\xc5") << true << 1;
+    QTest::newRow("bytes that are no UTF-8 are cut anywhere")
+        << QByteArray("\x80\x80\x80\x80\x80") << true << 5;
+    QTest::newRow("the last output is taken whole, a cut character included")
+        << QByteArray("ab\xc5") << false << 3;
 }
 
 void TestConnection::readLength()
@@ -467,8 +501,21 @@ void TestConnection::decodeChunk_data()
 
     QTest::newRow("plain text is kept whole, line ends included")
         << QByteArray("line one\nline two\n") << QStringLiteral("line one\nline two\n");
-    QTest::newRow("bytes above 127 are Latin-1 characters, not UTF-8")
+    QTest::newRow("a read that is not valid UTF-8 is Latin-1, its UTF-8-looking parts too")
         << QByteArray("caf\xc3\xa9 \xe9t\xe9") << QString::fromUtf8("caf\u00c3\u00a9 \u00e9t\u00e9");
+    QTest::newRow("valid UTF-8 is UTF-8") << QByteArray("Biuro \xc5\x81\xc3\xb3"
+                                                        "d\xc5\xba\n")
+                                          << QString::fromUtf8("Biuro \u0141\u00f3d\u017a\n");
+    QTest::newRow("four-byte UTF-8") << QByteArray("\xf0\x9f\x94\x92 up")
+                                     << QString::fromUtf8("\U0001f512 up");
+    QTest::newRow("a cut UTF-8 character makes the read Latin-1")
+        << QByteArray("\xc5\x81\xc5") << QString::fromUtf8("\u00c5\u0081\u00c5");
+    QTest::newRow("an encoded surrogate is not UTF-8")
+        << QByteArray("\xed\xa0\x80") << QString::fromUtf8("\u00ed\u00a0\u0080");
+    QTest::newRow("an overlong encoding is not UTF-8")
+        << QByteArray("\xc0\xaf") << QString::fromUtf8("\u00c0\u00af");
+    QTest::newRow("UTF-8 up to a NUL is UTF-8, whatever follows it")
+        << QByteArray("\xc5\x81\0\xff", 4) << QString::fromUtf8("\u0141");
     QTest::newRow("text after the first NUL is dropped")
         << QByteArray("before\0after\0more", 17) << QStringLiteral("before");
     QTest::newRow("a leading NUL leaves nothing") << QByteArray("\0text", 5) << QString();
@@ -512,6 +559,161 @@ void TestConnection::recognise()
     const EngineOutput::Recognised found = EngineOutput::recognise(chunk);
     QCOMPARE(found.tunnelUp, tunnelUp);
     QCOMPARE(found.passwordError, passwordError);
+}
+
+void TestConnection::backlogReads()
+{
+    EngineOutput::Backlog backlog;
+    QVERIFY(backlog.isEmpty());
+    QCOMPARE(backlog.take(), QByteArray());
+    backlog.append("one\ntwo\nthr");
+    backlog.append("ee");
+    QCOMPARE(backlog.size(), qsizetype(13));
+    // More is pending beyond the limit: the read ends after its last line break.
+    QCOMPARE(backlog.take(10), QByteArray("one\ntwo\n"));
+    QCOMPARE(backlog.take(), QByteArray("three"));
+    QVERIFY(backlog.isEmpty());
+
+    // Reads of a flood: at most one read's worth, whole lines, all of it in order.
+    QByteArray flood;
+    for (int i = 0; i < 5000; ++i)
+        flood += "line " + QByteArray::number(i) + '\n';
+    backlog.append(flood.left(20000));
+    QByteArray again;
+    int reads = 0;
+    while (!backlog.isEmpty()) {
+        if (reads == 1)
+            backlog.append(flood.mid(20000));
+        const QByteArray read = backlog.take();
+        QVERIFY(read.size() <= EngineOutput::maxReadBytes);
+        QVERIFY(read.endsWith('\n'));
+        again += read;
+        ++reads;
+    }
+    QCOMPARE(again, flood);
+
+    backlog.append("abcdef");
+    backlog.discard(4);
+    QCOMPARE(backlog.take(), QByteArray("ef"));
+    backlog.append("x");
+    backlog.discard(100);
+    QVERIFY(backlog.isEmpty());
+    backlog.append("y");
+    backlog.clear();
+    QVERIFY(backlog.isEmpty());
+}
+
+void TestConnection::backlogHiddenBytes_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("maxLines");
+    QTest::addColumn<int>("maxBytes");
+    QTest::addColumn<int>("hidden");
+
+    QTest::newRow("fewer lines than the log shows: nothing") << QByteArray("a\nb\n") << 3 << 100 << 0;
+    QTest::newRow("as many lines as the log shows: nothing") << QByteArray("a\nb\nc\n") << 3 << 100 << 0;
+    QTest::newRow("the oldest line beyond the limit") << QByteArray("a\nb\nc\n") << 2 << 100 << 2;
+    QTest::newRow("an unfinished last line counts") << QByteArray("a\nb\nc") << 2 << 100 << 2;
+    QTest::newRow("empty lines count") << QByteArray("\n\n\nx\n") << 2 << 100 << 2;
+    QTest::newRow("the byte limit keeps the newest bytes") << QByteArray("aaaa\nbb\ncc\n") << 10 << 7 << 4;
+    QTest::newRow("one line longer than the byte limit is cut") << QByteArray("abcdefghij") << 10 << 4 << 6;
+    QTest::newRow("a cut line begins at a whole character")
+        << QByteArray("ab\xc5\x81\xc5\x81") << 10 << 3 << 4;
+}
+
+void TestConnection::backlogHiddenBytes()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, maxLines);
+    QFETCH(int, maxBytes);
+    QFETCH(int, hidden);
+    EngineOutput::Backlog backlog;
+    // Behind a read already taken, as in a running connection.
+    backlog.append("taken\n" + bytes);
+    backlog.discard(6);
+    QCOMPARE(backlog.hiddenBytes(maxLines, maxBytes), qsizetype(hidden));
+}
+
+void TestConnection::cappedLogKeepsTheNewestLines_data()
+{
+    QTest::addColumn<QStringList>("paragraphs");
+    QTest::addColumn<int>("maxLines");
+    QTest::addColumn<int>("maxCharacters");
+    QTest::addColumn<QString>("text"); // "!" stands for the notice
+
+    QTest::newRow("under both limits: all of it, no notice")
+        << QStringList{"a", "b\nc"} << 5 << 100 << "a\nb\nc";
+    QTest::newRow("the line limit keeps the newest lines")
+        << QStringList{"1", "2", "3", "4", "5", "6"} << 3 << 100 << "!\n4\n5\n6";
+    QTest::newRow("lines of one read count one by one")
+        << QStringList{"1\n2\n3", "4\n5"} << 3 << 100 << "!\n3\n4\n5";
+    QTest::newRow("more drops after the first keep one notice")
+        << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"} << 2 << 100 << "!\n7\n8";
+    QTest::newRow("the character limit drops whole lines, the notice counted")
+        << QStringList{QString(40, 'a'), QString(40, 'b'), QString(40, 'c'), "dd"} << 100 << 100
+        << "!\n" + QString(40, 'c') + "\ndd";
+    QTest::newRow("a full log drops a tenth at once")
+        << QStringList{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"} << 10 << 1000
+        << "!\n3\n4\n5\n6\n7\n8\n9\n10\n11";
+    QTest::newRow("the newest line stays even when it alone is too long")
+        << QStringList{"a", QString(60, 'x')} << 100 << 40 << "!\n" + QString(60, 'x');
+}
+
+void TestConnection::cappedLogKeepsTheNewestLines()
+{
+    QFETCH(QStringList, paragraphs);
+    QFETCH(int, maxLines);
+    QFETCH(int, maxCharacters);
+    QFETCH(QString, text);
+    QTextDocument document;
+    CappedLog log(&document, maxLines, maxCharacters);
+    for (const QString& paragraph : paragraphs)
+        log.appendParagraph(paragraph);
+    QString expected = text;
+    expected.replace(QLatin1Char('!'), CappedLog::droppedNotice());
+    QCOMPARE(document.toPlainText(), expected);
+    QCOMPARE(log.hasDropped(), text.startsWith('!'));
+    QVERIFY(document.blockCount() <= maxLines + 1);
+}
+
+void TestConnection::cappedLogDropAllAndClear()
+{
+    QCOMPARE(CappedLog::droppedNotice(), QString::fromUtf8("\u2026 earlier lines dropped"));
+    QTextDocument document;
+    CappedLog log(&document, 3, 1000);
+    log.appendParagraph("old");
+    log.dropAll();
+    QCOMPARE(document.toPlainText(), CappedLog::droppedNotice());
+    log.dropAll();
+    log.appendParagraph("new");
+    QCOMPARE(document.toPlainText(), CappedLog::droppedNotice() + "\nnew");
+    for (const char* line : {"2", "3", "4"})
+        log.appendParagraph(line);
+    QCOMPARE(document.toPlainText(), CappedLog::droppedNotice() + "\n2\n3\n4");
+    log.clear();
+    QVERIFY(!log.hasDropped());
+    QVERIFY(document.isEmpty());
+    log.appendParagraph("fresh");
+    QCOMPARE(document.toPlainText(), QStringLiteral("fresh"));
+}
+
+void TestConnection::cappedLogSplitsOverlongLines()
+{
+    const int most = int(CappedLog::maxLineLength);
+    QCOMPARE(CappedLog::splitLongLines("short\nlines"), QStringLiteral("short\nlines"));
+    QCOMPARE(CappedLog::splitLongLines(QString(most, 'x')), QString(most, 'x'));
+    QCOMPARE(CappedLog::splitLongLines(QString(2 * most + 3, 'x')),
+             QString(most, 'x') + "\n" + QString(most, 'x') + "\nxxx");
+    // Each line of a read on its own; a character outside the BMP stays whole.
+    const QString pair = QString::fromUtf8("\U0001f512");
+    QCOMPARE(CappedLog::splitLongLines("ab\n" + QString(most - 1, 'y') + pair + "z"),
+             "ab\n" + QString(most - 1, 'y') + pair + "\nz");
+
+    QTextDocument document;
+    CappedLog log(&document);
+    log.appendParagraph(QString(3 * most, 'x'));
+    QCOMPARE(document.blockCount(), 3);
+    QCOMPARE(document.toPlainText().remove('\n'), QString(3 * most, 'x'));
 }
 
 void TestConnection::engineGetsArgvAndDirectoryExactly_data()
@@ -1035,6 +1237,312 @@ void TestConnection::exitKillsARunningEngine()
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(processGone(pid));
     QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+}
+
+void TestConnection::nonAsciiOutputShowsAsWritten()
+{
+    REQUIRE_SHELL();
+    // A profile name from the UTF-8 "conf", then an older message in Latin-1.
+    useEngine(writeEngine("printf 'Biuro \\305\\201\\303\\263d\\305\\272\\n'\nsleep 0.4\n"
+                          "printf 'caf\\351 \\305'\nsleep 0.4\nprintf 'END'\nexec sleep 60\n"));
+    writePkcs12Profile("0000", "Biuro");
+    window->loadVpnList();
+    connectWith(profile("0000"), "s3cret");
+    QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().endsWith("END"), 15000);
+    // A read that is no UTF-8 stays Latin-1, as the engine's older messages are.
+    QCOMPARE(log()->toPlainText(), QString::fromUtf8("Biuro \u0141\u00f3d\u017a\n\ncaf\u00e9 \u00c5\nEND"));
+}
+
+void TestConnection::longLineIsNotCutInsideACharacter()
+{
+    REQUIRE_SHELL();
+    // One line of two-byte characters, longer than a read, with an odd start so a cut at a read's
+    // size would fall inside a character.
+    useEngine(writeEngine("awk 'BEGIN { printf \"a\"; for (i = 0; i < 6000; i++) printf \"\\305\\202\"; "
+                          "printf \"\\n\" }'\nsleep 0.4\nprintf 'END'\nexec sleep 60\n"));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    connectWith(profile("0000"), "s3cret");
+    QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().endsWith("END"), 15000);
+    QString text = log()->toPlainText();
+    text.remove(QLatin1Char('\n'));
+    QCOMPARE(text, "a" + QString(6000, QChar(0x142)) + "END");
+}
+
+void TestConnection::floodBeyondTheCapKeepsTheNewestLines()
+{
+    REQUIRE_OPENSSL();
+    // More lines than the log keeps, before the tunnel-up text and the password-free end.
+    const int lines = CappedLog::defaultMaxLines + 5000;
+    qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    verifyConnected(item, "Office");
+
+    QTextDocument* document = log()->document();
+    QCOMPARE(document->firstBlock().text(), CappedLog::droppedNotice());
+    QVERIFY(document->blockCount() <= CappedLog::defaultMaxLines + 1);
+    QVERIFY(document->blockCount() > CappedLog::defaultMaxLines / 2);
+    const QString text = log()->toPlainText();
+    QVERIFY(!text.contains(QStringLiteral("packet %1 ").arg(1, 9, 10, QLatin1Char('0'))));
+    // The newest lines are all there, in order, the tunnel-up text after them.
+    qsizetype from = 0;
+    for (int i = lines - 5000; i <= lines; ++i) {
+        from = text.indexOf(QStringLiteral("packet %1 ").arg(i, 9, 10, QLatin1Char('0')), from);
+        QVERIFY2(from >= 0, qPrintable(QString::number(i)));
+    }
+    QVERIFY(text.indexOf("Initialization Sequence Completed") > from);
+
+    action("disconnectAction")->trigger();
+    verifyIdleAfterEnd(1);
+    // The next connection starts with an empty log.
+    qunsetenv("QLUMAR_ENGINE_FLOOD_LINES");
+    connectWith(item, "s3cret");
+    verifyConnected(item, "Office");
+    QVERIFY(!log()->toPlainText().contains(CappedLog::droppedNotice()));
+}
+
+void TestConnection::leftoverAtExitIsHandledInTurnsBeforeTheFinish()
+{
+    REQUIRE_SHELL();
+    // Far more than the log keeps, then the password error, then a quick exit: nearly all of it
+    // is still to be handled when the exit is noticed.
+    useEngine(writeEngine("awk 'BEGIN { for (i = 0; i < 150000; i++) printf \"filler %06d "
+                          "..................................................\\n\", i }'\n"
+                          "printf 'Error: private key password verification failed\\n'\nexit 1\n"));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    VpnItem* item = profile("0000");
+
+    // The event loop must keep turning between the engine's exit and the idle state.
+    int turns = 0;
+    QTimer ticker;
+    ticker.setInterval(0);
+    connect(&ticker, &QTimer::timeout, this, [&turns] { ++turns; });
+    ticker.start();
+    int turnsAtExit = -1;
+    bool runningAtExit = false;
+    int turnsAtIdle = -1;
+    connect(window->engineProcess(), &QProcess::finished, this, [&] {
+        turnsAtExit = turns;
+        runningAtExit = window->isVpnRunning();
+    });
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        if (turnsAtExit >= 0 && turnsAtIdle < 0 && !window->isVpnRunning())
+            turnsAtIdle = turns;
+    });
+
+    connectWith(item, "s3cret");
+    verifyIdleAfterEnd(0);
+    QVERIFY(turnsAtExit >= 0);
+    QVERIFY2(runningAtExit, "the connection ended before the output it left was handled");
+    QVERIFY2(turnsAtIdle > turnsAtExit + 1, qPrintable(QString("%1 %2").arg(turnsAtExit).arg(turnsAtIdle)));
+    // Recognised behind the trimmed log, said once, and the last line shown.
+    verifyIncorrectPasswordOnce();
+    QTextDocument* document = log()->document();
+    QCOMPARE(document->firstBlock().text(), CappedLog::droppedNotice());
+    QVERIFY(document->blockCount() <= CappedLog::defaultMaxLines + 1);
+    const QString text = log()->toPlainText();
+    QVERIFY(text.contains("filler 149999 "));
+    QVERIFY(!text.contains("filler 000000 "));
+    QVERIFY(text.trimmed().endsWith("Error: private key password verification failed"));
+}
+
+void TestConnection::exitDuringAFloodEnds()
+{
+    REQUIRE_SHELL();
+    useEngine(writeEngine("exec yes 'Data Channel: packet from 10.8.0.1:1194, 1420 bytes, AES-256-GCM'\n"));
+    writePkcs12Profile("0000", "Office");
+    window->loadVpnList();
+    connectWith(profile("0000"), "s3cret");
+    QVERIFY(window->isVpnRunning());
+    const qint64 pid = window->engineProcess()->processId();
+    // Well into the flood: far more waiting than the log shows.
+    QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().contains(CappedLog::droppedNotice()), 30000);
+
+    window->hide();
+    QTimer::singleShot(0, action("exitAction"), &QAction::trigger);
+    QCOMPARE(QCoreApplication::exec(), 0);
+    QVERIFY(processGone(pid));
+    QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+    QVERIFY(log()->document()->blockCount() <= CappedLog::defaultMaxLines + 1);
+}
+
+// The tray's Connect submenu entry of a profile, by its shown name.
+static QAction* trayEntry(QMenu* menu, const QString& name)
+{
+    for (QAction* entry : menu->actions()) {
+        if (entry->text() == name)
+            return entry;
+    }
+    return nullptr;
+}
+
+void TestConnection::answerAtThePasswordPromptBelongsToItsProfile_data()
+{
+    QTest::addColumn<bool>("otherConnects");
+    QTest::newRow("the other profile's prompt is cancelled") << false;
+    QTest::newRow("the other profile connects first") << true;
+}
+
+// Real prompts, with their own event loops: while the password prompt for one profile is open, the
+// tray connects another.
+void TestConnection::answerAtThePasswordPromptBelongsToItsProfile()
+{
+    REQUIRE_SHELL();
+    QFETCH(bool, otherConnects);
+    const QString records = fixtures.filePath(QStringLiteral("starts%1").arg(scripts));
+    QVERIFY(QDir().mkpath(records));
+    useEngine(writeEngine(QStringLiteral("{ pwd -P; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
+                                         ">'%1/'$$.tmp\nmv '%1/'$$.tmp '%1/'$$.start\n"
+                                         "echo 'Initialization Sequence Completed'\nexec sleep 60\n")
+                              .arg(records)
+                              .toUtf8()));
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    press(profile("0000"));
+    QVERIFY(action("connectAction")->isEnabled());
+
+    Prompt::setTestMode(false);
+    bool answered = false;
+    QTimer::singleShot(0, this, [&] {
+        auto* officePrompt = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        QVERIFY(officePrompt);
+        QAction* home = trayEntry(trayConnectMenu(), "Home");
+        QVERIFY(home && home->isEnabled() && trayConnectMenu()->isEnabled());
+        QTimer::singleShot(0, this, [&] {
+            auto* homePrompt = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(homePrompt && homePrompt != officePrompt);
+            if (otherConnects) {
+                homePrompt->setTextValue("home-secret");
+                homePrompt->accept();
+            } else {
+                homePrompt->reject();
+            }
+        });
+        home->trigger();
+        QCOMPARE(window->isVpnRunning(), otherConnects);
+        officePrompt->setTextValue("office-secret");
+        officePrompt->accept();
+        answered = true;
+    });
+    action("connectAction")->trigger();
+    Prompt::setTestMode(true);
+    QVERIFY(answered);
+
+    const QString dir = otherConnects ? "0001" : "0000";
+    const QString secret = otherConnects ? "home-secret" : "office-secret";
+    QVERIFY(window->isVpnRunning());
+    QCOMPARE(window->activeProfile(), profile(dir));
+    QTRY_COMPARE(QDir(records).entryList({"*.start"}).size(), 1);
+    // The manager runs one engine at a time: the running one is the only one ever started.
+    const QStringList starts = QDir(records).entryList({"*.start"});
+    QCOMPARE(starts.first(), QString::number(window->engineProcess()->processId()) + ".start");
+    const QList<QByteArray> lines = ScratchHome::readFile(records + "/" + starts.first()).split('\n');
+    QCOMPARE(lines.first(), QFileInfo(home->rootPath() + "/" + dir).canonicalFilePath().toUtf8());
+    QVERIFY(lines.contains(secret.toUtf8()));
+    QCOMPARE(lines.at(lines.indexOf("--keypass") + 1), secret.toUtf8());
+    verifyConnected(profile(dir), otherConnects ? "Home" : "Office");
+}
+
+void TestConnection::deleteActsOnTheAskedProfileAndNeverDuringAConnection_data()
+{
+    QTest::addColumn<bool>("otherConnects");
+    QTest::newRow("another profile selected from the tray, not connected") << false;
+    QTest::newRow("another profile connected from the tray") << true;
+}
+
+void TestConnection::deleteActsOnTheAskedProfileAndNeverDuringAConnection()
+{
+    REQUIRE_SHELL();
+    QFETCH(bool, otherConnects);
+    useEngine(writeEngine("echo 'Initialization Sequence Completed'\nexec sleep 60\n"));
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    press(profile("0000"));
+    QVERIFY(action("deleteAction")->isEnabled());
+
+    Prompt::setTestMode(false);
+    bool answered = false;
+    QTimer::singleShot(0, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        QAction* home = trayEntry(trayConnectMenu(), "Home");
+        QVERIFY(home && home->isEnabled() && trayConnectMenu()->isEnabled());
+        QTimer::singleShot(0, this, [&] {
+            auto* prompt = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+            QVERIFY(prompt);
+            if (otherConnects) {
+                prompt->setTextValue("s3cret");
+                prompt->accept();
+            } else {
+                prompt->reject();
+            }
+        });
+        home->trigger();
+        QCOMPARE(window->selectedProfile(), profile("0001"));
+        QCOMPARE(window->isVpnRunning(), otherConnects);
+        box->button(QMessageBox::Yes)->click();
+        answered = true;
+    });
+    action("deleteAction")->trigger();
+    Prompt::setTestMode(true);
+    QVERIFY(answered);
+
+    QVERIFY(QFileInfo::exists(home->rootPath() + "/0001/conf"));
+    QVERIFY(profile("0001"));
+    if (otherConnects) {
+        // Nothing is deleted while a connection runs, least of all the connected profile.
+        QVERIFY(QFileInfo::exists(home->rootPath() + "/0000/conf"));
+        QCOMPARE(window->activeProfile(), profile("0001"));
+        verifyConnected(profile("0001"), "Home");
+    } else {
+        QVERIFY(!QFileInfo::exists(home->rootPath() + "/0000"));
+        QCOMPARE(profile("0000"), nullptr);
+        QVERIFY(!window->isVpnRunning());
+    }
+}
+
+void TestConnection::noConnectionStartsWhileAnEditDialogIsOpen()
+{
+    REQUIRE_SHELL();
+    useEngine(writeEngine("echo 'Initialization Sequence Completed'\nexec sleep 60\n"));
+    writePkcs12Profile("0000", "Office");
+    writePkcs12Profile("0001", "Home");
+    window->loadVpnList();
+    press(profile("0000"));
+    QVERIFY(action("editAction")->isEnabled());
+
+    bool seen = false;
+    QTimer::singleShot(0, this, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        // The dialog saves by itself; a connection started meanwhile would run on the files it
+        // rewrites, so the tray offers none.
+        QVERIFY(!trayConnectMenu()->isEnabled());
+        // Nor does a stale Connect start one.
+        Prompt::answerText("s3cret");
+        window->vpnConnectSlot();
+        QVERIFY(!window->isVpnRunning());
+        QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+        dialog->findChild<QPushButton*>("cancelButton")->click();
+        seen = true;
+    });
+    action("editAction")->trigger();
+    QVERIFY(seen);
+    QVERIFY(trayConnectMenu()->isEnabled());
+    Prompt::reset();
+
+    // Afterwards the tray connects as ever.
+    QAction* homeEntry = trayEntry(trayConnectMenu(), "Home");
+    QVERIFY(homeEntry && homeEntry->isEnabled());
+    Prompt::answerText("s3cret");
+    homeEntry->trigger();
+    verifyConnected(profile("0001"), "Home");
 }
 
 QTEST_MAIN(TestConnection)

@@ -9,11 +9,16 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
+#include <QListWidget>
+#include <QSet>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
 #include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -240,6 +245,57 @@ private Q_SLOTS:
                  }),
                  0);
         QCOMPARE(ScratchHome::readFile(home.rootPath() + "/lang"), QByteArray());
+    }
+
+    // The engine, and OpenVPN after it, must not hold the socket the signal handler writes to:
+    // one byte from either would end the manager.
+    void engineInheritsNoSocketOfTheManager()
+    {
+        ScratchHome home;
+        QTemporaryDir scripts;
+        const QString record = scripts.filePath("fds");
+        const QString engine = scripts.filePath("engine.sh");
+        const QByteArray recordPath = QFile::encodeName(record);
+        QVERIFY(ScratchHome::writeFile(engine, "#!/bin/sh\n"
+                                               "for f in /proc/$$/fd/*; do readlink \"$f\"; done >'" +
+                                                   recordPath + ".tmp'\nmv '" + recordPath + ".tmp' '" +
+                                                   recordPath + "'\nexec sleep 60\n"));
+        QVERIFY(QFile::setPermissions(engine, QFile::permissions(engine) | QFileDevice::ExeOwner));
+        QVERIFY(ScratchHome::writeFile(home.rootPath() + "/0000/conf",
+                                       "#\n# qLumarVpnName Office\n#\nremote vpn.example.org\nrport "
+                                       "1194\npkcs12 office.p12\n"));
+        qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
+
+        QSet<QByteArray> managerSockets;
+        QList<QByteArray> inherited;
+        QCOMPARE(runWith([&](MainWindow* w) {
+                     auto* list = w->findChild<QListWidget*>(QStringLiteral("vpnList"));
+                     QVERIFY(list && list->count() == 1);
+                     w->vpnItemPressedSlot(list->item(0));
+                     auto* connect = w->findChild<QAction*>(QStringLiteral("connectAction"));
+                     QVERIFY(connect->isEnabled());
+                     Prompt::answerText(QStringLiteral("s3cret"));
+                     connect->trigger();
+                     QTRY_VERIFY(QFileInfo::exists(record));
+                     inherited = ScratchHome::readFile(record).split('\n');
+                     const QDir fds(QStringLiteral("/proc/self/fd"));
+                     for (const QString& fd :
+                          fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+                         char target[256] = {};
+                         const QByteArray link = QFile::encodeName(fds.filePath(fd));
+                         if (::readlink(link.constData(), target, sizeof target - 1) > 0 &&
+                             qstrncmp(target, "socket:", 7) == 0)
+                             managerSockets.insert(QByteArray(target));
+                     }
+                     triggerExit(w);
+                 }),
+                 0);
+        qunsetenv("QLUMAR_ENGINE_PATH");
+        QVERIFY(!inherited.isEmpty());
+        // The signal handler's pair is in place for the whole run.
+        QVERIFY(managerSockets.size() >= 2);
+        for (const QByteArray& target : inherited)
+            QVERIFY2(!managerSockets.contains(target), target.constData());
     }
 #endif
 };

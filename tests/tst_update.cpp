@@ -8,6 +8,9 @@
 
 #include <QLabel>
 #include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QToolButton>
 #include <QtTest>
 
@@ -36,6 +39,45 @@ struct Check
     UpdateAction action;
     QSignalSpy announced;
     QSignalSpy finished;
+};
+
+// A server on 127.0.0.1 that takes the request, sends the first part of its answer at once and
+// the rest one byte at a time, each long after the one before (or never, at 0 ms per byte).
+class SlowServer : public QObject
+{
+public:
+    SlowServer(const QByteArray& first, const QByteArray& rest, int msPerByte) : m_answer(rest)
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        connect(&m_server, &QTcpServer::newConnection, this, [this, first] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                m_sockets.append(socket);
+                socket->write(first);
+            }
+        });
+        connect(&m_ticker, &QTimer::timeout, this, [this] {
+            for (QTcpSocket* socket : std::as_const(m_sockets)) {
+                if (m_sent < m_answer.size() && socket->state() == QAbstractSocket::ConnectedState)
+                    socket->write(m_answer.mid(m_sent, 1));
+            }
+            if (!m_sockets.isEmpty())
+                ++m_sent;
+        });
+        if (msPerByte > 0)
+            m_ticker.start(msPerByte);
+    }
+    QUrl url() const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1/updates.info").arg(m_server.serverPort()));
+    }
+    bool connected() const { return !m_sockets.isEmpty(); }
+
+private:
+    QTcpServer m_server;
+    QList<QTcpSocket*> m_sockets;
+    QTimer m_ticker;
+    QByteArray m_answer;
+    qsizetype m_sent = 0;
 };
 
 } // namespace
@@ -246,6 +288,43 @@ private Q_SLOTS:
         QVERIFY(check.waitDone());
         QCOMPARE(check.announced.count(), 0);
         QVERIFY(check.action.newVersion().isEmpty());
+    }
+
+    void slowServerEndsAsNoUpdate_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("rest");
+        QTest::addColumn<int>("msPerByte"); // 0: the rest is never sent
+
+        const QByteArray whole = CannedHttpServer::ok(announcing("9.0"));
+        // Whole, it would be news: only the deadline keeps it from being taken.
+        const QByteArray body = announcing("9.0") + QByteArray(1000, '\n');
+        const QByteArray headers = CannedHttpServer::answer(200, "OK", body);
+        QTest::newRow("no answer at all") << QByteArray() << whole << 0;
+        QTest::newRow("headers one byte at a time") << QByteArray() << whole << 100;
+        QTest::newRow("headers, then the body one byte at a time")
+            << headers.left(headers.indexOf("\r\n\r\n") + 4) << body << 20;
+    }
+
+    // However slowly the server answers, the check ends, with nothing announced.
+    void slowServerEndsAsNoUpdate()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, rest);
+        QFETCH(int, msPerByte);
+        SlowServer server(first, rest, msPerByte);
+        UpdateAction action(productKey, currentVersion, QStringLiteral("en"), nullptr, server.url());
+        QCOMPARE(action.timeoutMs(), UpdateAction::defaultTimeoutMs);
+        QCOMPARE(UpdateAction::defaultTimeoutMs, 30000);
+        action.setTimeoutMs(1500);
+        QSignalSpy announced(&action, &UpdateAction::updateAvaliable);
+        QSignalSpy finished(&action, &UpdateAction::checkFinished);
+        action.downloadUpdateInfo();
+        QTRY_VERIFY(server.connected());
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(announced.count(), 0);
+        QVERIFY(action.newVersion().isEmpty());
     }
 
     void languageCodeIsLookedFor()

@@ -2,6 +2,13 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="pl" sourcelanguage="en">
 <context>
+    <name>CappedLog</name>
+    <message>
+        <source>… earlier lines dropped</source>
+        <translation>… wcześniejsze wiersze pominięto</translation>
+    </message>
+</context>
+<context>
     <name>CertificateInfo</name>
     <message>
         <source>The certificate %1 expired on %2.</source>

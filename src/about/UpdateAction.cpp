@@ -7,13 +7,22 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 UpdateAction::UpdateAction(const QString& productKey, const QString& currentVersion,
                            const QString& languageCode, QObject* parent, const QUrl& versionFileUrl)
     : QAction(parent), m_productKey(productKey), m_currentVersion(currentVersion),
       m_languageCode(languageCode), m_versionFileUrl(versionFileUrl),
-      m_httpClient(new QNetworkAccessManager(this))
+      m_httpClient(new QNetworkAccessManager(this)), m_deadline(new QTimer(this))
 {
+    // The transfer timeout ends a server that goes silent; the deadline one that trickles.
+    m_deadline->setSingleShot(true);
+    connect(m_deadline, &QTimer::timeout, this, [this] {
+        if (!m_reply)
+            return;
+        m_failed = true;
+        m_reply->abort();
+    });
     setIcon(Pictures::icon(QStringLiteral(":img/update.png")));
     setText(tr("Update"));
 }
@@ -28,7 +37,9 @@ void UpdateAction::downloadUpdateInfo()
     QNetworkRequest request(m_versionFileUrl);
     // A redirect's own body is examined like any other answer; its target is never fetched.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(m_timeoutMs);
     m_reply = m_httpClient->get(request);
+    m_deadline->start(m_timeoutMs);
     connect(m_reply, &QNetworkReply::metaDataChanged, this, &UpdateAction::httpResponseHeader);
     connect(m_reply, &QIODevice::readyRead, this, &UpdateAction::httpReadyRead);
     connect(m_reply, &QNetworkReply::finished, this, &UpdateAction::httpDone);
@@ -76,6 +87,7 @@ void UpdateAction::httpDone()
 {
     QNetworkReply* reply = m_reply;
     m_reply = nullptr;
+    m_deadline->stop();
     reply->deleteLater();
 
     if (!m_failed) {

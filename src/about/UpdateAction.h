@@ -6,6 +6,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 
 // Fetches the version file once and announces a newer release through updateAvaliable(). Every
 // failure is silent: the user is only ever told about an update, never about a failed check.
@@ -16,6 +17,11 @@ class UpdateAction : public QAction
 public:
     UpdateAction(const QString& productKey, const QString& currentVersion, const QString& languageCode,
                  QObject* parent, const QUrl& versionFileUrl);
+
+    // However slowly a server answers, the check ends as "no update" after this long.
+    static constexpr int defaultTimeoutMs = 30000;
+    void setTimeoutMs(int milliseconds) { m_timeoutMs = milliseconds; }
+    int timeoutMs() const { return m_timeoutMs; }
 
     QString newVersion() const { return m_newVersion; }
     QString linkText() const { return m_linkText; }
@@ -50,6 +56,8 @@ private:
     QString m_linkUrl;
     QNetworkAccessManager* m_httpClient = nullptr;
     QNetworkReply* m_reply = nullptr;
+    QTimer* m_deadline = nullptr;
+    int m_timeoutMs = defaultTimeoutMs;
     QByteArray m_responseBuffer;
     bool m_failed = false;
 };

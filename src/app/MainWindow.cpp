@@ -6,8 +6,9 @@
 #include "app/Language.h"
 #include "app/Pictures.h"
 #include "app/Prompt.h"
+#include "connection/CappedLog.h"
 #include "connection/EngineLaunch.h"
-#include "connection/EngineOutput.h"
+#include "connection/VpnConnection.h"
 #include "dialogs/VpnEditWindow.h"
 #include "dialogs/VpnInfoWindow.h"
 #include "dialogs/VpnNewWindow.h"
@@ -28,7 +29,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
-#include <QMetaMethod>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -57,10 +57,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
 
     vpnRunning = false;
     vpnInitialized = false;
-    vpnProcess = new QProcess(this);
-    connect(vpnProcess, &QProcess::readyReadStandardError, this, &MainWindow::vpnOutputSlot);
-    connect(vpnProcess, &QProcess::readyReadStandardOutput, this, &MainWindow::vpnOutputSlot);
-    connect(vpnProcess, &QProcess::finished, this, &MainWindow::vpnFinishSlot);
+    vpnConnection = new VpnConnection(this);
+    connect(vpnConnection, &VpnConnection::logText, this, &MainWindow::appendLogParagraph);
+    connect(vpnConnection, &VpnConnection::tunnelUp, this, &MainWindow::showTunnelUp);
+    connect(vpnConnection, &VpnConnection::passwordRejected, this, &MainWindow::showPasswordRejected);
+    connect(vpnConnection, &VpnConnection::finished, this, &MainWindow::vpnFinishSlot);
     // Whatever ends the event loop (Exit, a signal, the session ending), no engine outlives us.
     connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::killEngine);
 
@@ -69,6 +70,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     resize(300, 300);
 
     buildCentralArea();
+    vpnConnection->setLogLimits(connectionLog->maxLines(), connectionLog->maxCharacters());
+    connect(vpnConnection, &VpnConnection::logDropped, this, [this] { connectionLog->dropAll(); });
     loadVpnList();
 
     updateButton = new QToolButton(this);
@@ -254,6 +257,7 @@ void MainWindow::buildCentralArea()
     vpnLog->setReadOnly(true);
     // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
     vpnLog->setUndoRedoEnabled(false);
+    connectionLog = std::make_unique<CappedLog>(vpnLog->document());
     logGrid->addWidget(vpnLog, 0, 0);
 
     splitter->addWidget(profileBox);
@@ -348,39 +352,49 @@ void MainWindow::vpnItemDoubleClickedSlot(QListWidgetItem* item)
         vpnConnectSlot();
 }
 
+VpnItem* MainWindow::profileByDirName(const QString& dirName) const
+{
+    for (int i = 0; i < vpnList->count(); ++i) {
+        auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
+        if (item && item->dirName() == dirName)
+            return item;
+    }
+    return nullptr;
+}
+
 void MainWindow::vpnConnectSlot()
 {
     // Its callers only offer Connect when idle with a profile selected; a stale offer asks nothing.
-    if (vpnRunning || !selectedItem)
+    if (vpnRunning || !selectedItem || profileDialogOpen)
         return;
+    // The prompt runs a nested event loop in which the tray may select, or connect, another
+    // profile: the password typed belongs to the profile it was asked for.
+    const QString dirName = selectedItem->dirName();
     if (!isVisible())
         show();
-    vpnLog->clear();
+    connectionLog->clear();
+    vpnConnection->discardOutput();
 
     bool ok = false;
     const QString secret = Prompt::getText(this, tr("Enter private key password"), tr("Password:"),
                                            QLineEdit::Password, QString(), &ok);
     if (!ok)
         return;
-    // The prompt runs a nested event loop; the tray menu may have started a connection meanwhile.
-    if (vpnRunning || !selectedItem || vpnProcess->state() != QProcess::NotRunning)
+    VpnItem* target = profileByDirName(dirName);
+    if (vpnRunning || !target || profileDialogOpen || vpnConnection->state() != VpnConnection::State::Idle)
         return;
 
     vpnInitialized = false;
-    passwordErrorShown = false;
-    vpnProcess->setWorkingDirectory(
-        EngineLaunch::workingDirectory(QDir::currentPath(), selectedItem->dirName()));
-    vpnProcess->start(EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
-                      EngineLaunch::arguments(selectedItem->isPKCS12(), secret), QIODevice::ReadWrite);
     setTrayIcon(TrayConnecting);
-
-    if (vpnProcess->waitForStarted(EngineLaunch::startTimeoutMs())) {
+    if (vpnConnection->start(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
+                             EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
+                             EngineLaunch::arguments(target->isPKCS12(), secret))) {
         vpnRunning = true;
         trayConnectMenu->setEnabled(false);
         disconnectAction->setEnabled(vpnRunning);
         infoAction->setEnabled(vpnRunning);
-        selectedItem->setConnected(true);
-        activeItem = selectedItem;
+        target->setConnected(true);
+        activeItem = target;
         vpnItemPressedSlot(activeItem);
         for (int i = 0; i < vpnList->count(); ++i) {
             auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
@@ -390,13 +404,6 @@ void MainWindow::vpnConnectSlot()
         return;
     }
 
-    // An engine that comes up only after the wait gave up would run with the manager idle, and
-    // nobody could stop it.
-    if (vpnProcess->state() != QProcess::NotRunning) {
-        vpnProcess->kill();
-        vpnProcess->waitForFinished(5000);
-    }
-    vpnProcess->setArguments({});
     setTrayIcon(TrayDisconnected);
     Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Cannot initialize VPN connection!"),
                     QMessageBox::Ok);
@@ -404,20 +411,14 @@ void MainWindow::vpnConnectSlot()
 
 void MainWindow::vpnDisConnectSlot()
 {
-    // Killed, not asked to terminate; the reset follows from the engine's exit.
-    if (vpnProcess->state() != QProcess::NotRunning)
-        vpnProcess->kill();
+    // The reset follows from the engine's exit.
+    vpnConnection->stop();
 }
 
 void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 {
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
-    readAllEngineOutput();
-    // An engine killed because it started too late: the manager never left idle.
-    if (!vpnRunning)
-        return;
-
     setTrayIcon(TrayDisconnected);
     trayIcon->setToolTip(tr("qLumar VPN - no connection"));
     showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
@@ -438,73 +439,27 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
     }
     vpnItemPressedSlot(selectedItem);
     activeItem = nullptr;
-    // The password travelled as an argument; it need not outlive the engine.
-    vpnProcess->setArguments({});
 }
 
 void MainWindow::vpnOutputSlot()
 {
-    static const int stdoutSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardOutput).methodIndex();
-    static const int stderrSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardError).methodIndex();
-    // Each stream is read when it signals; a direct call reads both.
-    const int signal = senderSignalIndex();
-    const bool direct = signal != stdoutSignal && signal != stderrSignal;
-    if (direct || signal == stdoutSignal)
-        readEngineOutput(QProcess::StandardOutput);
-    if (direct || signal == stderrSignal)
-        readEngineOutput(QProcess::StandardError);
+    vpnConnection->readOutput();
 }
 
-void MainWindow::readEngineOutput(QProcess::ProcessChannel channel)
+void MainWindow::showTunnelUp()
 {
-    vpnProcess->setReadChannel(channel);
-    const qint64 available = vpnProcess->bytesAvailable();
-    if (available <= 0)
-        return;
-    const QByteArray head = vpnProcess->peek(qMin(available, EngineOutput::maxReadBytes));
-    const QByteArray bytes = vpnProcess->read(EngineOutput::readLength(head, available > head.size()));
-    // The rest waits for the next turn of the event loop, so a flood cannot freeze the window.
-    if (vpnProcess->bytesAvailable() > 0 && !outputReadQueued[channel]) {
-        outputReadQueued[channel] = true;
-        QTimer::singleShot(0, this, [this, channel] {
-            outputReadQueued[channel] = false;
-            readEngineOutput(channel);
-        });
-    }
-
-    const QString text = EngineOutput::decodeChunk(bytes);
-    appendLogParagraph(text);
-    // Output of an engine killed at start is shown but means nothing.
-    if (!vpnRunning || vpnInitialized)
-        return;
-
-    const EngineOutput::Recognised found = EngineOutput::recognise(text);
-    if (found.tunnelUp) {
-        vpnInitialized = true;
-        setTrayIcon(TrayConnected);
-        if (activeItem)
-            activeItem->setIcon(VpnItem::connectedIcon());
-        trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
-        showBalloon(tr("Connected"), tr("VPN connection was initialized properly."),
-                    QSystemTrayIcon::Information, 10000);
-    }
-    if (found.passwordError && !passwordErrorShown) {
-        // Set before the box: it runs a nested loop in which more output arrives.
-        passwordErrorShown = true;
-        Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Incorrect password!"), QMessageBox::Ok);
-    }
+    vpnInitialized = true;
+    setTrayIcon(TrayConnected);
+    if (activeItem)
+        activeItem->setIcon(VpnItem::connectedIcon());
+    trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
+    showBalloon(tr("Connected"), tr("VPN connection was initialized properly."), QSystemTrayIcon::Information,
+                10000);
 }
 
-// Everything the engine wrote belongs to its connection, so it is handled before its exit is.
-void MainWindow::readAllEngineOutput()
+void MainWindow::showPasswordRejected()
 {
-    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
-        vpnProcess->setReadChannel(channel);
-        while (vpnProcess->bytesAvailable() > 0) {
-            readEngineOutput(channel);
-            vpnProcess->setReadChannel(channel);
-        }
-    }
+    Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Incorrect password!"), QMessageBox::Ok);
 }
 
 void MainWindow::appendLogParagraph(const QString& text)
@@ -512,14 +467,7 @@ void MainWindow::appendLogParagraph(const QString& text)
     // Inserted as plain text: engine output that looks like HTML must show as it is.
     QScrollBar* bar = vpnLog->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
-    QTextDocument* document = vpnLog->document();
-    QTextCursor cursor(document);
-    cursor.movePosition(QTextCursor::End);
-    cursor.beginEditBlock();
-    if (!document->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(text);
-    cursor.endEditBlock();
+    connectionLog->appendParagraph(text);
     if (atBottom)
         bar->setValue(bar->maximum());
 }
@@ -561,30 +509,40 @@ void MainWindow::vpnInfoSlot()
 
 void MainWindow::vpnEditSlot()
 {
-    if (!selectedItem)
+    if (!selectedItem || vpnRunning)
         return;
     std::unique_ptr<QDialog> dialog;
     if (selectedItem->isPKCS12())
         dialog = std::make_unique<VpnPKCS12EditWindow>(selectedItem, this);
     else
         dialog = std::make_unique<VpnEditWindow>(selectedItem, this);
-    if (dialog->exec() == QDialog::Accepted)
+    // The dialog saves by itself, so no connection may start from the tray while it is open:
+    // it would run on the files being rewritten.
+    profileDialogOpen = true;
+    trayConnectMenu->setEnabled(false);
+    const int result = dialog->exec();
+    profileDialogOpen = false;
+    trayConnectMenu->setEnabled(!vpnRunning);
+    if (result == QDialog::Accepted)
         loadVpnList();
 }
 
 void MainWindow::vpnDeleteSlot()
 {
-    if (!selectedItem)
+    if (!selectedItem || vpnRunning)
         return;
+    // The box runs a nested event loop in which the tray may select another profile and connect
+    // it: the answer is about the profile it asked for, and nothing is deleted while a
+    // connection runs.
+    const QString dirName = selectedItem->dirName();
     const QMessageBox::StandardButton answer = Prompt::message(
         this, QMessageBox::Question, tr("Question"), tr("Do you want to delete selected VPN connection?"),
         QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    if (answer != QMessageBox::Yes || vpnRunning || !profileByDirName(dirName))
         return;
 
     // A directory with something left inside stays; the reload then shows what remains.
-    const ProfileStore::DeleteResult deleted =
-        ProfileStore::deleteProfile(QDir::currentPath(), selectedItem->dirName());
+    const ProfileStore::DeleteResult deleted = ProfileStore::deleteProfile(QDir::currentPath(), dirName);
     if (!deleted.deleted)
         qWarning("profile not deleted: %s", qPrintable(deleted.reason));
     loadVpnList();
@@ -719,11 +677,7 @@ void MainWindow::trayIconActive(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::killEngine()
 {
-    if (vpnProcess->state() == QProcess::NotRunning)
-        return;
-    vpnProcess->kill();
-    // Reaped before the program ends, so no engine outlives the manager even for a moment.
-    vpnProcess->waitForFinished(5000);
+    vpnConnection->killAtExit();
 }
 
 void MainWindow::exit()
@@ -740,4 +694,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
         hide();
         event->ignore();
     }
+}
+
+QProcess* MainWindow::engineProcess() const
+{
+    return vpnConnection->process();
 }

@@ -7,7 +7,11 @@
 
 #include "connection/TrayAnimation.h"
 
+#include <memory>
+
 class AboutBox;
+class CappedLog;
+class VpnConnection;
 class QAction;
 class QActionGroup;
 class QLabel;
@@ -36,7 +40,8 @@ public:
     VpnItem* selectedProfile() const { return selectedItem; }
     VpnItem* activeProfile() const { return activeItem; }
     QSystemTrayIcon* tray() const { return trayIcon; }
-    QProcess* engineProcess() const { return vpnProcess; }
+    QProcess* engineProcess() const;
+    VpnConnection* connection() const { return vpnConnection; }
     int trayAnimationFrame() const { return trayFrame; }
     int pictureAnimationFrame() const { return labelFrame; }
     bool isAnimating() const { return animationTimer.isActive(); }
@@ -87,15 +92,16 @@ private:
     void buildCentralArea();
     void describeConnectionPicture(VpnTrayIcon state);
     void killEngine();
+    VpnItem* profileByDirName(const QString& dirName) const;
     void showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
                      int milliseconds);
-    void readEngineOutput(QProcess::ProcessChannel channel);
-    void readAllEngineOutput();
+    void showTunnelUp();
+    void showPasswordRejected();
     void appendLogParagraph(const QString& text);
 
     bool vpnRunning = false;
     bool vpnInitialized = false;
-    QProcess* vpnProcess = nullptr;
+    VpnConnection* vpnConnection = nullptr; // the engine process and everything it says
     VpnItem* selectedItem = nullptr;
     VpnItem* activeItem = nullptr;
     QLabel* connectionLabel = nullptr;
@@ -122,8 +128,8 @@ private:
     AboutBox* aboutBox = nullptr;
     QToolButton* updateButton = nullptr;
 
-    bool passwordErrorShown = false;           // "Incorrect password!" comes up once per connection attempt
-    bool outputReadQueued[2] = {false, false}; // per channel: the rest of a flood waits its turn
+    bool profileDialogOpen = false; // an Edit dialog: no connection starts meanwhile
+    std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
     int balloonsShown = 0;
 };

@@ -10,7 +10,9 @@
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -24,20 +26,42 @@ int signalPipe[2] = {-1, -1};
 
 void onSignal(int)
 {
+    // The interrupted code may be about to look at errno.
+    const int savedErrno = errno;
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(signalPipe[0], &byte, 1);
+    errno = savedErrno;
+}
+
+// Close-on-exec, or the engine and OpenVPN inherit both ends and any of them could end the
+// manager with one byte; non-blocking, so a handler never waits on a full socket and the
+// notifier never waits on an empty one.
+bool makeSignalPipe()
+{
+#ifdef SOCK_CLOEXEC
+    return ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) == 0;
+#else
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return false;
+    for (int fd : signalPipe) {
+        ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    return true;
+#endif
 }
 
 // SIGTERM, SIGINT and SIGHUP end the run the same way Exit does, so the engine is killed and
 // "lang" is written instead of the process vanishing mid-connection.
 void quitOnTerminationSignals(QApplication& app)
 {
-    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+    if (signalPipe[0] >= 0 || !makeSignalPipe())
         return; // installed once per process: the notifier lives as long as the application
     auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
-        char byte;
-        [[maybe_unused]] ssize_t got = ::read(signalPipe[1], &byte, 1);
+        char bytes[64];
+        while (::read(signalPipe[1], bytes, sizeof bytes) > 0) {
+        }
         QCoreApplication::exit(0);
     });
     struct sigaction action = {};

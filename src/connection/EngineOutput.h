@@ -19,10 +19,12 @@ inline constexpr qint64 maxReadBytes = 8 * 1024;
 
 // How many bytes of the pending output to take as the next read, given its first bytes (at most
 // maxReadBytes) and whether more is pending. A read that leaves output pending ends after its
-// last line break, so no line is cut in two by the manager.
+// last line break, so no line is cut in two by the manager; a line longer than a read is cut
+// where no UTF-8 character is cut in two.
 qsizetype readLength(const QByteArray& head, bool morePending);
 
-// One read of the engine's output: the bytes before the first NUL, each one Latin-1 character.
+// One read of the engine's output: the bytes before the first NUL, as UTF-8 when they are valid
+// UTF-8 (the engine writes names and paths from the UTF-8 "conf"), else each one Latin-1 character.
 QString decodeChunk(const QByteArray& bytes);
 
 struct Recognised
@@ -34,5 +36,29 @@ struct Recognised
 // Searches one decoded read. Searching each read on its own finds exactly what searching the
 // whole log did: the log puts a line break between reads, and none of the texts holds one.
 Recognised recognise(QStringView chunk);
+
+// The output of one of the engine's streams that the manager has taken from the pipe but not
+// yet handled, oldest first.
+class Backlog
+{
+public:
+    void append(const QByteArray& bytes);
+    void clear();
+    qsizetype size() const { return m_bytes.size() - m_head; }
+    bool isEmpty() const { return size() == 0; }
+
+    // The next read as readLength() cuts it, at most `limit` bytes.
+    QByteArray take(qsizetype limit = maxReadBytes);
+    void discard(qsizetype count);
+
+    // How many of the oldest bytes a log that shows only its newest `maxLines` lines and
+    // `maxBytes` bytes would never show, given that nothing else is added after them. The rest
+    // begins a line, or a UTF-8 character when one line alone is longer than maxBytes.
+    qsizetype hiddenBytes(int maxLines, qsizetype maxBytes) const;
+
+private:
+    QByteArray m_bytes;
+    qsizetype m_head = 0; // bytes before it are handled; dropped from the array in large steps
+};
 
 } // namespace EngineOutput
