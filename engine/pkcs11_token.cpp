@@ -359,12 +359,13 @@ bool findTokenCertificates(const std::string& keyLabel, std::vector<std::string>
     return true;
 }
 
-KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logger& log)
+namespace {
+
+// Logs in with the PIN and finds the private key labelled keyLabel. A locked or expired PIN is its own
+// error, never the wrong-password text: the manager would take that for a typo and ask again.
+KeyCheck loginAndFindKey(TokenSession& token, const std::string& keyLabel, const std::string& pin,
+                         Logger& log, CK_OBJECT_HANDLE* key)
 {
-    TokenSession token;
-    if (!token.open(log)) {
-        return KeyCheck::Failed;
-    }
     CK_FUNCTION_LIST* p11 = token.p11();
 
     // Some modules reject a null PIN pointer even with length zero, so an empty PIN still points at
@@ -409,7 +410,20 @@ KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logg
         return KeyCheck::Failed;
     }
     log.line("PKCS#11: found private key '" + keyLabel + "'");
+    *key = found.front();
     return KeyCheck::Ok;
+}
+
+} // namespace
+
+KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logger& log)
+{
+    TokenSession token;
+    if (!token.open(log)) {
+        return KeyCheck::Failed;
+    }
+    CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+    return loginAndFindKey(token, keyLabel, pin, log, &key);
 }
 
 std::string tokenPinProblem()
@@ -440,50 +454,15 @@ KeyCheck TokenSigner::open(const std::string& keyLabel, const std::string& pin, 
     if (!token.open(log)) {
         return KeyCheck::Failed;
     }
-    CK_FUNCTION_LIST* p11 = token.p11();
-    std::vector<CK_UTF8CHAR> pinBytes(pin.begin(), pin.end());
-    pinBytes.push_back(0);
-    const CK_RV rv =
-        p11->C_Login(token.session(), CKU_USER, pinBytes.data(), static_cast<CK_ULONG>(pin.size()));
-    switch (rv) {
-    case CKR_OK:
-        token.setLoggedIn();
-        break;
-    case CKR_USER_ALREADY_LOGGED_IN:
-        break;
-    case CKR_PIN_INCORRECT:
-    case CKR_PIN_INVALID:
-    case CKR_PIN_LEN_RANGE:
-    case CKR_PIN_EXPIRED:
-    case CKR_PIN_LOCKED:
-        log.line("PKCS#11: " + describe("C_Login", rv));
-        log.fatal(kWrongSecretMessage);
-        return KeyCheck::WrongSecret;
-    default:
-        log.fatal("PKCS#11: " + describe("C_Login", rv));
-        return KeyCheck::Failed;
+    const KeyCheck found = loginAndFindKey(token, keyLabel, pin, log, &m_impl->key);
+    if (found != KeyCheck::Ok) {
+        return found;
     }
-    CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
-    std::string label = keyLabel;
-    CK_ATTRIBUTE query[] = {
-        {CKA_CLASS, &keyClass, sizeof keyClass},
-        {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size())},
-    };
-    std::vector<CK_OBJECT_HANDLE> found;
-    if (!findObjects(token, query, 2, &found, log)) {
-        return KeyCheck::Failed;
-    }
-    if (found.empty()) {
-        log.fatal("Error: Cannot find private key '" + keyLabel + "' in the token");
-        return KeyCheck::Failed;
-    }
-    m_impl->key = found.front();
     const std::string type = attribute(token, m_impl->key, CKA_KEY_TYPE);
     if (type.size() == sizeof(CK_KEY_TYPE)) {
         std::memcpy(&m_impl->keyType, type.data(), sizeof(CK_KEY_TYPE));
     }
     m_impl->modulusBytes = attribute(token, m_impl->key, CKA_MODULUS).size();
-    log.line("PKCS#11: found private key '" + keyLabel + "'");
     return KeyCheck::Ok;
 }
 
