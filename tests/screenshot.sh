@@ -117,6 +117,15 @@ wait_for() {
         sleep 0.1
     done
     [ -n "$line" ] || { cat "$work/app2.log"; fail "window \"$1\" did not appear"; }
+    # A window is mapped before its layout has settled (slowly on a busy machine): wait until its
+    # geometry stops changing.
+    local settled
+    for _ in $(seq 25); do
+        sleep 0.2
+        settled=$(xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1)
+        [ "$(geometry_of "$settled")" = "$(geometry_of "$line")" ] && break
+        line=$settled
+    done
     echo "$line"
 }
 
