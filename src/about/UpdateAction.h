@@ -1,14 +1,12 @@
 #pragma once
 
 #include <QAction>
-#include <QByteArray>
 #include <QUrl>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class UpdateCheck;
 
-// Fetches the version file once and announces a newer release through updateAvaliable(). Every
-// failure is silent: the user is only ever told about an update, never about a failed check.
+// The menu and button entry of the update check; the check itself is UpdateCheck, which this
+// action owns and whose news it passes on through updateAvaliable().
 class UpdateAction : public QAction
 {
     Q_OBJECT
@@ -17,12 +15,10 @@ public:
     UpdateAction(const QString& productKey, const QString& currentVersion, const QString& languageCode,
                  QObject* parent, const QUrl& versionFileUrl);
 
-    QString newVersion() const { return m_newVersion; }
-    QString linkText() const { return m_linkText; }
-    QString linkUrl() const { return m_linkUrl; }
+    QString newVersion() const;
+    QString linkText() const;
+    QString linkUrl() const;
 
-    // The address of the version file; QLUMAR_UPDATE_URL replaces it, so tests and users can
-    // point the check at another server.
     static QUrl versionFileUrlFromEnvironment();
 
 Q_SIGNALS:
@@ -33,23 +29,6 @@ Q_SIGNALS:
 public Q_SLOTS:
     void downloadUpdateInfo();
 
-private Q_SLOTS:
-    void httpResponseHeader();
-    void httpReadyRead();
-    void httpDone();
-
 private:
-    static bool acceptedStatus(const QVariant& status);
-
-    QString m_productKey;
-    QString m_currentVersion;
-    QString m_languageCode;
-    QUrl m_versionFileUrl;
-    QString m_newVersion;
-    QString m_linkText;
-    QString m_linkUrl;
-    QNetworkAccessManager* m_httpClient = nullptr;
-    QNetworkReply* m_reply = nullptr;
-    QByteArray m_responseBuffer;
-    bool m_failed = false;
+    UpdateCheck* m_check = nullptr;
 };
