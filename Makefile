@@ -7,7 +7,7 @@ FUZZ_DIR ?= build-fuzz
 FUZZ_RUNS ?= 200000
 FUZZ_TARGETS := confreader versionfile engineoutput engineconf management ovpnimport
 
-.PHONY: all deps configure build run test bench fuzz package format format-check clean
+.PHONY: all deps configure build run test bench fuzz package format format-check lint clean
 
 all: build
 
@@ -58,6 +58,12 @@ format:
 
 format-check: deps
 	git ls-files '*.cpp' '*.h' | xargs -r clang-format --dry-run --Werror
+
+# clang-tidy with .clang-tidy over the C++ files changed since the merge-base with LINT_BASE (edits
+# not yet committed included); LINT_ALL=1 checks every file of the build.
+LINT_BASE ?= main
+lint: build
+	LINT_ALL=$(LINT_ALL) JOBS=$(JOBS) scripts/lint $(BUILD_DIR) $(LINT_BASE)
 
 clean:
 	rm -rf $(BUILD_DIR) $(PACKAGE_DIR) $(FUZZ_DIR)

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-Logger::Logger(std::FILE* out) : out_(out) {}
+Logger::Logger(std::FILE* out) : m_out(out) {}
 
 std::string Logger::timestamp()
 {
@@ -36,14 +36,14 @@ void Logger::fatal(const std::string& message)
 
 void Logger::raw(const char* data, std::size_t size)
 {
-    if (out_) {
-        std::fwrite(data, 1, size, out_);
+    if (m_out) {
+        std::fwrite(data, 1, size, m_out);
     }
 }
 
 void Logger::flush()
 {
-    if (out_) {
-        std::fflush(out_);
+    if (m_out) {
+        std::fflush(m_out);
     }
 }

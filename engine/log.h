@@ -22,5 +22,5 @@ public:
     static std::string timestamp();
 
 private:
-    std::FILE* out_;
+    std::FILE* m_out;
 };

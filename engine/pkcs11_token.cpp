@@ -80,24 +80,24 @@ public:
         const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
         std::wstring wide(size > 0 ? size : 1, L'\0');
         MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), size);
-        handle_ = LoadLibraryW(wide.c_str());
-        if (!handle_) {
-            error_ = "LoadLibrary error " + std::to_string(GetLastError());
+        m_handle = LoadLibraryW(wide.c_str());
+        if (!m_handle) {
+            m_error = "LoadLibrary error " + std::to_string(GetLastError());
         }
 #else
-        handle_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!handle_) {
-            error_ = ::dlerror();
+        m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!m_handle) {
+            m_error = ::dlerror();
         }
 #endif
     }
     ~Module()
     {
-        if (handle_) {
+        if (m_handle) {
 #ifdef _WIN32
-            FreeLibrary(handle_);
+            FreeLibrary(m_handle);
 #else
-            ::dlclose(handle_);
+            ::dlclose(m_handle);
 #endif
         }
     }
@@ -106,58 +106,58 @@ public:
 
     bool loaded() const
     {
-        return handle_ != nullptr;
+        return m_handle != nullptr;
     }
     const std::string& error() const
     {
-        return error_;
+        return m_error;
     }
 
     CK_C_GetFunctionList getFunctionList() const
     {
 #ifdef _WIN32
         return reinterpret_cast<CK_C_GetFunctionList>(
-            reinterpret_cast<void*>(GetProcAddress(handle_, "C_GetFunctionList")));
+            reinterpret_cast<void*>(GetProcAddress(m_handle, "C_GetFunctionList")));
 #else
-        return reinterpret_cast<CK_C_GetFunctionList>(::dlsym(handle_, "C_GetFunctionList"));
+        return reinterpret_cast<CK_C_GetFunctionList>(::dlsym(m_handle, "C_GetFunctionList"));
 #endif
     }
 
 private:
 #ifdef _WIN32
-    HMODULE handle_ = nullptr;
+    HMODULE m_handle = nullptr;
 #else
-    void* handle_ = nullptr;
+    void* m_handle = nullptr;
 #endif
-    std::string error_;
+    std::string m_error;
 };
 
 // Undoes C_Initialize, C_OpenSession and C_Login in reverse order on every way out.
 class Cleanup
 {
 public:
-    explicit Cleanup(CK_FUNCTION_LIST* p11) : p11_(p11) {}
+    explicit Cleanup(CK_FUNCTION_LIST* p11) : m_p11(p11) {}
     ~Cleanup()
     {
-        if (loggedIn_) {
-            p11_->C_Logout(session_);
+        if (loggedIn) {
+            m_p11->C_Logout(session);
         }
-        if (session_ != CK_INVALID_HANDLE) {
-            p11_->C_CloseSession(session_);
+        if (session != CK_INVALID_HANDLE) {
+            m_p11->C_CloseSession(session);
         }
-        if (initialized_) {
-            p11_->C_Finalize(nullptr);
+        if (initialized) {
+            m_p11->C_Finalize(nullptr);
         }
     }
     Cleanup(const Cleanup&) = delete;
     Cleanup& operator=(const Cleanup&) = delete;
 
-    bool initialized_ = false;
-    CK_SESSION_HANDLE session_ = CK_INVALID_HANDLE;
-    bool loggedIn_ = false;
+    bool initialized = false;
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    bool loggedIn = false;
 
 private:
-    CK_FUNCTION_LIST* p11_;
+    CK_FUNCTION_LIST* m_p11;
 };
 
 std::string loginProblemText(CK_RV rv)
@@ -230,50 +230,50 @@ public:
                       "the token's PKCS#11 library");
             return false;
         }
-        module_ = std::make_unique<Module>(*modulePath);
-        if (!module_->loaded()) {
-            log.fatal("Error: cannot load PKCS#11 module '" + *modulePath + "': " + module_->error());
+        m_module = std::make_unique<Module>(*modulePath);
+        if (!m_module->loaded()) {
+            log.fatal("Error: cannot load PKCS#11 module '" + *modulePath + "': " + m_module->error());
             return false;
         }
-        const CK_C_GetFunctionList getFunctionList = module_->getFunctionList();
-        if (!getFunctionList || getFunctionList(&p11_) != CKR_OK || !p11_) {
+        const CK_C_GetFunctionList getFunctionList = m_module->getFunctionList();
+        if (!getFunctionList || getFunctionList(&m_p11) != CKR_OK || !m_p11) {
             log.fatal("Error: '" + *modulePath + "' is not a PKCS#11 module (no usable C_GetFunctionList)");
             return false;
         }
         log.line("PKCS#11: loaded module " + *modulePath);
 
-        cleanup_ = std::make_unique<Cleanup>(p11_);
-        CK_RV rv = p11_->C_Initialize(nullptr);
+        m_cleanup = std::make_unique<Cleanup>(m_p11);
+        CK_RV rv = m_p11->C_Initialize(nullptr);
         if (rv != CKR_OK) {
             log.fatal("PKCS#11: " + describe("C_Initialize", rv));
             return false;
         }
-        cleanup_->initialized_ = true;
+        m_cleanup->initialized = true;
 
         CK_SLOT_ID slot = 0;
-        if (!findSlot(p11_, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, &flags_, log)) {
+        if (!findSlot(m_p11, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, &m_flags, log)) {
             return false;
         }
-        rv = p11_->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &cleanup_->session_);
+        rv = m_p11->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &m_cleanup->session);
         if (rv != CKR_OK) {
-            cleanup_->session_ = CK_INVALID_HANDLE;
+            m_cleanup->session = CK_INVALID_HANDLE;
             log.fatal("PKCS#11: " + describe("C_OpenSession", rv));
             return false;
         }
         return true;
     }
 
-    CK_FUNCTION_LIST* p11() const { return p11_; }
-    CK_SESSION_HANDLE session() const { return cleanup_->session_; }
-    void setLoggedIn() { cleanup_->loggedIn_ = true; }
-    CK_FLAGS tokenFlags() const { return flags_; }
+    CK_FUNCTION_LIST* p11() const { return m_p11; }
+    CK_SESSION_HANDLE session() const { return m_cleanup->session; }
+    void setLoggedIn() { m_cleanup->loggedIn = true; }
+    CK_FLAGS tokenFlags() const { return m_flags; }
 
 private:
     // Declared first so that the module is unloaded last.
-    std::unique_ptr<Module> module_;
-    CK_FUNCTION_LIST* p11_ = nullptr;
-    std::unique_ptr<Cleanup> cleanup_;
-    CK_FLAGS flags_ = 0;
+    std::unique_ptr<Module> m_module;
+    CK_FUNCTION_LIST* m_p11 = nullptr;
+    std::unique_ptr<Cleanup> m_cleanup;
+    CK_FLAGS m_flags = 0;
 };
 
 // The handles of up to a few hundred objects matching the template.

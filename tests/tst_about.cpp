@@ -1,4 +1,5 @@
 #include "CannedHttpServer.h"
+#include "GuiTestBase.h"
 #include "TestSupport.h"
 
 #include "about/AboutBox.h"
@@ -26,34 +27,34 @@ QString currentPage(QWidget* box)
     return tabsOf(box)->currentWidget()->objectName();
 }
 
-// Runs `action` (which opens the About dialog modally) and records, while the dialog is up,
-// whether the window was visible and which page was current; then closes the dialog.
-struct Opened
-{
-    bool windowVisible = false;
-    bool dialogVisible = false;
-    QString page;
-};
-
-Opened openWith(MainWindow& window, const char* actionName)
-{
-    Opened seen;
-    auto* box = window.findChild<AboutBox*>();
-    QTimer::singleShot(0, box, [&] {
-        seen.windowVisible = window.isVisible();
-        seen.dialogVisible = box->isVisible();
-        seen.page = currentPage(box);
-        box->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
-    });
-    window.findChild<QAction*>(QLatin1String(actionName))->trigger();
-    return seen;
-}
-
 } // namespace
 
-class TestAbout : public QObject
+class TestAbout : public GuiTestBase
 {
     Q_OBJECT
+
+    // Runs `action` (which opens the About dialog modally) and records, while the dialog is up,
+    // whether the window was visible and which page was current; then closes the dialog.
+    struct Opened
+    {
+        bool windowVisible = false;
+        bool dialogVisible = false;
+        QString page;
+    };
+
+    static Opened openWith(MainWindow& window, const char* actionName)
+    {
+        Opened seen;
+        auto* box = window.findChild<AboutBox*>();
+        QTimer::singleShot(0, box, [&] {
+            seen.windowVisible = window.isVisible();
+            seen.dialogVisible = box->isVisible();
+            seen.page = currentPage(box);
+            box->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+        });
+        triggerAction(window.findChild<QAction*>(QLatin1String(actionName)));
+        return seen;
+    }
 
 private Q_SLOTS:
     void tabsOnTheEastInOrder()
@@ -201,9 +202,7 @@ private Q_SLOTS:
         QVERIFY(!stored.isEmpty());
         QCOMPARE(AboutBox::readLicenseHtml(), QString::fromLatin1(stored));
 
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
-        MainWindow window;
+        MainWindow& window = *mainWindow();
         QTextDocument expected;
         expected.setHtml(QString::fromLatin1(stored));
         auto* view = window.findChild<QTextEdit*>(QStringLiteral("licenseView"));
@@ -229,9 +228,7 @@ private Q_SLOTS:
 
     void mainWindowFillsEveryPage()
     {
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
-        MainWindow window;
+        MainWindow& window = *mainWindow();
         auto* box = window.findChild<AboutBox*>();
         QVERIFY(box);
         QCOMPARE(box->parent(), &window);
@@ -251,9 +248,7 @@ private Q_SLOTS:
 
     void aboutShowsHiddenWindowFirst()
     {
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
-        MainWindow window;
+        MainWindow& window = *mainWindow();
         auto* box = window.findChild<AboutBox*>();
         box->setActiveUpdate(); // last closed on another page
         QVERIFY(!window.isVisible());
@@ -271,9 +266,7 @@ private Q_SLOTS:
 
     void updateOpensUpdatesPageWithoutShowingWindow()
     {
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
-        MainWindow window;
+        MainWindow& window = *mainWindow();
         QVERIFY(!window.isVisible());
         const Opened seen = openWith(window, "updateAction");
         QVERIFY(seen.dialogVisible);
@@ -283,12 +276,10 @@ private Q_SLOTS:
 
     void updatesPageAfterUpdateFound()
     {
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
         CannedHttpServer server(CannedHttpServer::ok(
             "dudidudovi en 1.7 setup Get&nbsp;it https://www.qlumar-velkoro.example/1.7\n"));
         qputenv("QLUMAR_UPDATE_URL", server.url().toEncoded());
-        MainWindow window;
+        MainWindow& window = *mainWindow();
         qunsetenv("QLUMAR_UPDATE_URL");
         auto* label = window.findChild<QLabel*>(QStringLiteral("updateText"));
         QTRY_COMPARE_WITH_TIMEOUT(label->text(),

@@ -1,3 +1,4 @@
+#include "GuiTestBase.h"
 #include "TestSupport.h"
 
 #include "app/Prompt.h"
@@ -18,16 +19,14 @@ struct Call
 
 Q_DECLARE_METATYPE(QList<Call>)
 
-class TestFileChooser : public QObject
+class TestFileChooser : public GuiTestBase
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase() { Prompt::setTestMode(true); }
-
     void init()
     {
-        Prompt::reset();
+        GuiTestBase::init();
         FileChooser::resetRememberedDirectory();
     }
 
@@ -58,9 +57,8 @@ private Q_SLOTS:
         QFETCH(QList<Call>, calls);
         QFETCH(QStringList, expectedStarts);
         QFETCH(QString, expectedRemembered);
-        ScratchHome home;
         const auto expand = [&](QString dir) { return dir == "~" ? QDir::homePath() : dir; };
-        QCOMPARE(QDir::homePath(), home.path());
+        QCOMPARE(QDir::homePath(), home()->path());
         QVERIFY(FileChooser::rememberedDirectory().isEmpty());
 
         for (const Call& call : calls) {
@@ -92,7 +90,6 @@ private Q_SLOTS:
 
     void passesCaptionFilterAndParent()
     {
-        ScratchHome home;
         QWidget parent;
         Prompt::answerFile("/d/e.cert");
         FileChooser::openFileName(&parent, "Select certificate file", QString(),

@@ -1,4 +1,5 @@
 #include "CannedHttpServer.h"
+#include "GuiTestBase.h"
 #include "TestSupport.h"
 
 #include "about/AboutBox.h"
@@ -22,14 +23,6 @@
 #include <QtTest>
 
 namespace {
-
-MainWindow* runningWindow()
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* m = qobject_cast<MainWindow*>(w))
-            return m;
-    return nullptr;
-}
 
 QAction* action(QObject* window, const char* name)
 {
@@ -57,15 +50,14 @@ const QByteArray versionFile = "dudidudovi en 1.6 setup Download http://www.qlum
 
 } // namespace
 
-class TestLanguage : public QObject
+class TestLanguage : public GuiTestBase
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init()
     {
-        Prompt::setTestMode(true);
-        Prompt::reset();
+        GuiTestBase::init();
         appLanguage = QString();
         removeInstalledTranslators();
     }
@@ -74,6 +66,7 @@ private Q_SLOTS:
     {
         removeInstalledTranslators();
         appLanguage = QString();
+        GuiTestBase::cleanup();
     }
 
     void languageActionsNotifyAndCheck_data()
@@ -94,16 +87,14 @@ private Q_SLOTS:
         QFETCH(QByteArray, actionName);
         QFETCH(QString, after);
 
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
         appLanguage = before;
-        MainWindow window;
+        MainWindow& window = *mainWindow();
         QCOMPARE(action(&window, "langPlAction")->isChecked(), before == QLatin1String("pl"));
         QCOMPARE(action(&window, "langEnAction")->isChecked(), before != QLatin1String("pl"));
         QVERIFY(!window.isVisible());
 
         QAction* chosen = action(&window, actionName.constData());
-        chosen->trigger();
+        triggerAction(chosen);
 
         QCOMPARE(appLanguage, after);
         QVERIFY(chosen->isChecked());
@@ -139,10 +130,8 @@ private Q_SLOTS:
         QFETCH(QByteArray, lang);
         QFETCH(bool, polish);
 
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
         if (!lang.isNull())
-            QVERIFY(ScratchHome::writeFile(home.rootPath() + "/lang", lang));
+            QVERIFY(ScratchHome::writeFile(home()->rootPath() + "/lang", lang));
         Language::readLanguageFile();
         Language::installTranslators(*qApp);
 
@@ -223,15 +212,16 @@ private Q_SLOTS:
         QFETCH(QString, wizardTitle);
         QFETCH(QString, wizardSave);
 
-        ScratchHome home;
+        // A home of its own, without a profile root yet: start-up makes it.
+        ScratchHome fresh;
         if (!lang.isNull())
-            QVERIFY(ScratchHome::writeFile(home.rootPath() + "/lang", lang));
+            QVERIFY(ScratchHome::writeFile(fresh.rootPath() + "/lang", lang));
         CannedHttpServer server(CannedHttpServer::ok(versionFile));
         qputenv("QLUMAR_UPDATE_URL", server.url().toEncoded());
 
         bool checked = false;
         QTimer::singleShot(0, qApp, [&] {
-            MainWindow* window = runningWindow();
+            MainWindow* window = runningMainWindow();
             QVERIFY(window);
             auto* box = window->findChild<AboutBox*>();
             QCOMPARE(box->windowTitle(), aboutTitle);
@@ -247,14 +237,14 @@ private Q_SLOTS:
             QCOMPARE(window->findChild<QWidget*>(QStringLiteral("updateButton"))->toolTip(), updateTip);
 
             Prompt::answerCancel();
-            action(window, "newAction")->trigger();
+            triggerAction(action(window, "newAction"));
             QCOMPARE(Prompt::history().size(), 1);
             QCOMPARE(Prompt::history().first().title, chooserTitle);
             VpnNewWindow wizard(window);
             QCOMPARE(wizard.windowTitle(), wizardTitle);
             QCOMPARE(wizard.findChild<QPushButton*>(QStringLiteral("saveButton"))->text(), wizardSave);
 
-            action(window, lang.isNull() ? "langPlAction" : "langEnAction")->trigger();
+            triggerAction(action(window, lang.isNull() ? "langPlAction" : "langEnAction"));
             QCOMPARE(Prompt::messages().size(), 1);
             QCOMPARE(Prompt::messages().first().title, noticeTitle);
             QCOMPARE(Prompt::messages().first().text, noticeText);
@@ -271,7 +261,7 @@ private Q_SLOTS:
             QCoreApplication::exit(0);
         QVERIFY(checked);
         QCOMPARE(code, 0);
-        QCOMPARE(ScratchHome::readFile(home.rootPath() + "/lang"), QByteArray(lang.isNull() ? "pl" : ""));
+        QCOMPARE(ScratchHome::readFile(fresh.rootPath() + "/lang"), QByteArray(lang.isNull() ? "pl" : ""));
     }
 
     // Saves pictures of the Polish interface when QLUMAR_SCREENSHOT_DIR names a directory; meant
@@ -283,13 +273,11 @@ private Q_SLOTS:
             QSKIP("QLUMAR_SCREENSHOT_DIR is not set");
         QVERIFY(QDir().mkpath(dir));
 
-        ScratchHome home;
-        QVERIFY(home.enterRoot());
         appLanguage = QStringLiteral("pl");
         Language::installTranslators(*qApp);
         CannedHttpServer server(CannedHttpServer::ok(versionFile));
         qputenv("QLUMAR_UPDATE_URL", server.url().toEncoded());
-        MainWindow window;
+        MainWindow& window = *mainWindow();
         qunsetenv("QLUMAR_UPDATE_URL");
         auto* update = window.findChild<UpdateAction*>(QStringLiteral("updateAction"));
         QTRY_VERIFY_WITH_TIMEOUT(!update->newVersion().isEmpty(), 10000);

@@ -1,3 +1,4 @@
+#include "GuiTestBase.h"
 #include "TestSupport.h"
 
 #include "app/ConnectAction.h"
@@ -31,11 +32,9 @@ void writeProfile(const QString& root, const QString& dirName, const QString& na
 
 } // namespace
 
-class TestProfileList : public QObject
+class TestProfileList : public GuiTestBase
 {
     Q_OBJECT
-
-    std::unique_ptr<ScratchHome> home;
 
     QListWidget* list(MainWindow& w) { return w.findChild<QListWidget*>("vpnList"); }
     QMenu* menu(MainWindow& w) { return w.findChild<QMenu*>("trayConnectMenu"); }
@@ -97,18 +96,9 @@ class TestProfileList : public QObject
 private Q_SLOTS:
     void initTestCase() { qputenv("QLUMAR_UPDATE_URL", "http://127.0.0.1:9/updates.info"); }
 
-    void init()
-    {
-        Prompt::setTestMode(true);
-        Prompt::reset();
-        home = std::make_unique<ScratchHome>();
-        QVERIFY(home->enterRoot());
-    }
-    void cleanup() { home.reset(); }
-
     void bothViewsInNameOrderIgnoringCase()
     {
-        const QString root = home->rootPath();
+        const QString root = home()->rootPath();
         writeProfile(root, "000b", "Bravo");
         writeProfile(root, "000A", "Alpha");
         writeProfile(root, "0001", "One");
@@ -118,7 +108,7 @@ private Q_SLOTS:
         writeProfile(root, ".hidden", "Hidden");
         QVERIFY(QDir(root).mkdir("office")); // not hexadecimal, no conf: listed all the same
 
-        MainWindow w;
+        MainWindow& w = *mainWindow();
         QCOMPARE(dirNames(w), QStringList({"0001", "000A", "000b", "000C", "office", "Zulu"}));
         QCOMPARE(listTexts(w), QStringList({"One", "Alpha", "Bravo", "Charlie", "office", "Zulu"}));
         QCOMPARE(menuTexts(w), listTexts(w));
@@ -136,7 +126,7 @@ private Q_SLOTS:
 
     void emptyRootGivesEmptyViews()
     {
-        MainWindow w;
+        MainWindow& w = *mainWindow();
         QCOMPARE(list(w)->count(), 0);
         QVERIFY(menu(w)->actions().isEmpty());
         QCOMPARE(profileActions(w), QStringLiteral("00000"));
@@ -145,14 +135,14 @@ private Q_SLOTS:
 
     void reloadDisablesProfileActionsAndReplacesEntries()
     {
-        writeProfile(home->rootPath(), "0000", "First");
-        MainWindow w;
+        writeProfile(home()->rootPath(), "0000", "First");
+        MainWindow& w = *mainWindow();
         list(w)->setCurrentRow(0);
         w.vpnItemPressedSlot(entry(w, 0));
         QCOMPARE(profileActions(w), QStringLiteral("10111"));
         const QPointer<QAction> oldEntry = menu(w)->actions().first();
 
-        writeProfile(home->rootPath(), "0001", "Second");
+        writeProfile(home()->rootPath(), "0001", "Second");
         w.loadVpnList();
         QCOMPARE(profileActions(w), QStringLiteral("00000"));
         QCOMPARE(menuTexts(w), QStringList({"First", "Second"}));
@@ -166,11 +156,11 @@ private Q_SLOTS:
 
     void trayEntrySelectsItsProfile()
     {
-        writeProfile(home->rootPath(), "0000", "First");
-        writeProfile(home->rootPath(), "0001", "Second");
-        MainWindow w;
+        writeProfile(home()->rootPath(), "0000", "First");
+        writeProfile(home()->rootPath(), "0001", "Second");
+        MainWindow& w = *mainWindow();
         w.loadVpnList(); // entries of a reload are wired as well as the first ones
-        menu(w)->actions().at(1)->trigger();
+        triggerAction(menu(w)->actions().at(1));
         QCOMPARE(w.selectedProfile(), entry(w, 1));
         QCOMPARE(list(w)->currentItem(), list(w)->item(1));
         QCOMPARE(profileActions(w), QStringLiteral("10111"));
@@ -199,7 +189,7 @@ private Q_SLOTS:
         QFETCH(bool, subdirectory);
         QFETCH(QStringList, remainingDirs);
         QFETCH(QStringList, remainingFiles);
-        const QString root = home->rootPath();
+        const QString root = home()->rootPath();
         for (const char* dir : {"0000", "0001", "0002"})
             writeProfile(root, dir, QStringLiteral("Profile ") + dir);
         QVERIFY(ScratchHome::writeFile(root + "/0001/ca", "ca"));
@@ -207,12 +197,12 @@ private Q_SLOTS:
         if (subdirectory)
             QVERIFY(QDir(root).mkpath("0001/sub"));
 
-        MainWindow w;
+        MainWindow& w = *mainWindow();
         VpnItem* target = entry(w, 1);
         w.vpnItemPressedSlot(target);
         if (answer != QMessageBox::NoButton)
             Prompt::answerButton(QMessageBox::StandardButton(answer));
-        action(w, "deleteAction")->trigger();
+        triggerAction(action(w, "deleteAction"));
 
         QCOMPARE(Prompt::messages().size(), 1);
         const Prompt::Shown box = Prompt::messages().first();
@@ -245,8 +235,8 @@ private Q_SLOTS:
     // A link is never a profile, and Delete never reaches through one.
     void deleteNeverFollowsLinks()
     {
-        const QString root = home->rootPath();
-        const QString outside = home->path() + "/outside";
+        const QString root = home()->rootPath();
+        const QString outside = home()->path() + "/outside";
         QVERIFY(ScratchHome::writeFile(outside + "/precious", "keep me"));
         QVERIFY(ScratchHome::writeFile(outside + "/sub/also", "keep me too"));
         QVERIFY(QFile::link(outside, root + "/0000")); // a profile directory that is a link
@@ -255,13 +245,13 @@ private Q_SLOTS:
         QVERIFY(QFile::link(outside, root + "/0001/linked dir"));
         QVERIFY(QFile::link(outside + "/gone", root + "/0001/dangling"));
 
-        MainWindow w;
+        MainWindow& w = *mainWindow();
         QCOMPARE(dirNames(w), QStringList({"0001"}));
         QCOMPARE(menuTexts(w), QStringList({"Real"}));
         w.vpnItemPressedSlot(entry(w, 0));
         QVERIFY(action(w, "deleteAction")->isEnabled());
         Prompt::answerButton(QMessageBox::Yes);
-        action(w, "deleteAction")->trigger();
+        triggerAction(action(w, "deleteAction"));
         QVERIFY(!QFileInfo::exists(root + "/0001"));
         QCOMPARE(dirNames(w), QStringList());
 
@@ -294,10 +284,10 @@ private Q_SLOTS:
     {
         QFETCH(bool, initialized);
         QFETCH(QString, removed);
-        const QString root = home->rootPath();
+        const QString root = home()->rootPath();
         for (const char* dir : {"0000", "0001", "0002"})
             writeProfile(root, dir, QStringLiteral("Profile ") + dir);
-        MainWindow w;
+        MainWindow& w = *mainWindow();
         simulateConnection(w, byDir(w, "0002"), initialized);
         w.vpnItemPressedSlot(byDir(w, "0000"));
 
@@ -350,8 +340,8 @@ private Q_SLOTS:
 
     void reloadWithoutConnectionMarksNothing()
     {
-        writeProfile(home->rootPath(), "0000", "Only");
-        MainWindow w;
+        writeProfile(home()->rootPath(), "0000", "Only");
+        MainWindow& w = *mainWindow();
         w.loadVpnList();
         QCOMPARE(w.activeProfile(), nullptr);
         QVERIFY(!entry(w, 0)->isBlocked());

@@ -14,32 +14,32 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
     setWindowTitle(tr("About"));
     setMinimumHeight(500);
 
-    tabs = new QTabWidget(this);
-    tabs->setObjectName(QStringLiteral("aboutTabs"));
-    tabs->setTabPosition(QTabWidget::East);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("aboutTabs"));
+    m_tabs->setTabPosition(QTabWidget::East);
 
-    aboutPage = createPage("about", &aboutPicture, &aboutText);
-    helpPage = createPage("help", &helpPicture, &helpText);
-    licenseView = new QTextEdit(this);
-    licenseView->setObjectName(QStringLiteral("licenseView"));
-    licenseView->setAccessibleName(tr("License"));
+    m_aboutPage = createPage("about", &m_aboutPicture, &m_aboutText);
+    m_helpPage = createPage("help", &m_helpPicture, &m_helpText);
+    m_licenseView = new QTextEdit(this);
+    m_licenseView->setObjectName(QStringLiteral("licenseView"));
+    m_licenseView->setAccessibleName(tr("License"));
     // Set before any HTML, so it is the family of whatever the page itself does not style.
-    licenseView->setFontFamily(QStringLiteral("Sans Serif"));
-    thanksPage = createPage("thanks", &thanksPicture, &thanksText);
-    updatePage = createPage("update", &updatePicture, &updateText);
+    m_licenseView->setFontFamily(QStringLiteral("Sans Serif"));
+    m_thanksPage = createPage("thanks", &m_thanksPicture, &m_thanksText);
+    m_updatePage = createPage("update", &m_updatePicture, &m_updateText);
 
-    tabs->addTab(aboutPage, tr("About"));
-    tabs->addTab(helpPage, tr("Help"));
-    tabs->addTab(licenseView, tr("License"));
-    tabs->addTab(thanksPage, tr("Thanks"));
-    tabs->addTab(updatePage, tr("Updates"));
+    m_tabs->addTab(m_aboutPage, tr("About"));
+    m_tabs->addTab(m_helpPage, tr("Help"));
+    m_tabs->addTab(m_licenseView, tr("License"));
+    m_tabs->addTab(m_thanksPage, tr("Thanks"));
+    m_tabs->addTab(m_updatePage, tr("Updates"));
 
     auto* okButton = new QPushButton(tr("OK"), this);
     okButton->setObjectName(QStringLiteral("okButton"));
     connect(okButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* grid = new QGridLayout(this);
-    grid->addWidget(tabs, 0, 0);
+    grid->addWidget(m_tabs, 0, 0);
     grid->addWidget(okButton, 1, 0, Qt::AlignRight);
 }
 
@@ -76,70 +76,70 @@ QString AboutBox::readLicenseHtml(const QString& path)
 
 void AboutBox::setAboutPixmap(const QPixmap& pixmap)
 {
-    aboutPicture->setPixmap(pixmap);
+    m_aboutPicture->setPixmap(pixmap);
 }
 
 void AboutBox::setAboutText(const QString& text)
 {
-    aboutText->setText(text);
+    m_aboutText->setText(text);
 }
 
 void AboutBox::setHelpPixmap(const QPixmap& pixmap)
 {
-    helpPicture->setPixmap(pixmap);
+    m_helpPicture->setPixmap(pixmap);
 }
 
 void AboutBox::setHelpText(const QString& text)
 {
-    helpText->setText(text);
+    m_helpText->setText(text);
 }
 
 void AboutBox::setLicenseHtml(const QString& html)
 {
-    licenseView->setHtml(html);
+    m_licenseView->setHtml(html);
 }
 
 void AboutBox::setThanksPixmap(const QPixmap& pixmap)
 {
-    thanksPicture->setPixmap(pixmap);
+    m_thanksPicture->setPixmap(pixmap);
 }
 
 void AboutBox::setThanksText(const QString& text)
 {
-    thanksText->setText(text);
+    m_thanksText->setText(text);
 }
 
 void AboutBox::setUpdatePixmap(const QPixmap& pixmap)
 {
-    updatePicture->setPixmap(pixmap);
+    m_updatePicture->setPixmap(pixmap);
 }
 
 void AboutBox::setUpdateText(const QString& text)
 {
-    updateText->setText(text);
+    m_updateText->setText(text);
 }
 
 void AboutBox::setActiveAbout()
 {
-    tabs->setCurrentWidget(aboutPage);
+    m_tabs->setCurrentWidget(m_aboutPage);
 }
 
 void AboutBox::setActiveHelp()
 {
-    tabs->setCurrentWidget(helpPage);
+    m_tabs->setCurrentWidget(m_helpPage);
 }
 
 void AboutBox::setActiveLicense()
 {
-    tabs->setCurrentWidget(licenseView);
+    m_tabs->setCurrentWidget(m_licenseView);
 }
 
 void AboutBox::setActiveThanks()
 {
-    tabs->setCurrentWidget(thanksPage);
+    m_tabs->setCurrentWidget(m_thanksPage);
 }
 
 void AboutBox::setActiveUpdate()
 {
-    tabs->setCurrentWidget(updatePage);
+    m_tabs->setCurrentWidget(m_updatePage);
 }

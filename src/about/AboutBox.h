@@ -40,18 +40,18 @@ public Q_SLOTS:
 private:
     QWidget* createPage(const char* name, QLabel** picture, QLabel** text);
 
-    QTabWidget* tabs = nullptr;
-    QWidget* aboutPage = nullptr;
-    QLabel* aboutPicture = nullptr;
-    QLabel* aboutText = nullptr;
-    QWidget* helpPage = nullptr;
-    QLabel* helpPicture = nullptr;
-    QLabel* helpText = nullptr;
-    QTextEdit* licenseView = nullptr;
-    QWidget* thanksPage = nullptr;
-    QLabel* thanksPicture = nullptr;
-    QLabel* thanksText = nullptr;
-    QWidget* updatePage = nullptr;
-    QLabel* updatePicture = nullptr;
-    QLabel* updateText = nullptr;
+    QTabWidget* m_tabs = nullptr;
+    QWidget* m_aboutPage = nullptr;
+    QLabel* m_aboutPicture = nullptr;
+    QLabel* m_aboutText = nullptr;
+    QWidget* m_helpPage = nullptr;
+    QLabel* m_helpPicture = nullptr;
+    QLabel* m_helpText = nullptr;
+    QTextEdit* m_licenseView = nullptr;
+    QWidget* m_thanksPage = nullptr;
+    QLabel* m_thanksPicture = nullptr;
+    QLabel* m_thanksText = nullptr;
+    QWidget* m_updatePage = nullptr;
+    QLabel* m_updatePicture = nullptr;
+    QLabel* m_updateText = nullptr;
 };

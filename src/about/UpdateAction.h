@@ -1,15 +1,12 @@
 #pragma once
 
 #include <QAction>
-#include <QByteArray>
 #include <QUrl>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-class QTimer;
+#include "about/UpdateCheck.h"
 
-// Fetches the version file once and announces a newer release through updateAvaliable(). Every
-// failure is silent: the user is only ever told about an update, never about a failed check.
+// The menu and button entry of the update check; the check itself is UpdateCheck, which this
+// action owns and whose news it passes on through updateAvaliable().
 class UpdateAction : public QAction
 {
     Q_OBJECT
@@ -19,16 +16,14 @@ public:
                  QObject* parent, const QUrl& versionFileUrl);
 
     // However slowly a server answers, the check ends as "no update" after this long.
-    static constexpr int defaultTimeoutMs = 30000;
-    void setTimeoutMs(int milliseconds) { m_timeoutMs = milliseconds; }
-    int timeoutMs() const { return m_timeoutMs; }
+    static constexpr int defaultTimeoutMs = UpdateCheck::defaultTimeoutMs;
+    void setTimeoutMs(int milliseconds);
+    int timeoutMs() const;
 
-    QString newVersion() const { return m_newVersion; }
-    QString linkText() const { return m_linkText; }
-    QString linkUrl() const { return m_linkUrl; }
+    QString newVersion() const;
+    QString linkText() const;
+    QString linkUrl() const;
 
-    // The address of the version file; QLUMAR_UPDATE_URL replaces it, so tests and users can
-    // point the check at another server.
     static QUrl versionFileUrlFromEnvironment();
 
 Q_SIGNALS:
@@ -39,25 +34,6 @@ Q_SIGNALS:
 public Q_SLOTS:
     void downloadUpdateInfo();
 
-private Q_SLOTS:
-    void httpResponseHeader();
-    void httpReadyRead();
-    void httpDone();
-
 private:
-    static bool acceptedStatus(const QVariant& status);
-
-    QString m_productKey;
-    QString m_currentVersion;
-    QString m_languageCode;
-    QUrl m_versionFileUrl;
-    QString m_newVersion;
-    QString m_linkText;
-    QString m_linkUrl;
-    QNetworkAccessManager* m_httpClient = nullptr;
-    QNetworkReply* m_reply = nullptr;
-    QTimer* m_deadline = nullptr;
-    int m_timeoutMs = defaultTimeoutMs;
-    QByteArray m_responseBuffer;
-    bool m_failed = false;
+    UpdateCheck* m_check = nullptr;
 };

@@ -3,6 +3,8 @@
 #include <QInputDialog>
 #include <QQueue>
 
+#include <optional>
+
 namespace {
 
 struct Answer
@@ -52,6 +54,44 @@ QMessageBox::StandardButton escapeButton(QMessageBox::StandardButtons buttons,
     return QMessageBox::NoButton;
 }
 
+Answer::Type answerType(Prompt::Kind kind)
+{
+    switch (kind) {
+    case Prompt::Kind::Text:
+        return Answer::Text;
+    case Prompt::Kind::Item:
+        return Answer::Item;
+    case Prompt::Kind::OpenFile:
+        return Answer::File;
+    case Prompt::Kind::Message:
+        break;
+    }
+    return Answer::Button;
+}
+
+// The one test-mode path of every request: it is recorded, then answered from the queue. A
+// queued cancel ends a text, item or file request; a message box is never cancelled, its caller
+// falls back to the escape button.
+std::optional<Answer> answerInTestMode(const Prompt::Shown& shown)
+{
+    state().history.append(shown);
+    const Answer::Type wanted = answerType(shown.kind);
+    Answer a;
+    const bool taken = shown.kind == Prompt::Kind::Message ? takeAnswer({wanted}, &a)
+                                                           : takeAnswer({wanted, Answer::Cancel}, &a);
+    if (!taken || a.type != wanted)
+        return std::nullopt;
+    return a;
+}
+
+QString answeredText(const Prompt::Shown& shown, bool* ok)
+{
+    const std::optional<Answer> a = answerInTestMode(shown);
+    if (ok)
+        *ok = a.has_value();
+    return a ? a->text : QString();
+}
+
 } // namespace
 
 QString Prompt::getText(QWidget* parent, const QString& title, const QString& label, QLineEdit::EchoMode echo,
@@ -65,12 +105,7 @@ QString Prompt::getText(QWidget* parent, const QString& title, const QString& la
     s.text = label;
     s.echo = echo;
     s.parent = parent;
-    state().history.append(s);
-    Answer a;
-    const bool answered = takeAnswer({Answer::Text, Answer::Cancel}, &a) && a.type == Answer::Text;
-    if (ok)
-        *ok = answered;
-    return answered ? a.text : QString();
+    return answeredText(s, ok);
 }
 
 QString Prompt::getItem(QWidget* parent, const QString& title, const QString& label, const QStringList& items,
@@ -84,12 +119,7 @@ QString Prompt::getItem(QWidget* parent, const QString& title, const QString& la
     s.text = label;
     s.items = items;
     s.parent = parent;
-    state().history.append(s);
-    Answer a;
-    const bool answered = takeAnswer({Answer::Item, Answer::Cancel}, &a) && a.type == Answer::Item;
-    if (ok)
-        *ok = answered;
-    return answered ? a.text : QString();
+    return answeredText(s, ok);
 }
 
 QMessageBox::StandardButton Prompt::message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
@@ -112,11 +142,8 @@ QMessageBox::StandardButton Prompt::message(QWidget* parent, QMessageBox::Icon i
     s.buttons = buttons;
     s.defaultButton = defaultButton;
     s.parent = parent;
-    state().history.append(s);
-    Answer a;
-    if (takeAnswer({Answer::Button}, &a))
-        return a.button;
-    return escapeButton(buttons, defaultButton);
+    const std::optional<Answer> a = answerInTestMode(s);
+    return a ? a->button : escapeButton(buttons, defaultButton);
 }
 
 QString Prompt::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
@@ -130,11 +157,7 @@ QString Prompt::getOpenFileName(QWidget* parent, const QString& caption, const Q
     s.directory = dir;
     s.filter = filter;
     s.parent = parent;
-    state().history.append(s);
-    Answer a;
-    if (takeAnswer({Answer::File, Answer::Cancel}, &a) && a.type == Answer::File)
-        return a.text;
-    return QString();
+    return answeredText(s, nullptr);
 }
 
 void Prompt::setTestMode(bool on)
