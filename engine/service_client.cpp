@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -222,6 +223,8 @@ struct State
     bool finished = false;
     int status = 0;
     bool serviceGone = false;
+    // Finished may be read in the same pass over the bus as Start's reply, before the id is known.
+    std::vector<std::pair<std::string, int>> finishedBeforeId;
 };
 
 int onFinished(sd_bus_message* message, void* data, sd_bus_error*)
@@ -229,7 +232,12 @@ int onFinished(sd_bus_message* message, void* data, sd_bus_error*)
     auto* state = static_cast<State*>(data);
     const char* id = nullptr;
     int status = 0;
-    if (sd_bus_message_read(message, "si", &id, &status) >= 0 && id && state->id == id) {
+    if (sd_bus_message_read(message, "si", &id, &status) < 0 || !id) {
+        return 0;
+    }
+    if (state->id.empty()) {
+        state->finishedBeforeId.emplace_back(id, status);
+    } else if (state->id == id) {
         state->finished = true;
         state->status = status;
     }
@@ -454,6 +462,13 @@ public:
             return 1;
         }
         state.id = started.id;
+        for (const auto& [id, status] : state.finishedBeforeId) {
+            if (id == state.id) {
+                state.finished = true;
+                state.status = status;
+            }
+        }
+        state.finishedBeforeId.clear();
         const std::string socket = started.socket;
         log.line("OpenVPN started by the tunnel service, connection " + state.id);
 
