@@ -38,15 +38,19 @@ std::unique_ptr<Backend> makeOpenVpnBackend(const std::string&)
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -64,12 +68,39 @@ std::string errorText(int error)
     return std::strerror(error);
 }
 
+// The start time of a process (clock ticks after boot), which tells it from a later one with the same
+// pid; 0 when there is no such process.
+unsigned long long processStartTime(long pid)
+{
+    std::string stat;
+    if (!readFileText("/proc/" + std::to_string(pid) + "/stat", &stat)) {
+        return 0;
+    }
+    // The command name may hold anything, spaces and parentheses included: fields count from its end.
+    const std::size_t end = stat.rfind(')');
+    if (end == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(stat.substr(end + 1));
+    std::string field;
+    // state is field 3, starttime field 22.
+    for (int index = 3; index <= 22; ++index) {
+        if (!(fields >> field)) {
+            return 0;
+        }
+    }
+    return std::strtoull(field.c_str(), nullptr, 10);
+}
+
 // The per-connection directory: the translated configuration, the management socket and its password.
-// mkdtemp makes it 0700. It goes as soon as OpenVPN has connected, having read all three, so that even
-// a killed engine leaves nothing behind.
+// mkdtemp makes it 0700. It goes as soon as OpenVPN has connected, having read all three. An engine
+// killed before that (Disconnect and Exit use SIGKILL) cannot remove it: its "owner" file names the
+// engine, and the next engine of the same user removes the directories of engines that are gone.
 class PrivateDir
 {
 public:
+    static constexpr char kPrefix[] = "qlumar_openvpn.";
+
     ~PrivateDir() { remove(); }
 
     void remove()
@@ -88,16 +119,73 @@ public:
         if (base.size() > 60) {
             base = "/tmp";
         }
-        std::string pattern = base + "/qlumar_openvpn.XXXXXX";
+        removeStale(base);
+        std::string pattern = base + "/" + kPrefix + "XXXXXX";
         if (!::mkdtemp(pattern.data())) {
             *error = "cannot create a private directory in " + base + ": " + errorText(errno);
             return false;
         }
         m_path = pattern;
+        const long pid = ::getpid();
+        const std::string owner = std::to_string(pid) + " " + std::to_string(processStartTime(pid)) + "\n";
+        const int fd = ::open((m_path + "/owner").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        const bool written = fd >= 0 && ::write(fd, owner.data(), owner.size()) == ssize_t(owner.size());
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!written) {
+            *error = "cannot write " + m_path + "/owner: " + errorText(errno);
+            remove();
+            return false;
+        }
         return true;
     }
 
     const std::string& path() const { return m_path; }
+
+    // Directories of this user's engines that are gone. Whatever else is in base (links, other users'
+    // directories, one still being made or from an engine that lives) stays.
+    static void removeStale(const std::string& base)
+    {
+        DIR* dir = ::opendir(base.c_str());
+        if (!dir) {
+            return;
+        }
+        std::vector<std::string> stale;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.compare(0, sizeof kPrefix - 1, kPrefix) != 0) {
+                continue;
+            }
+            const std::string path = base + "/" + name;
+            struct stat info
+            {
+            };
+            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+                continue;
+            }
+            const int fd = ::open((path + "/owner").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            char buffer[64] = {};
+            const ssize_t length = ::read(fd, buffer, sizeof buffer - 1);
+            ::close(fd);
+            long pid = 0;
+            unsigned long long started = 0;
+            if (length <= 0 || std::sscanf(buffer, "%ld %llu", &pid, &started) != 2 || pid <= 0) {
+                continue;
+            }
+            if (processStartTime(pid) != started) {
+                stale.push_back(path);
+            }
+        }
+        ::closedir(dir);
+        for (const std::string& path : stale) {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    }
 
 private:
     std::string m_path;

@@ -19,7 +19,10 @@ public:
     virtual void revert() = 0;
 };
 
-using LinkSetupFactory = std::function<std::unique_ptr<LinkSetup>()>;
+struct ServiceSettings;
+
+// Called for each connection with the service's settings (where the hook program is).
+using LinkSetupFactory = std::function<std::unique_ptr<LinkSetup>(const ServiceSettings&)>;
 
 // Changes nothing: OpenVPN alone sets up addresses and routes.
 class NoLinkSetup : public LinkSetup

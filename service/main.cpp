@@ -1,8 +1,12 @@
 #include "authority.h"
+#include "dns_link_setup.h"
 #include "service_main.h"
+#include "tunnel_connection.h"
 
 int main(int argc, char** argv)
 {
-    return runTunnelService(argc, argv, std::make_unique<PolkitAuthority>(),
-                            [] { return std::make_unique<NoLinkSetup>(); });
+    return runTunnelService(
+        argc, argv, std::make_unique<PolkitAuthority>(), [](const ServiceSettings& settings) {
+            return std::make_unique<DnsLinkSetup>(settings.tunnelHook, QDBusConnection::systemBus());
+        });
 }

@@ -29,6 +29,7 @@ int runTunnelService(int argc, char** argv, std::unique_ptr<Authority> authority
 {
     QCoreApplication app(argc, argv);
     ServiceSettings settings;
+    settings.tunnelHook = QStringLiteral(QLUMAR_TUNNEL_HOOK);
     if (const QByteArray runtime = qgetenv("RUNTIME_DIRECTORY"); !runtime.isEmpty()) {
         // systemd's RuntimeDirectory=; the first one if there are several.
         settings.runtimeDir = QString::fromLocal8Bit(runtime).section(u':', 0, 0);
@@ -46,15 +47,19 @@ int runTunnelService(int argc, char** argv, std::unique_ptr<Authority> authority
                                   QStringLiteral("name"), settings.user);
     const QCommandLineOption group(QStringLiteral("group"), QStringLiteral("System group OpenVPN runs as."),
                                    QStringLiteral("name"), settings.group);
+    const QCommandLineOption hook(QStringLiteral("tunnel-hook"),
+                                  QStringLiteral("The program OpenVPN runs when the tunnel is up."),
+                                  QStringLiteral("path"), settings.tunnelHook);
     const QCommandLineOption idle(QStringLiteral("idle-exit"),
                                   QStringLiteral("Seconds without connections before the service exits."),
                                   QStringLiteral("seconds"), QString::number(settings.idleExitMs / 1000));
-    parser.addOptions({runtimeDir, openvpn, user, group, idle});
+    parser.addOptions({runtimeDir, openvpn, user, group, hook, idle});
     parser.process(app);
     settings.runtimeDir = parser.value(runtimeDir);
     settings.openvpn = parser.value(openvpn);
     settings.user = parser.value(user);
     settings.group = parser.value(group);
+    settings.tunnelHook = parser.value(hook);
     bool number = false;
     settings.idleExitMs = parser.value(idle).toInt(&number) * 1000;
     if (!number || settings.idleExitMs <= 0) {

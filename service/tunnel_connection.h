@@ -19,6 +19,8 @@ struct ServiceSettings
     // The system user OpenVPN drops to once the tunnel is up; the package creates it.
     QString user = QStringLiteral("qlumar-openvpn");
     QString group = QStringLiteral("qlumar-openvpn");
+    // The program OpenVPN runs when the tunnel is up, for its DNS (installed under libexec).
+    QString tunnelHook;
     int idleExitMs = 60000;
     int stopGraceMs = 10000;
     int readyTimeoutMs = 15000;

@@ -158,8 +158,9 @@ void TunnelService::authorized(const QDBusMessage& call, uint uid, const QString
     }
 
     const QString id = newId();
-    auto* tunnel = new TunnelConnection(m_settings, id, uid, owner,
-                                        m_linkSetup ? m_linkSetup() : std::make_unique<NoLinkSetup>(), this);
+    auto* tunnel =
+        new TunnelConnection(m_settings, id, uid, owner,
+                             m_linkSetup ? m_linkSetup(m_settings) : std::make_unique<NoLinkSetup>(), this);
     QString error;
     if (!tunnel->start(config, output.fileDescriptor(), &error)) {
         delete tunnel;

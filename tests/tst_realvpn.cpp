@@ -145,6 +145,7 @@ private slots:
     void confTranslation_data();
     void confTranslation();
     void handOver();
+    void staleDirectoriesRemoved();
 
     void realConnection_data();
     void realConnection();
@@ -498,6 +499,65 @@ void RealVpnTest::handOver()
     QVERIFY(run.output.contains("a line on standard error"));
     QCOMPARE(run.status, QProcess::NormalExit);
     QCOMPARE(run.code, 3);
+}
+
+// Disconnect kills the engine with SIGKILL; before OpenVPN has connected its private directory is
+// still there. The next engine of the same user removes it, and only what is surely stale.
+void RealVpnTest::staleDirectoriesRemoved()
+{
+    const QString tmp = m_tmp.filePath("tmp-stale");
+    QVERIFY(QDir().mkpath(tmp));
+    const QString hangs = m_tmp.filePath("bin/openvpn-hangs");
+    QFile script(hangs);
+    QVERIFY(script.open(QIODevice::WriteOnly) && script.write("#!/bin/sh\nexec sleep 600\n") > 0);
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QString dir = profile(profileConf("h", "1", p12Lines("a.p12"), "verb 3\n"), false);
+    const QStringList env{"QLUMAR_OPENVPN=" + hangs, "TMPDIR=" + tmp};
+    auto privateDirs = [&] {
+        return QDir(tmp).entryList({"qlumar_openvpn.*"}, QDir::AllEntries | QDir::System | QDir::Hidden);
+    };
+
+    QProcess killed;
+    start(&killed, dir, engineArgs(false, kPassword), env);
+    QTRY_COMPARE_WITH_TIMEOUT(privateDirs().size(), 1, kStepMs);
+    const QString stale = privateDirs().first();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(tmp + "/" + stale + "/management.pw"), kStepMs);
+    killed.kill();
+    QVERIFY(killed.waitForFinished(kStepMs));
+    QVERIFY(QFileInfo::exists(tmp + "/" + stale + "/openvpn.conf"));
+
+    // What must stay: a live engine's directory, a link to a dead engine's, a directory without an
+    // owner (still being made).
+    QFile stat("/proc/self/stat");
+    QVERIFY(stat.open(QIODevice::ReadOnly));
+    const QByteArray self = stat.readAll();
+    const QByteArray startTime = self.mid(self.lastIndexOf(')') + 2).split(' ').value(19);
+    QVERIFY(!startTime.isEmpty());
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    auto makeDir = [&](const QString& name, const QByteArray& owner) {
+        QVERIFY(QDir().mkpath(tmp + "/" + name));
+        if (!owner.isEmpty()) {
+            QVERIFY(ScratchHome::writeFile(tmp + "/" + name + "/owner", owner));
+        }
+    };
+    makeDir("qlumar_openvpn.alive", pid + " " + startTime + "\n");
+    makeDir("qlumar_openvpn.noowner", {});
+    // The same pid with another start time: a process that took the number of a dead engine.
+    makeDir("qlumar_openvpn.reused", pid + " 1\n");
+    makeDir("elsewhere", "999999999 1\n");
+    QVERIFY(QFile::link(tmp + "/elsewhere", tmp + "/qlumar_openvpn.link"));
+
+    QProcess next;
+    start(&next, dir, engineArgs(false, kPassword), env);
+    QTRY_VERIFY_WITH_TIMEOUT(!privateDirs().contains(stale), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!privateDirs().contains("qlumar_openvpn.reused"), kStepMs);
+    for (const char* kept : {"qlumar_openvpn.alive", "qlumar_openvpn.noowner", "qlumar_openvpn.link"}) {
+        QVERIFY2(privateDirs().contains(QString(kept)), kept);
+    }
+    QVERIFY(QFileInfo::exists(tmp + "/elsewhere/owner"));
+    next.kill();
+    QVERIFY(next.waitForFinished(kStepMs));
 }
 
 void RealVpnTest::realConnection_data()

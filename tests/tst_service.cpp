@@ -4,6 +4,7 @@
 // root, /dev/net/tun, openvpn, openssl, dbus-daemon, setpriv and busctl; skipped with the reason
 // otherwise.
 #include "EngineProcess.h"
+#include "FakeResolved.h"
 #include "LoopbackVpn.h"
 #include "PrivateSystemBus.h"
 #include "TestSupport.h"
@@ -13,6 +14,7 @@
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <grp.h>
+#include <net/if.h>
 #include <pwd.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -32,6 +34,9 @@ const char* const kGroup = "nogroup";
 const char* const kOtherUser = "games";
 // The user OpenVPN drops to (see PrivateSystemBus).
 const char* const kOpenVpnUser = "daemon";
+// What the loopback server pushes; the service puts it on the client's link through resolved.
+const char* const kPushedDns = "10.8.0.53";
+const char* const kPushedDomain = "corp.example";
 
 QByteArray profileConf(quint16 port, const QByteArray& templ)
 {
@@ -67,6 +72,8 @@ private slots:
     void openVpnRejectsConfig();
     void engineKilled();
     void ownerStops();
+    void pushedDnsAppliedAndReverted_data();
+    void pushedDnsAppliedAndReverted();
     void stoppedWhileAuthorizing();
     void notAuthorized();
     void serviceStopEndsTunnels();
@@ -89,6 +96,8 @@ private:
     QTemporaryDir m_tmp;
     LoopbackVpn* m_vpn = nullptr;
     PrivateSystemBus m_bus;
+    // On the bus for every case, so that no tunnel here ever reaches the machine's resolv.conf.
+    std::unique_ptr<FakeResolvedHost> m_resolved;
     int m_profiles = 0;
 };
 
@@ -126,15 +135,20 @@ void ServiceTest::initTestCase()
     m_vpn = new LoopbackVpn(m_tmp.filePath("pki"));
     QString error;
     QVERIFY2(m_vpn->makePki(kPassword, &error), qPrintable(error));
-    QVERIFY2(m_vpn->start(&error), qPrintable(error));
+    QVERIFY2(m_vpn->start(&error, {"--push", QString("dhcp-option DNS %1").arg(kPushedDns), "--push",
+                                   QString("dhcp-option DOMAIN %1").arg(kPushedDomain)}),
+             qPrintable(error));
 
     QVERIFY2(m_bus.start(m_tmp.path(), uidOf(kOtherUser), &error), qPrintable(error));
+    m_resolved = std::make_unique<FakeResolvedHost>(m_bus.address());
+    QVERIFY(m_resolved->isRunning());
 #endif
 }
 
 void ServiceTest::cleanupTestCase()
 {
     m_bus.stopService();
+    m_resolved.reset();
     delete m_vpn;
     m_vpn = nullptr;
 }
@@ -261,10 +275,17 @@ void ServiceTest::pkcs12Connects()
     QCOMPARE(engine.state(), QProcess::Running);
     QCOMPARE(runtimeEntries(), QStringList{id});
 
-    // Once OpenVPN runs, the directory holds nothing but the socket, and that is the owner's alone.
+    // Once OpenVPN runs, the directory holds nothing but the socket, and that is the owner's alone,
+    // and the DNS hook's directory, which is root's alone.
     QCOMPARE(QDir(m_bus.runtimeDir() + "/" + id)
                  .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
-             QStringList{"management"});
+             (QStringList{"hook", "management"}));
+    const QFileInfo hookDir(m_bus.runtimeDir() + "/" + id + "/hook");
+    QVERIFY(hookDir.isDir() && !hookDir.isSymLink());
+    QCOMPARE(hookDir.ownerId(), 0u);
+    QCOMPARE(hookDir.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
+             QFile::Permissions());
     const QFileInfo socket(m_bus.runtimeDir() + "/" + id + "/management");
     QCOMPARE(socket.ownerId(), uidOf(kUser));
     QCOMPARE(socket.permissions() &
@@ -510,6 +531,62 @@ void ServiceTest::ownerStops()
     QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
     QCOMPARE(engine.exitCode(), 0);
     QVERIFY(runtimeEntries().isEmpty());
+}
+
+void ServiceTest::pushedDnsAppliedAndReverted_data()
+{
+    QTest::addColumn<bool>("ownerStops");
+    QTest::newRow("engine killed") << false;
+    QTest::newRow("owner's Stop") << true;
+}
+
+void ServiceTest::pushedDnsAppliedAndReverted()
+{
+    QFETCH(bool, ownerStops);
+    m_resolved->fake().clear();
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    QVERIFY(waitForOutput(&engine, kConnected));
+    const QRegularExpression opened("TUN/TAP device (\\S+) opened");
+    const QRegularExpressionMatch device = opened.match(QString::fromUtf8(engine.peek(1 << 24)));
+    QVERIFY(device.hasMatch());
+    const int ifindex = int(::if_nametoindex(qPrintable(device.captured(1))));
+    QVERIFY2(ifindex > 0, qPrintable(device.captured(1)));
+
+    // Before OpenVPN reports the tunnel complete, its hook has been answered: the link has its DNS.
+    auto callsFor = [&](const QString& member) {
+        QList<QStringList> found;
+        for (const BusCall& call : m_resolved->fake().calls()) {
+            if (call.member == member && call.ifindex == ifindex) {
+                found << call.values;
+            }
+        }
+        return found;
+    };
+    const QList<QStringList> servers = callsFor("SetLinkDNS");
+    QVERIFY(!servers.isEmpty());
+    QCOMPARE(servers.last(), QStringList{"2/0a080035"});
+    const QList<QStringList> domains = callsFor("SetLinkDomains");
+    QVERIFY(!domains.isEmpty());
+    QCOMPARE(domains.last(), QStringList{QString(kPushedDomain) + "/search"});
+    QVERIFY(callsFor("RevertLink").isEmpty());
+
+    if (ownerStops) {
+        QCOMPARE(runtimeEntries().size(), 1);
+        bool ok = false;
+        const QStringList out =
+            busctl(kUser,
+                   {"call", "example.qlumar.Velkoro.Tunnel", "/example/qlumar/Velkoro/Tunnel",
+                    "example.qlumar.Velkoro.Tunnel1", "Stop", "s", runtimeEntries().first()},
+                   &ok);
+        QVERIFY2(ok, qPrintable(out.join('\n')));
+        QVERIFY(engine.waitForFinished(kStepMs));
+    } else {
+        engine.kill();
+        QVERIFY(engine.waitForFinished(kStepMs));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!callsFor("RevertLink").isEmpty(), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
 }
 
 void ServiceTest::stoppedWhileAuthorizing()

@@ -2,7 +2,9 @@
 // every caller but the uids listed in TEST_DENIED_UIDS (comma-separated), after
 // TEST_AUTHORITY_DELAY_MS (a user taking their time over a polkit dialog).
 #include "authority.h"
+#include "dns_link_setup.h"
 #include "service_main.h"
+#include "tunnel_connection.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -26,6 +28,8 @@ public:
 
 int main(int argc, char** argv)
 {
-    return runTunnelService(argc, argv, std::make_unique<FakeAuthority>(),
-                            [] { return std::make_unique<NoLinkSetup>(); });
+    return runTunnelService(
+        argc, argv, std::make_unique<FakeAuthority>(), [](const ServiceSettings& settings) {
+            return std::make_unique<DnsLinkSetup>(settings.tunnelHook, QDBusConnection::systemBus());
+        });
 }

@@ -110,7 +110,7 @@ bool LoopbackVpn::makePki(const QString& p12Password, QString* error)
     return true;
 }
 
-bool LoopbackVpn::start(QString* error)
+bool LoopbackVpn::start(QString* error, const QStringList& extraArguments)
 {
     // A private subnet of its own per run: the tun devices of server and client stay on this machine.
     const int subnet = QRandomGenerator::global()->bounded(16, 250);
@@ -134,18 +134,19 @@ bool LoopbackVpn::start(QString* error)
         // The server must not outlive the test, however the test ends.
         m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 #endif
-        m_server.start(openvpnProgram(), {"--local",       "127.0.0.1",
-                                          "--port",        QString::number(m_port),
-                                          "--proto",       "udp4",
-                                          "--dev",         "tun",
-                                          "--server",      QString("10.213.%1.0").arg(subnet),
-                                          "255.255.255.0", "--topology",
-                                          "subnet",        "--ca",
-                                          "ca.crt",        "--cert",
-                                          "server.crt",    "--key",
-                                          "server.key",    "--dh",
-                                          "none",          "--duplicate-cn",
-                                          "--verb",        "3"});
+        m_server.start(openvpnProgram(), QStringList{"--local",       "127.0.0.1",
+                                                     "--port",        QString::number(m_port),
+                                                     "--proto",       "udp4",
+                                                     "--dev",         "tun",
+                                                     "--server",      QString("10.213.%1.0").arg(subnet),
+                                                     "255.255.255.0", "--topology",
+                                                     "subnet",        "--ca",
+                                                     "ca.crt",        "--cert",
+                                                     "server.crt",    "--key",
+                                                     "server.key",    "--dh",
+                                                     "none",          "--duplicate-cn",
+                                                     "--verb",        "3"} +
+                                             extraArguments);
         if (!m_server.waitForStarted(kStepMs)) {
             *error = "cannot start the OpenVPN server: " + m_server.errorString();
             return false;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 // A real OpenVPN server on 127.0.0.1 (UDP, a free port, dev tun, a random 10.213.x.0/24) and the
 // PKI it and its clients use, all under one directory: ca.crt, server.*, client.key, client.crt and
@@ -18,7 +19,8 @@ public:
     static QString openvpnProgram();
 
     bool makePki(const QString& p12Password, QString* error);
-    bool start(QString* error);
+    // extraArguments: more server options, such as what it pushes to its clients.
+    bool start(QString* error, const QStringList& extraArguments = {});
     quint16 port() const { return m_port; }
     // The running server's process id, or 0.
     qint64 serverPid() const { return m_server.state() == QProcess::NotRunning ? 0 : m_server.processId(); }

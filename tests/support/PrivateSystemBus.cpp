@@ -60,7 +60,9 @@ bool PrivateSystemBus::start(const QString& dir, uint deniedUid, QString* error)
         "<allow send_destination=\"org.freedesktop.DBus\" send_interface=\"org.freedesktop.DBus\"/>\n"
         "<allow send_destination=\"org.freedesktop.DBus\" "
         "send_interface=\"org.freedesktop.DBus.Introspectable\"/>\n"
-        "<allow send_destination=\"org.freedesktop.PolicyKit1\"/>\n</policy>\n"
+        "<allow send_destination=\"org.freedesktop.PolicyKit1\"/>\n"
+        "<allow send_destination=\"org.freedesktop.resolve1\"/>\n</policy>\n"
+        "<policy user=\"root\">\n<allow own=\"org.freedesktop.resolve1\"/>\n</policy>\n"
         "<policy user=\"polkitd\">\n<allow "
         "own=\"org.freedesktop.PolicyKit1\"/>\n</policy>\n<include>" QLUMAR_SOURCE_DIR
         "/service/data/example.qlumar.Velkoro.Tunnel.conf</include>\n</busconfig>\n");
@@ -103,7 +105,8 @@ bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int aut
     m_service.start(program.isEmpty() ? QStringLiteral(QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test")
                                       : program,
                     {"--runtime-dir", runtimeDir(), "--user", "daemon", "--group", "daemon", "--openvpn",
-                     openvpn.isEmpty() ? LoopbackVpn::openvpnProgram() : openvpn, "--idle-exit",
+                     openvpn.isEmpty() ? LoopbackVpn::openvpnProgram() : openvpn, "--tunnel-hook",
+                     QStringLiteral(QLUMAR_BIN_DIR "/qlumar-tunnel-hook"), "--idle-exit",
                      QString::number(idleExitSeconds)});
     if (!m_service.waitForStarted(kStepMs)) {
         *error = "cannot start the service: " + m_service.errorString();
