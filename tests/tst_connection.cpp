@@ -63,24 +63,6 @@ QImage resourcePicture(const QString& path)
     return QPixmap(path).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-// Dead and reaped, or at least dead (a zombie waiting for its parent).
-bool processGone(qint64 pid)
-{
-#ifdef Q_OS_UNIX
-    if (::kill(static_cast<pid_t>(pid), 0) != 0)
-        return errno == ESRCH;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const qsizetype paren = line.lastIndexOf(')');
-    return paren > 0 && line.mid(paren + 2, 1) == "Z";
-#else
-    Q_UNUSED(pid);
-    return true;
-#endif
-}
-
 int countMessages(const QString& text)
 {
     int count = 0;

@@ -52,18 +52,6 @@ QByteArray tokenConf(const QByteArray& keyLabel)
            kTemplate;
 }
 
-// Gone, or a zombie nobody has collected yet.
-bool processEnded(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return true;
-    }
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) == "Z";
-}
-
 const QString kFakeOpenVpn = QStringLiteral(QLUMAR_BIN_DIR "/fake_openvpn");
 const QString kFakeModule = QStringLiteral(QLUMAR_BIN_DIR "/fake_pkcs11.so");
 
@@ -661,12 +649,12 @@ void EngineTest::managerDeathEndsEngine()
     }
     // A standard input of /dev/null, or one still open, keeps it up.
     QVERIFY(!process.waitForFinished(300));
-    QVERIFY(!processEnded(enginePid));
+    QVERIFY(!processGone(enginePid));
 
     if (throughParent) {
         process.kill();
         QVERIFY(process.waitForFinished(kTimeoutMs));
-        QTRY_VERIFY_WITH_TIMEOUT(processEnded(enginePid), kTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(processGone(enginePid), kTimeoutMs);
     } else {
         process.closeWriteChannel();
         QVERIFY(process.waitForFinished(kTimeoutMs));

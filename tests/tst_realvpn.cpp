@@ -68,18 +68,6 @@ QByteArray p12Lines(const QString& path)
 const QByteArray kTokenLines = "ca ca\ncert user\nkey \"" + kKeyLabel + "\"\n";
 const QByteArray kClientTemplate = "client\nnobind\nproto udp\nremote-cert-tls server\nverb 3\n";
 
-// Gone, or a zombie that only waits for a parent (init) to collect it.
-bool processGone(qint64 pid)
-{
-    QFile stat(QString("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) {
-        return true;
-    }
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) == "Z";
-}
-
 qint64 parentOf(qint64 pid)
 {
     QFile stat(QString("/proc/%1/stat").arg(pid));

@@ -7,6 +7,11 @@
 #include <QFileInfo>
 #include <QTranslator>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
+
 ScratchHome::ScratchHome() : m_oldHome(qgetenv("HOME")), m_oldCurrent(QDir::currentPath())
 {
     qputenv("HOME", QFile::encodeName(m_dir.path()));
@@ -47,6 +52,23 @@ QString builtProgram(const QString& name)
     return QStringLiteral(QLUMAR_BIN_DIR "/") + name + QStringLiteral(".exe");
 #else
     return QStringLiteral(QLUMAR_BIN_DIR "/") + name;
+#endif
+}
+
+bool processGone(qint64 pid)
+{
+#ifdef Q_OS_UNIX
+    if (::kill(static_cast<pid_t>(pid), 0) != 0)
+        return errno == ESRCH;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const qsizetype paren = line.lastIndexOf(')');
+    return paren > 0 && line.mid(paren + 2, 1) == "Z";
+#else
+    Q_UNUSED(pid);
+    return true;
 #endif
 }
 

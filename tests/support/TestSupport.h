@@ -37,6 +37,9 @@ void removeInstalledTranslators();
 // The path of a program built into bin/ of the build tree (".exe" added on Windows).
 QString builtProgram(const QString& name);
 
+// Dead and reaped, or at least dead (a zombie waiting for its parent to collect it).
+bool processGone(qint64 pid);
+
 #ifdef Q_OS_UNIX
 #include <atomic>
 #include <condition_variable>
