@@ -98,25 +98,25 @@ class TestConnection : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir fixtures;
+    QTemporaryDir m_fixtures;
     QString opensslError;
     QString tokenError;
-    QList<QPair<QByteArray, QByteArray>> tokenEnv;
-    QString p12Path; // password "s3cret"
-    int scripts = 0;
+    QList<QPair<QByteArray, QByteArray>> m_tokenEnv;
+    QString m_p12Path; // password "s3cret"
+    int m_scripts = 0;
 
-    ScratchHome* home = nullptr;
-    MainWindow* window = nullptr;
+    ScratchHome* m_home = nullptr;
+    MainWindow* m_window = nullptr;
 
-    QAction* action(const char* name) { return window->findChild<QAction*>(QLatin1String(name)); }
-    QListWidget* list() { return window->findChild<QListWidget*>(QStringLiteral("vpnList")); }
-    QTextEdit* log() { return window->findChild<QTextEdit*>(QStringLiteral("vpnLog")); }
-    QLabel* picture() { return window->findChild<QLabel*>(QStringLiteral("connectionLabel")); }
-    QMenu* trayConnectMenu() { return window->findChild<QMenu*>(QStringLiteral("trayConnectMenu")); }
+    QAction* action(const char* name) { return m_window->findChild<QAction*>(QLatin1String(name)); }
+    QListWidget* list() { return m_window->findChild<QListWidget*>(QStringLiteral("vpnList")); }
+    QTextEdit* log() { return m_window->findChild<QTextEdit*>(QStringLiteral("vpnLog")); }
+    QLabel* picture() { return m_window->findChild<QLabel*>(QStringLiteral("connectionLabel")); }
+    QMenu* trayConnectMenu() { return m_window->findChild<QMenu*>(QStringLiteral("trayConnectMenu")); }
 
     void writeProfile(const QString& dir, const QByteArray& conf, const QStringList& files = {})
     {
-        const QString profile = home->rootPath() + "/" + dir;
+        const QString profile = m_home->rootPath() + "/" + dir;
         QVERIFY(ScratchHome::writeFile(profile + "/conf", conf));
         for (const QString& name : files)
             QVERIFY(ScratchHome::writeFile(profile + "/" + name, "certificate placeholder\n"));
@@ -129,7 +129,7 @@ class TestConnection : public QObject
 
     void writePkcs12Profile(const QString& dir, const QByteArray& name)
     {
-        writeProfile(dir, header(name) + "pkcs12 " + p12Path.toUtf8() + "\n");
+        writeProfile(dir, header(name) + "pkcs12 " + m_p12Path.toUtf8() + "\n");
     }
 
     void writeTokenProfile(const QString& dir, const QByteArray& name, const QByteArray& key)
@@ -166,7 +166,7 @@ class TestConnection : public QObject
     // A stand-in engine: a shell script written into the fixtures directory.
     QString writeEngine(const QByteArray& body)
     {
-        const QString path = fixtures.filePath(QStringLiteral("engine%1.sh").arg(++scripts));
+        const QString path = m_fixtures.filePath(QStringLiteral("engine%1.sh").arg(++m_scripts));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n" + body) < 0)
             return QString();
@@ -178,24 +178,24 @@ class TestConnection : public QObject
 
     void useToken()
     {
-        for (const auto& [name, value] : tokenEnv)
+        for (const auto& [name, value] : m_tokenEnv)
             qputenv(name.constData(), value);
     }
 
     void verifyConnected(VpnItem* item, const QString& name)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(window->isVpnInitialized(), 15000);
-        QVERIFY(window->isVpnRunning());
-        QCOMPARE(window->activeProfile(), item);
-        QCOMPARE(window->tray()->toolTip(), "qLumar VPN - " + name);
-        QCOMPARE(window->lastBalloon().title, QStringLiteral("Connected"));
-        QCOMPARE(window->lastBalloon().text, QStringLiteral("VPN connection was initialized properly."));
-        QCOMPARE(window->lastBalloon().icon, QSystemTrayIcon::Information);
-        QCOMPARE(window->lastBalloon().milliseconds, 10000);
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_con.png"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isVpnInitialized(), 15000);
+        QVERIFY(m_window->isVpnRunning());
+        QCOMPARE(m_window->activeProfile(), item);
+        QCOMPARE(m_window->tray()->toolTip(), "qLumar VPN - " + name);
+        QCOMPARE(m_window->lastBalloon().title, QStringLiteral("Connected"));
+        QCOMPARE(m_window->lastBalloon().text, QStringLiteral("VPN connection was initialized properly."));
+        QCOMPARE(m_window->lastBalloon().icon, QSystemTrayIcon::Information);
+        QCOMPARE(m_window->lastBalloon().milliseconds, 10000);
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_con.png"));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                  resourcePicture(":img/connect_07.png"));
-        QVERIFY(!window->isAnimating());
+        QVERIFY(!m_window->isAnimating());
         QCOMPARE(iconImage(item->icon()), resourceIcon(":img/vpn_con.png"));
         QVERIFY(item->isConnected());
         QVERIFY(!trayConnectMenu()->isEnabled());
@@ -204,19 +204,19 @@ class TestConnection : public QObject
     // Idle after a connection ended: everything back, "Disconnected" said once.
     void verifyIdleAfterEnd(int balloonsBefore)
     {
-        QTRY_VERIFY_WITH_TIMEOUT(!window->isVpnRunning(), 15000);
-        QVERIFY(!window->isVpnInitialized());
-        QCOMPARE(window->activeProfile(), nullptr);
-        QCOMPARE(window->tray()->toolTip(), QStringLiteral("qLumar VPN - no connection"));
-        QCOMPARE(window->balloonCount(), balloonsBefore + 1);
-        QCOMPARE(window->lastBalloon().title, QStringLiteral("Disconnected"));
-        QCOMPARE(window->lastBalloon().text, QStringLiteral("VPN connection was closed."));
-        QCOMPARE(window->lastBalloon().icon, QSystemTrayIcon::Information);
-        QCOMPARE(window->lastBalloon().milliseconds, 10000);
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
+        QVERIFY(!m_window->isVpnInitialized());
+        QCOMPARE(m_window->activeProfile(), nullptr);
+        QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - no connection"));
+        QCOMPARE(m_window->balloonCount(), balloonsBefore + 1);
+        QCOMPARE(m_window->lastBalloon().title, QStringLiteral("Disconnected"));
+        QCOMPARE(m_window->lastBalloon().text, QStringLiteral("VPN connection was closed."));
+        QCOMPARE(m_window->lastBalloon().icon, QSystemTrayIcon::Information);
+        QCOMPARE(m_window->lastBalloon().milliseconds, 10000);
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                  resourcePicture(":img/connect_01.png"));
-        QVERIFY(!window->isAnimating());
+        QVERIFY(!m_window->isAnimating());
         QVERIFY(trayConnectMenu()->isEnabled());
         for (int i = 0; i < list()->count(); ++i) {
             auto* item = static_cast<VpnItem*>(list()->item(i));
@@ -224,7 +224,7 @@ class TestConnection : public QObject
             QVERIFY(!item->isBlocked());
             QCOMPARE(iconImage(item->icon()), resourceIcon(":img/vpn.png"));
         }
-        QVERIFY(window->selectedProfile());
+        QVERIFY(m_window->selectedProfile());
         QVERIFY(action("connectAction")->isEnabled());
         QVERIFY(!action("disconnectAction")->isEnabled());
         QVERIFY(action("editAction")->isEnabled());
@@ -305,14 +305,14 @@ private Q_SLOTS:
 
 void TestConnection::initTestCase()
 {
-    QVERIFY(fixtures.isValid());
+    QVERIFY(m_fixtures.isValid());
     QVERIFY2(QFile::exists(builtProgram("qlumar_openvpn")), "build the qlumar_openvpn target first");
     for (const char* name : engineSwitches)
         qunsetenv(name);
 
     const auto tool = [this](const QString& program, const QStringList& args, QByteArray* out = nullptr) {
         QProcess process;
-        process.setWorkingDirectory(fixtures.path());
+        process.setWorkingDirectory(m_fixtures.path());
         process.start(program, args);
         const bool ok = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit &&
                         process.exitCode() == 0;
@@ -332,7 +332,7 @@ void TestConnection::initTestCase()
                                "good.p12", "-passout", "pass:s3cret"})) {
         opensslError = "openssl could not make the PKCS#12 fixture";
     } else {
-        p12Path = fixtures.filePath("good.p12");
+        m_p12Path = m_fixtures.filePath("good.p12");
     }
 
 #ifdef Q_OS_UNIX
@@ -343,8 +343,8 @@ void TestConnection::initTestCase()
         tokenError = "softhsm2-util not found (Debian: apt-get install softhsm2)";
     } else if (!tool("bash",
                      {QStringLiteral(QLUMAR_SOURCE_DIR "/scripts/make-test-token"),
-                      fixtures.filePath("token"), "Connection Test", "1234", "test key",
-                      fixtures.filePath("key.pem")},
+                      m_fixtures.filePath("token"), "Connection Test", "1234", "test key",
+                      m_fixtures.filePath("key.pem")},
                      &envLines)) {
         tokenError = "scripts/make-test-token failed";
     } else {
@@ -352,9 +352,9 @@ void TestConnection::initTestCase()
             const qsizetype equals = line.indexOf('=');
             // The script quotes values only when they need it; the temporary paths never do.
             if (equals > 0)
-                tokenEnv.append({line.left(equals), line.mid(equals + 1)});
+                m_tokenEnv.append({line.left(equals), line.mid(equals + 1)});
         }
-        if (tokenEnv.size() != 2)
+        if (m_tokenEnv.size() != 2)
             tokenError = "unexpected make-test-token output: " + QString::fromUtf8(envLines);
     }
 #else
@@ -371,24 +371,24 @@ void TestConnection::init()
     // The real OpenVPN is the engine's default; these cases drive the simulator.
     qputenv("QLUMAR_ENGINE", "simulator");
     EngineLaunch::setStartTimeoutMs(EngineLaunch::defaultStartTimeoutMs);
-    home = new ScratchHome;
-    QVERIFY(home->enterRoot());
-    window = new MainWindow;
-    window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window));
+    m_home = new ScratchHome;
+    QVERIFY(m_home->enterRoot());
+    m_window = new MainWindow;
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
 }
 
 void TestConnection::cleanup()
 {
-    QProcess* engine = window->engineProcess();
+    QProcess* engine = m_window->engineProcess();
     if (engine->state() != QProcess::NotRunning) {
         engine->kill();
         engine->waitForFinished(5000);
     }
-    delete window;
-    window = nullptr;
-    delete home;
-    home = nullptr;
+    delete m_window;
+    m_window = nullptr;
+    delete m_home;
+    m_home = nullptr;
     for (const char* name : engineSwitches)
         qunsetenv(name);
     EngineLaunch::setStartTimeoutMs(EngineLaunch::defaultStartTimeoutMs);
@@ -722,7 +722,7 @@ void TestConnection::engineGetsArgvAndDirectoryExactly()
     QFETCH(QString, secret);
     QFETCH(QByteArrayList, tail);
 
-    const QString record = fixtures.filePath(QStringLiteral("argv%1").arg(scripts));
+    const QString record = m_fixtures.filePath(QStringLiteral("argv%1").arg(m_scripts));
     // Written under another name and moved into place, so the test never reads half of it.
     useEngine(writeEngine(QStringLiteral("pwd -P >'%1.tmp'\n"
                                          "for a in \"$@\"; do printf '%s\\n' \"$a\"; done >>'%1.tmp'\n"
@@ -734,56 +734,56 @@ void TestConnection::engineGetsArgvAndDirectoryExactly()
         writePkcs12Profile("0001", "Second");
     else
         writeTokenProfile("0001", "Second", "k");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0001");
     connectWith(item, secret);
     QTRY_VERIFY(QFile::exists(record));
 
-    QByteArray expected = QFile::encodeName(QDir(home->rootPath()).canonicalPath()) + "/0001\n";
+    QByteArray expected = QFile::encodeName(QDir(m_home->rootPath()).canonicalPath()) + "/0001\n";
     for (const QByteArray& arg :
          QByteArrayList{"--config", "conf", "--dev", "tun", "--float", "--pull", "--tls-client"} + tail)
         expected += arg + "\n";
     QCOMPARE(ScratchHome::readFile(record), expected);
-    QTRY_VERIFY(!window->isVpnRunning());
+    QTRY_VERIFY(!m_window->isVpnRunning());
     // The secret does not stay behind in the process object.
-    QVERIFY(window->engineProcess()->arguments().isEmpty());
+    QVERIFY(m_window->engineProcess()->arguments().isEmpty());
 }
 
 void TestConnection::cancelAtThePromptStartsNothing()
 {
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     log()->setPlainText("output of an earlier connection");
     press(item);
-    window->hide();
+    m_window->hide();
     Prompt::answerCancel();
     action("connectAction")->trigger();
 
-    QVERIFY(window->isVisible()); // shown before the prompt, also when reached from the tray
+    QVERIFY(m_window->isVisible()); // shown before the prompt, also when reached from the tray
     QCOMPARE(Prompt::history().size(), 1);
     const Prompt::Shown& prompt = Prompt::history().first();
     QCOMPARE(prompt.kind, Prompt::Kind::Text);
     QCOMPARE(prompt.title, QStringLiteral("Enter private key password"));
     QCOMPARE(prompt.text, QStringLiteral("Password:"));
     QCOMPARE(prompt.echo, QLineEdit::Password);
-    QCOMPARE(prompt.parent, static_cast<QWidget*>(window));
+    QCOMPARE(prompt.parent, static_cast<QWidget*>(m_window));
 
     QCOMPARE(log()->toPlainText(), QString());
-    QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
-    QVERIFY(!window->isVpnRunning());
-    QVERIFY(!window->isAnimating());
-    QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+    QCOMPARE(m_window->engineProcess()->state(), QProcess::NotRunning);
+    QVERIFY(!m_window->isVpnRunning());
+    QVERIFY(!m_window->isAnimating());
+    QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
     QVERIFY(action("connectAction")->isEnabled());
     QVERIFY(!item->isConnected());
 }
 
 void TestConnection::missingEngineLeavesConnectAvailable()
 {
-    useEngine(fixtures.filePath("no-such-engine"));
+    useEngine(m_fixtures.filePath("no-such-engine"));
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     VpnItem* other = profile("0001");
     connectWith(item, "s3cret");
@@ -794,14 +794,14 @@ void TestConnection::missingEngineLeavesConnectAvailable()
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(box.defaultButton, QMessageBox::NoButton);
-    QVERIFY(!window->isVpnRunning());
-    QCOMPARE(window->activeProfile(), nullptr);
+    QVERIFY(!m_window->isVpnRunning());
+    QCOMPARE(m_window->activeProfile(), nullptr);
     QVERIFY(!item->isConnected());
     QVERIFY(!other->isBlocked());
-    QVERIFY(!window->isAnimating());
-    QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
-    QCOMPARE(window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
-    QCOMPARE(window->balloonCount(), 0);
+    QVERIFY(!m_window->isAnimating());
+    QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+    QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
+    QCOMPARE(m_window->balloonCount(), 0);
     QVERIFY(action("connectAction")->isEnabled());
     QVERIFY(trayConnectMenu()->isEnabled());
 }
@@ -811,25 +811,25 @@ void TestConnection::lateEngineStartIsKilled()
     REQUIRE_SHELL();
     // With no wait at all the engine is nearly always still starting when the manager gives up.
     EngineLaunch::setStartTimeoutMs(0);
-    const QString pidFile = fixtures.filePath("late.pid");
+    const QString pidFile = m_fixtures.filePath("late.pid");
     useEngine(writeEngine("echo $$ >'" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n"));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
 
     for (int attempt = 0; attempt < 50; ++attempt) {
         QFile::remove(pidFile);
         Prompt::reset();
-        const int balloons = window->balloonCount();
-        const QString toolTip = window->tray()->toolTip();
+        const int balloons = m_window->balloonCount();
+        const QString toolTip = m_window->tray()->toolTip();
         connectWith(item, "s3cret");
-        if (window->isVpnRunning()) { // it came up in no time after all: try again
+        if (m_window->isVpnRunning()) { // it came up in no time after all: try again
             action("disconnectAction")->trigger();
-            QTRY_VERIFY(!window->isVpnRunning());
+            QTRY_VERIFY(!m_window->isVpnRunning());
             continue;
         }
         QCOMPARE(countMessages(QStringLiteral("Cannot initialize VPN connection!")), 1);
-        QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+        QCOMPARE(m_window->engineProcess()->state(), QProcess::NotRunning);
         // Killed before or after it got as far as the script.
         if (QFile::exists(pidFile)) {
             const qint64 pid = ScratchHome::readFile(pidFile).trimmed().toLongLong();
@@ -837,9 +837,9 @@ void TestConnection::lateEngineStartIsKilled()
             QVERIFY(processGone(pid));
         }
         // The killed engine's exit is not a connection ending.
-        QCOMPARE(window->tray()->toolTip(), toolTip);
-        QCOMPARE(window->balloonCount(), balloons);
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+        QCOMPARE(m_window->tray()->toolTip(), toolTip);
+        QCOMPARE(m_window->balloonCount(), balloons);
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
         QVERIFY(action("connectAction")->isEnabled());
         return;
     }
@@ -852,17 +852,17 @@ void TestConnection::pkcs12RightPasswordConnects()
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
     writePkcs12Profile("0002", "Lab");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* first = profile("0000");
     VpnItem* item = profile("0001");
     VpnItem* last = profile("0002");
     connectWith(item, "s3cret");
 
     // Connecting: the engine runs, the profile is taken, the others are blocked.
-    QVERIFY(window->isVpnRunning());
-    QVERIFY(window->isAnimating());
-    QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
-    QCOMPARE(window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
+    QVERIFY(m_window->isVpnRunning());
+    QVERIFY(m_window->isAnimating());
+    QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
+    QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
     QVERIFY(first->isBlocked() && last->isBlocked() && !item->isBlocked());
     QVERIFY(!action("connectAction")->isEnabled());
     QVERIFY(action("disconnectAction")->isEnabled());
@@ -871,7 +871,7 @@ void TestConnection::pkcs12RightPasswordConnects()
     QVERIFY(!action("deleteAction")->isEnabled());
 
     verifyConnected(item, "Home");
-    QCOMPARE(window->balloonCount(), 1);
+    QCOMPARE(m_window->balloonCount(), 1);
     QVERIFY(log()->toPlainText().contains("Initialization Sequence Completed"));
     QCOMPARE(Prompt::messages().size(), 0);
 
@@ -881,20 +881,20 @@ void TestConnection::pkcs12RightPasswordConnects()
     QVERIFY(!action("disconnectAction")->isEnabled());
     QVERIFY(action("infoAction")->isEnabled());
     const int prompts = Prompt::history().size();
-    window->vpnItemDoubleClickedSlot(last);
+    m_window->vpnItemDoubleClickedSlot(last);
     QCOMPARE(Prompt::history().size(), prompts);
     // Nor does a stale Connect (a reloaded list re-enables it): no prompt, no second engine.
-    window->vpnConnectSlot();
+    m_window->vpnConnectSlot();
     QCOMPARE(Prompt::history().size(), prompts);
-    QVERIFY(window->isVpnInitialized());
-    QCOMPARE(window->activeProfile(), item);
+    QVERIFY(m_window->isVpnInitialized());
+    QCOMPARE(m_window->activeProfile(), item);
 }
 
 void TestConnection::pkcs12WrongPasswordSaysSoOnce()
 {
     REQUIRE_OPENSSL();
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "wrong");
     verifyIdleAfterEnd(0);
@@ -930,7 +930,7 @@ void TestConnection::tokenKey()
     useToken();
     writeTokenProfile("0000", "Token", key);
     writePkcs12Profile("0001", "Other");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, pin);
     if (connects) {
@@ -1011,16 +1011,16 @@ void TestConnection::outputRecognition()
     body += "printf 'END'\nexec sleep 60\n";
     useEngine(writeEngine(body));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().endsWith("\nEND"), 15000);
 
     QCOMPARE(log()->toPlainText(), logText + "\nEND");
-    QCOMPARE(window->isVpnInitialized(), connected);
-    QCOMPARE(window->balloonCount(), connected ? 1 : 0);
+    QCOMPARE(m_window->isVpnInitialized(), connected);
+    QCOMPARE(m_window->balloonCount(), connected ? 1 : 0);
     QCOMPARE(countMessages(QStringLiteral("Incorrect password!")), passwordMessages);
-    QVERIFY(window->isVpnRunning());
+    QVERIFY(m_window->isVpnRunning());
 }
 
 void TestConnection::floodIsLoggedWholeAndInOrder()
@@ -1030,7 +1030,7 @@ void TestConnection::floodIsLoggedWholeAndInOrder()
     const int lines = 5000;
     qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyConnected(item, "Office");
@@ -1054,7 +1054,7 @@ void TestConnection::outputPendingAtExitIsHandledFirst()
                           "..................................................\\n\", i }'\n"
                           "printf 'Error: private key password verification failed\\n'\nexit 1\n"));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyIdleAfterEnd(0);
@@ -1070,11 +1070,11 @@ void TestConnection::disconnectWhileConnecting()
     qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "60000");
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
-    QVERIFY(window->isVpnRunning());
-    const qint64 pid = window->engineProcess()->processId();
+    QVERIFY(m_window->isVpnRunning());
+    const qint64 pid = m_window->engineProcess()->processId();
     QTRY_VERIFY(log()->toPlainText().contains("UDP link remote"));
 
     press(item);
@@ -1091,14 +1091,14 @@ void TestConnection::disconnectWhileConnected()
     REQUIRE_OPENSSL();
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyConnected(item, "Office");
-    const qint64 pid = window->engineProcess()->processId();
+    const qint64 pid = m_window->engineProcess()->processId();
 
     // From the tray menu, which holds the same action.
-    QVERIFY(window->tray()->contextMenu()->actions().contains(action("disconnectAction")));
+    QVERIFY(m_window->tray()->contextMenu()->actions().contains(action("disconnectAction")));
     action("disconnectAction")->trigger();
     verifyIdleAfterEnd(1);
     QTRY_VERIFY(processGone(pid));
@@ -1135,17 +1135,17 @@ void TestConnection::engineEndingOnItsOwn()
     qputenv("QLUMAR_ENGINE_EXIT_CODE", "3");
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     VpnItem* other = profile("0001");
     connectWith(item, "s3cret");
-    QVERIFY(window->isVpnRunning());
+    QVERIFY(m_window->isVpnRunning());
     // Another profile pressed during the connection is ready to connect as soon as it ends.
     press(other);
     QVERIFY(!action("connectAction")->isEnabled());
 
     verifyIdleAfterEnd(wasConnected ? 1 : 0);
-    QCOMPARE(window->selectedProfile(), other);
+    QCOMPARE(m_window->selectedProfile(), other);
     QVERIFY(log()->toPlainText().contains("Initialization Sequence Completed") == wasConnected);
     QCOMPARE(Prompt::messages().size(), 0);
 }
@@ -1170,26 +1170,26 @@ void TestConnection::listReloadDuringAConnection()
 
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     connectWith(profile("0000"), "s3cret");
     verifyConnected(profile("0000"), "Office");
 
     writePkcs12Profile("0002", "Lab");
     if (activeRemoved)
-        QVERIFY(QDir(home->rootPath() + "/0000").removeRecursively());
-    window->loadVpnList();
-    QVERIFY(window->isVpnRunning());
+        QVERIFY(QDir(m_home->rootPath() + "/0000").removeRecursively());
+    m_window->loadVpnList();
+    QVERIFY(m_window->isVpnRunning());
     if (activeRemoved) {
-        QCOMPARE(window->activeProfile(), nullptr);
+        QCOMPARE(m_window->activeProfile(), nullptr);
     } else {
-        QCOMPARE(window->activeProfile(), profile("0000"));
+        QCOMPARE(m_window->activeProfile(), profile("0000"));
         QVERIFY(profile("0000")->isConnected());
         QCOMPARE(iconImage(profile("0000")->icon()), resourceIcon(":img/vpn_con.png"));
     }
     QVERIFY(profile("0001")->isBlocked());
     QVERIFY(profile("0002")->isBlocked());
 
-    const int balloons = window->balloonCount();
+    const int balloons = m_window->balloonCount();
     if (userDisconnects) {
         press(profile("0000"));
         QVERIFY(action("disconnectAction")->isEnabled());
@@ -1197,28 +1197,28 @@ void TestConnection::listReloadDuringAConnection()
     } else {
         press(profile("0002"));
         QVERIFY(!action("connectAction")->isEnabled());
-        window->engineProcess()->kill(); // as if it died
+        m_window->engineProcess()->kill(); // as if it died
     }
     verifyIdleAfterEnd(balloons);
-    QCOMPARE(window->selectedProfile(), profile(userDisconnects ? "0000" : "0002"));
+    QCOMPARE(m_window->selectedProfile(), profile(userDisconnects ? "0000" : "0002"));
 }
 
 void TestConnection::exitKillsARunningEngine()
 {
     REQUIRE_OPENSSL();
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyConnected(item, "Office");
-    const qint64 pid = window->engineProcess()->processId();
+    const qint64 pid = m_window->engineProcess()->processId();
     QVERIFY(pid > 0);
 
-    window->hide(); // the usual case: the window is in the tray
+    m_window->hide(); // the usual case: the window is in the tray
     QTimer::singleShot(0, action("exitAction"), &QAction::trigger);
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(processGone(pid));
-    QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+    QCOMPARE(m_window->engineProcess()->state(), QProcess::NotRunning);
 }
 
 void TestConnection::nonAsciiOutputShowsAsWritten()
@@ -1228,7 +1228,7 @@ void TestConnection::nonAsciiOutputShowsAsWritten()
     useEngine(writeEngine("printf 'Biuro \\305\\201\\303\\263d\\305\\272\\n'\nsleep 0.4\n"
                           "printf 'caf\\351 \\305'\nsleep 0.4\nprintf 'END'\nexec sleep 60\n"));
     writePkcs12Profile("0000", "Biuro");
-    window->loadVpnList();
+    m_window->loadVpnList();
     connectWith(profile("0000"), "s3cret");
     QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().endsWith("END"), 15000);
     // A read that is no UTF-8 stays Latin-1, as the engine's older messages are.
@@ -1243,7 +1243,7 @@ void TestConnection::longLineIsNotCutInsideACharacter()
     useEngine(writeEngine("awk 'BEGIN { printf \"a\"; for (i = 0; i < 6000; i++) printf \"\\305\\202\"; "
                           "printf \"\\n\" }'\nsleep 0.4\nprintf 'END'\nexec sleep 60\n"));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     connectWith(profile("0000"), "s3cret");
     QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().endsWith("END"), 15000);
     QString text = log()->toPlainText();
@@ -1258,7 +1258,7 @@ void TestConnection::floodBeyondTheCapKeepsTheNewestLines()
     const int lines = CappedLog::defaultMaxLines + 5000;
     qputenv("QLUMAR_ENGINE_FLOOD_LINES", QByteArray::number(lines));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
     verifyConnected(item, "Office");
@@ -1295,7 +1295,7 @@ void TestConnection::leftoverAtExitIsHandledInTurnsBeforeTheFinish()
                           "..................................................\\n\", i }'\n"
                           "printf 'Error: private key password verification failed\\n'\nexit 1\n"));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     VpnItem* item = profile("0000");
 
     // The event loop must keep turning between the engine's exit and the idle state.
@@ -1307,12 +1307,12 @@ void TestConnection::leftoverAtExitIsHandledInTurnsBeforeTheFinish()
     int turnsAtExit = -1;
     bool runningAtExit = false;
     int turnsAtIdle = -1;
-    connect(window->engineProcess(), &QProcess::finished, this, [&] {
+    connect(m_window->engineProcess(), &QProcess::finished, this, [&] {
         turnsAtExit = turns;
-        runningAtExit = window->isVpnRunning();
+        runningAtExit = m_window->isVpnRunning();
     });
     connect(&ticker, &QTimer::timeout, this, [&] {
-        if (turnsAtExit >= 0 && turnsAtIdle < 0 && !window->isVpnRunning())
+        if (turnsAtExit >= 0 && turnsAtIdle < 0 && !m_window->isVpnRunning())
             turnsAtIdle = turns;
     });
 
@@ -1337,18 +1337,18 @@ void TestConnection::exitDuringAFloodEnds()
     REQUIRE_SHELL();
     useEngine(writeEngine("exec yes 'Data Channel: packet from 10.8.0.1:1194, 1420 bytes, AES-256-GCM'\n"));
     writePkcs12Profile("0000", "Office");
-    window->loadVpnList();
+    m_window->loadVpnList();
     connectWith(profile("0000"), "s3cret");
-    QVERIFY(window->isVpnRunning());
-    const qint64 pid = window->engineProcess()->processId();
+    QVERIFY(m_window->isVpnRunning());
+    const qint64 pid = m_window->engineProcess()->processId();
     // Well into the flood: far more waiting than the log shows.
     QTRY_VERIFY_WITH_TIMEOUT(log()->toPlainText().contains(CappedLog::droppedNotice()), 30000);
 
-    window->hide();
+    m_window->hide();
     QTimer::singleShot(0, action("exitAction"), &QAction::trigger);
     QCOMPARE(QCoreApplication::exec(), 0);
     QVERIFY(processGone(pid));
-    QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+    QCOMPARE(m_window->engineProcess()->state(), QProcess::NotRunning);
     QVERIFY(log()->document()->blockCount() <= CappedLog::defaultMaxLines + 1);
 }
 
@@ -1375,7 +1375,7 @@ void TestConnection::answerAtThePasswordPromptBelongsToItsProfile()
 {
     REQUIRE_SHELL();
     QFETCH(bool, otherConnects);
-    const QString records = fixtures.filePath(QStringLiteral("starts%1").arg(scripts));
+    const QString records = m_fixtures.filePath(QStringLiteral("starts%1").arg(m_scripts));
     QVERIFY(QDir().mkpath(records));
     useEngine(writeEngine(QStringLiteral("{ pwd -P; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } "
                                          ">'%1/'$$.tmp\nmv '%1/'$$.tmp '%1/'$$.start\n"
@@ -1384,7 +1384,7 @@ void TestConnection::answerAtThePasswordPromptBelongsToItsProfile()
                               .toUtf8()));
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     press(profile("0000"));
     QVERIFY(action("connectAction")->isEnabled());
 
@@ -1406,7 +1406,7 @@ void TestConnection::answerAtThePasswordPromptBelongsToItsProfile()
             }
         });
         home->trigger();
-        QCOMPARE(window->isVpnRunning(), otherConnects);
+        QCOMPARE(m_window->isVpnRunning(), otherConnects);
         officePrompt->setTextValue("office-secret");
         officePrompt->accept();
         answered = true;
@@ -1417,14 +1417,14 @@ void TestConnection::answerAtThePasswordPromptBelongsToItsProfile()
 
     const QString dir = otherConnects ? "0001" : "0000";
     const QString secret = otherConnects ? "home-secret" : "office-secret";
-    QVERIFY(window->isVpnRunning());
-    QCOMPARE(window->activeProfile(), profile(dir));
+    QVERIFY(m_window->isVpnRunning());
+    QCOMPARE(m_window->activeProfile(), profile(dir));
     QTRY_COMPARE(QDir(records).entryList({"*.start"}).size(), 1);
     // The manager runs one engine at a time: the running one is the only one ever started.
     const QStringList starts = QDir(records).entryList({"*.start"});
-    QCOMPARE(starts.first(), QString::number(window->engineProcess()->processId()) + ".start");
+    QCOMPARE(starts.first(), QString::number(m_window->engineProcess()->processId()) + ".start");
     const QList<QByteArray> lines = ScratchHome::readFile(records + "/" + starts.first()).split('\n');
-    QCOMPARE(lines.first(), QFileInfo(home->rootPath() + "/" + dir).canonicalFilePath().toUtf8());
+    QCOMPARE(lines.first(), QFileInfo(m_home->rootPath() + "/" + dir).canonicalFilePath().toUtf8());
     QVERIFY(lines.contains(secret.toUtf8()));
     QCOMPARE(lines.at(lines.indexOf("--keypass") + 1), secret.toUtf8());
     verifyConnected(profile(dir), otherConnects ? "Home" : "Office");
@@ -1444,7 +1444,7 @@ void TestConnection::deleteActsOnTheAskedProfileAndNeverDuringAConnection()
     useEngine(writeEngine("echo 'Initialization Sequence Completed'\nexec sleep 60\n"));
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     press(profile("0000"));
     QVERIFY(action("deleteAction")->isEnabled());
 
@@ -1466,8 +1466,8 @@ void TestConnection::deleteActsOnTheAskedProfileAndNeverDuringAConnection()
             }
         });
         home->trigger();
-        QCOMPARE(window->selectedProfile(), profile("0001"));
-        QCOMPARE(window->isVpnRunning(), otherConnects);
+        QCOMPARE(m_window->selectedProfile(), profile("0001"));
+        QCOMPARE(m_window->isVpnRunning(), otherConnects);
         box->button(QMessageBox::Yes)->click();
         answered = true;
     });
@@ -1475,17 +1475,17 @@ void TestConnection::deleteActsOnTheAskedProfileAndNeverDuringAConnection()
     Prompt::setTestMode(true);
     QVERIFY(answered);
 
-    QVERIFY(QFileInfo::exists(home->rootPath() + "/0001/conf"));
+    QVERIFY(QFileInfo::exists(m_home->rootPath() + "/0001/conf"));
     QVERIFY(profile("0001"));
     if (otherConnects) {
         // Nothing is deleted while a connection runs, least of all the connected profile.
-        QVERIFY(QFileInfo::exists(home->rootPath() + "/0000/conf"));
-        QCOMPARE(window->activeProfile(), profile("0001"));
+        QVERIFY(QFileInfo::exists(m_home->rootPath() + "/0000/conf"));
+        QCOMPARE(m_window->activeProfile(), profile("0001"));
         verifyConnected(profile("0001"), "Home");
     } else {
-        QVERIFY(!QFileInfo::exists(home->rootPath() + "/0000"));
+        QVERIFY(!QFileInfo::exists(m_home->rootPath() + "/0000"));
         QCOMPARE(profile("0000"), nullptr);
-        QVERIFY(!window->isVpnRunning());
+        QVERIFY(!m_window->isVpnRunning());
     }
 }
 
@@ -1495,7 +1495,7 @@ void TestConnection::noConnectionStartsWhileAnEditDialogIsOpen()
     useEngine(writeEngine("echo 'Initialization Sequence Completed'\nexec sleep 60\n"));
     writePkcs12Profile("0000", "Office");
     writePkcs12Profile("0001", "Home");
-    window->loadVpnList();
+    m_window->loadVpnList();
     press(profile("0000"));
     QVERIFY(action("editAction")->isEnabled());
 
@@ -1508,9 +1508,9 @@ void TestConnection::noConnectionStartsWhileAnEditDialogIsOpen()
         QVERIFY(!trayConnectMenu()->isEnabled());
         // Nor does a stale Connect start one.
         Prompt::answerText("s3cret");
-        window->vpnConnectSlot();
-        QVERIFY(!window->isVpnRunning());
-        QCOMPARE(window->engineProcess()->state(), QProcess::NotRunning);
+        m_window->vpnConnectSlot();
+        QVERIFY(!m_window->isVpnRunning());
+        QCOMPARE(m_window->engineProcess()->state(), QProcess::NotRunning);
         dialog->findChild<QPushButton*>("cancelButton")->click();
         seen = true;
     });

@@ -22,12 +22,12 @@ class TestVpnConnection : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir dir;
-    int scripts = 0;
+    QTemporaryDir m_dir;
+    int m_scripts = 0;
 
     QString engine(const QByteArray& body)
     {
-        const QString path = dir.filePath(QStringLiteral("engine%1.sh").arg(++scripts));
+        const QString path = m_dir.filePath(QStringLiteral("engine%1.sh").arg(++m_scripts));
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write("#!/bin/sh\n" + body) < 0)
             return QString();
@@ -64,7 +64,7 @@ private Q_SLOTS:
     {
         VpnConnection connection;
         Recorder seen(connection);
-        QVERIFY(connection.start(dir.path(),
+        QVERIFY(connection.start(m_dir.path(),
                                  engine("echo hello\nsleep 0.2\necho 'Initialization Sequence Completed'\n"
                                         "exec sleep 60\n"),
                                  {"--keypass", "s3cret"}));
@@ -89,7 +89,7 @@ private Q_SLOTS:
     {
         VpnConnection connection;
         Recorder seen(connection);
-        QVERIFY(connection.start(dir.path(),
+        QVERIFY(connection.start(m_dir.path(),
                                  engine("echo 'Error: private key password verification failed'\nsleep 0.2\n"
                                         "echo 'error:0906A065:PEM routines'\nexit 1\n"),
                                  {}));
@@ -103,7 +103,7 @@ private Q_SLOTS:
     {
         VpnConnection connection;
         Recorder seen(connection);
-        QVERIFY(connection.start(dir.path(),
+        QVERIFY(connection.start(m_dir.path(),
                                  engine("echo 'Initialization Sequence Completed'\nkill -SEGV $$\n"), {}));
         QTRY_COMPARE(connection.state(), State::Idle);
         QCOMPARE(seen.events.count("tunnelUp"), 1);
@@ -114,12 +114,12 @@ private Q_SLOTS:
     void lateStartIsKilledAndEndsNothing()
     {
         EngineLaunch::setStartTimeoutMs(0);
-        const QString pidFile = dir.filePath("late.pid");
+        const QString pidFile = m_dir.filePath("late.pid");
         const QString late = engine("echo $$ >'" + QFile::encodeName(pidFile) + "'\nexec sleep 60\n");
         for (int attempt = 0; attempt < 50; ++attempt) {
             VpnConnection connection;
             Recorder seen(connection);
-            if (connection.start(dir.path(), late, {})) // it came up in no time after all: again
+            if (connection.start(m_dir.path(), late, {})) // it came up in no time after all: again
                 continue;
             QCOMPARE(connection.state(), State::Idle);
             QVERIFY(!connection.isRunning());
@@ -136,7 +136,7 @@ private Q_SLOTS:
     void killAtExitReapsTheEngine()
     {
         VpnConnection connection;
-        QVERIFY(connection.start(dir.path(), engine("exec sleep 60\n"), {}));
+        QVERIFY(connection.start(m_dir.path(), engine("exec sleep 60\n"), {}));
         const qint64 pid = connection.process()->processId();
         connection.killAtExit();
         QCOMPARE(connection.process()->state(), QProcess::NotRunning);
@@ -151,7 +151,7 @@ private Q_SLOTS:
         connection.setLogLimits(100, 100000);
         Recorder seen(connection);
         QVERIFY(connection.start(
-            dir.path(),
+            m_dir.path(),
             engine("awk 'BEGIN { for (i = 0; i < 50000; i++) printf \"filler %05d\\n\", i }'\n"
                    "echo 'Error: private key password verification failed'\nexit 2\n"),
             {}));
