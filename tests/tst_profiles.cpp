@@ -266,6 +266,49 @@ private Q_SLOTS:
         QCOMPARE(ConfReader::confValue(line, keyword), value);
     }
 
+    // applyLine() finds every keyword in one pass; it must pick exactly what seven separate
+    // confValue() searches in the fixed order would, quirks included.
+    void applyLineAgreesWithSeparateSearches()
+    {
+        const QStringList keywords = {"qLumarVpnName", "remote", "rport", "ca", "cert", "key", "pkcs12"};
+        auto expected = [&](const QString& line) {
+            for (int i = 0; i < keywords.size(); ++i) {
+                const QString value = ConfReader::confValue(line, keywords.at(i));
+                if (!value.isEmpty())
+                    return qMakePair(i,
+                                     i == 5 ? value.split('"', Qt::SkipEmptyParts).value(0, value) : value);
+            }
+            return qMakePair(-1, QString());
+        };
+        auto actual = [&](const QString& line) {
+            ProfileData data;
+            ConfReader::applyLine(line, &data);
+            const QString values[] = {data.vpnName,  data.server,  data.port,      data.caCert,
+                                      data.userCert, data.keyName, data.pkcs12File};
+            for (int i = 0; i < keywords.size(); ++i)
+                if (!values[i].isEmpty())
+                    return qMakePair(i, values[i]);
+            return qMakePair(-1, QString());
+        };
+        QStringList lines = {
+            "cacert ca x",   "xremote remote h",  "rport remote h", "# key \"k\" ca c",
+            "pkcs12 remote", "carport 1 rport 2", "k key",          "qLumarVpnNameX remote h",
+            "remote\tca x",  "ca\u00a0x",         "reremote x",     "cert;ca x"};
+        // Random lines over the keywords' own pieces and the characters the boundary rules test.
+        const QStringList pieces = {"ca", "cert", "key", "rport", "remote", "pkcs12", "qLumarVpnName",
+                                    "re", "r",    "c",   "k",     "p",      " ",      "\t",
+                                    ";",  "#",    "x",   "\""};
+        QRandomGenerator random(1234);
+        for (int n = 0; n < 20000; ++n) {
+            QString line;
+            for (int length = random.bounded(1, 9); length > 0; --length)
+                line += pieces.at(random.bounded(pieces.size()));
+            lines << line;
+        }
+        for (const QString& line : std::as_const(lines))
+            QCOMPARE(actual(line), expected(line));
+    }
+
     void readProfile_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -5,11 +5,16 @@
 #include <QIODevice>
 #include <QStringList>
 
+#include <algorithm>
+#include <iterator>
+
 namespace ConfReader {
 
-QString confValue(const QString& line, const QString& keyword)
+namespace {
+
+// The value behind the keyword's first occurrence at `at` (-1: none), by the rules of confValue().
+QString valueAt(const QString& line, qsizetype at, qsizetype keywordSize)
 {
-    const int at = line.indexOf(keyword);
     if (at < 0)
         return QString();
     if (at > 0) {
@@ -17,15 +22,13 @@ QString confValue(const QString& line, const QString& keyword)
         if (!before.isSpace() && before != QLatin1Char(';') && before != QLatin1Char('#'))
             return QString();
     }
-    int pos = at + keyword.size();
+    qsizetype pos = at + keywordSize;
     if (pos < line.size() && !line.at(pos).isSpace())
         return QString();
     while (pos < line.size() && line.at(pos).isSpace())
         ++pos;
     return line.mid(pos);
 }
-
-namespace {
 
 QString unquoteKey(const QString& value)
 {
@@ -35,28 +38,58 @@ QString unquoteKey(const QString& value)
 
 } // namespace
 
+QString confValue(const QString& line, const QString& keyword)
+{
+    return valueAt(line, line.indexOf(keyword), keyword.size());
+}
+
 void applyLine(const QString& line, ProfileData* data)
 {
     struct Field
     {
-        QString keyword;
+        QLatin1String keyword;
         QString ProfileData::*member;
     };
-    // Built once: every profile line of every reload goes through here.
-    static const Field fields[] = {
-        {QStringLiteral("qLumarVpnName"), &ProfileData::vpnName},
-        {QStringLiteral("remote"), &ProfileData::server},
-        {QStringLiteral("rport"), &ProfileData::port},
-        {QStringLiteral("ca"), &ProfileData::caCert},
-        {QStringLiteral("cert"), &ProfileData::userCert},
-        {QStringLiteral("key"), &ProfileData::keyName},
-        {QStringLiteral("pkcs12"), &ProfileData::pkcs12File},
+    // In the order that decides which keyword of a line wins.
+    static constexpr Field fields[] = {
+        {QLatin1String("qLumarVpnName"), &ProfileData::vpnName},
+        {QLatin1String("remote"), &ProfileData::server},
+        {QLatin1String("rport"), &ProfileData::port},
+        {QLatin1String("ca"), &ProfileData::caCert},
+        {QLatin1String("cert"), &ProfileData::userCert},
+        {QLatin1String("key"), &ProfileData::keyName},
+        {QLatin1String("pkcs12"), &ProfileData::pkcs12File},
     };
-    for (const Field& field : fields) {
-        QString value = confValue(line, field.keyword);
+    constexpr int fieldCount = int(std::size(fields));
+
+    // Every line of every profile of every reload comes through here, and nearly all are template
+    // lines holding none of the keywords: one pass finds each keyword's first occurrence, where
+    // seven searches of the whole line used to.
+    qsizetype first[fieldCount];
+    std::fill(std::begin(first), std::end(first), qsizetype(-1));
+    int found = 0;
+    const qsizetype size = line.size();
+    const QChar* text = line.constData();
+    for (qsizetype i = 0; i < size && found < fieldCount; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c != u'q' && c != u'r' && c != u'c' && c != u'k' && c != u'p')
+            continue;
+        for (int f = 0; f < fieldCount; ++f) {
+            if (first[f] >= 0 || fields[f].keyword.front() != QLatin1Char(char(c)))
+                continue;
+            if (QStringView(line).sliced(i).startsWith(fields[f].keyword)) {
+                first[f] = i;
+                ++found;
+            }
+        }
+    }
+
+    for (int f = 0; f < fieldCount; ++f) {
+        QString value = valueAt(line, first[f], fields[f].keyword.size());
         if (value.isEmpty())
             continue;
-        data->*field.member = field.member == &ProfileData::keyName ? unquoteKey(value) : std::move(value);
+        data->*fields[f].member =
+            fields[f].member == &ProfileData::keyName ? unquoteKey(value) : std::move(value);
         return;
     }
 }
