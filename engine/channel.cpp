@@ -194,10 +194,10 @@ std::optional<std::string> ask(const std::string& kind, const std::string& promp
 
 void finish(int exitCode, const std::string& lastError)
 {
-    if (exitCode != 0 && !failureSent) {
-        failure(lastError.empty() ? "engine-error" : ChannelProtocol::failureCode(lastError),
-                lastError.empty() ? "the engine ended with exit code " + std::to_string(exitCode)
-                                  : lastError);
+    // Without an error of its own (OpenVPN writes its errors straight into the log), the engine
+    // leaves the reason to the manager's reading of the log.
+    if (exitCode != 0 && !lastError.empty()) {
+        failure(ChannelProtocol::failureCode(lastError), lastError);
     }
     closeChannel();
 }

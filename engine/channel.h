@@ -30,7 +30,8 @@ void forward(const std::vector<std::vector<std::string>>& events);
 // signal arrives; *stopSignal then names the signal.
 std::optional<std::string> ask(const std::string& kind, const std::string& prompt, std::string* stopSignal);
 
-// At the engine's end: an engine that fails without having said why says it now, from its last error.
+// At the engine's end: an engine that fails without having said why says it now, from its last error
+// (when it has one of its own).
 void finish(int exitCode, const std::string& lastError);
 
 } // namespace Channel

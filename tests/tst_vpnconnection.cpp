@@ -170,6 +170,12 @@ private Q_SLOTS:
             << false << QByteArray("echo 'Error: private key password verification failed'\nexit 1\n")
             << "wrong-password"
             << "The password or PIN was not accepted.";
+        QTest::newRow("the recognised password text over a vaguer reason")
+            << true
+            << QByteArray("say('hello', '1')\nlog('Error: private key password verification failed')\n"
+                          "say('failure', 'engine-error', 'OpenVPN ended')\nsys.exit(1)\n")
+            << "wrong-password"
+            << "The password or PIN was not accepted.";
         QTest::newRow("crash") << false << QByteArray("echo 'Error: earlier'\nkill -SEGV $$\n") << "crashed"
                                << "The VPN engine stopped unexpectedly.";
         QTest::newRow("up, then ended: no failure")

@@ -252,10 +252,11 @@ void VpnConnection::finishWhenOutputHandled()
     m_running = false;
     closeChannel();
     if (!m_tunnelUp && !m_stopRequested) {
-        if (!m_engineFailureCode.isEmpty())
-            m_failureCode = m_engineFailureCode;
-        else if (m_passwordRejected)
+        // The recognised text is what the manager has always gone by, from engines old and new.
+        if (m_passwordRejected)
             m_failureCode = QStringLiteral("wrong-password");
+        else if (!m_engineFailureCode.isEmpty())
+            m_failureCode = m_engineFailureCode;
         else if (m_exitStatus == QProcess::CrashExit)
             m_failureCode = QStringLiteral("crashed");
         else
