@@ -5,7 +5,7 @@ DEMO_HOME ?= $(BUILD_DIR)/demo-home
 PACKAGE_DIR ?= build-package
 FUZZ_DIR ?= build-fuzz
 FUZZ_RUNS ?= 200000
-FUZZ_TARGETS := confreader versionfile engineoutput engineconf management ovpnimport
+FUZZ_TARGETS := confreader versionfile engineoutput engineconf management ovpnimport enginechannel
 
 .PHONY: all deps configure build run test bench fuzz package format format-check lint clean
 

@@ -20,6 +20,9 @@ std::string Logger::timestamp()
 
 void Logger::line(const std::string& message)
 {
+    if (message.compare(0, 5, "Error") == 0 || message.compare(0, 13, "Options error") == 0) {
+        m_lastError = message;
+    }
     std::string text = timestamp();
     text += ' ';
     text += message;
@@ -31,6 +34,7 @@ void Logger::line(const std::string& message)
 void Logger::fatal(const std::string& message)
 {
     line(message);
+    m_lastError = message;
     line("Exiting due to fatal error");
 }
 

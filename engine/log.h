@@ -21,6 +21,10 @@ public:
 
     static std::string timestamp();
 
+    // The last error said (a fatal message, or a line starting with "Error"), without its timestamp.
+    const std::string& lastError() const { return m_lastError; }
+
 private:
     std::FILE* m_out;
+    std::string m_lastError;
 };

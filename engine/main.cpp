@@ -1,4 +1,5 @@
 #include "backend.h"
+#include "channel.h"
 #include "conf.h"
 #include "engine_choice.h"
 #include "env.h"
@@ -77,9 +78,24 @@ void usage(Logger& log)
              std::string(kTokenEnginePrefix) + "PIN");
 }
 
+int runEngine(int argc, char** argv, Logger& log);
+
 } // namespace
 
 int main(int argc, char** argv)
+{
+    // Fully buffered with explicit flushes: one write per log line, and large blocks when flooding.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    Logger log(stdout);
+    Channel::open(log);
+    const int code = runEngine(argc, argv, log);
+    Channel::finish(code, log.lastError());
+    return code;
+}
+
+namespace {
+
+int runEngine(int argc, char** argv, Logger& log)
 {
 #ifdef _WIN32
     const long startParent = 0;
@@ -88,9 +104,6 @@ int main(int argc, char** argv)
 #else
     const long startParent = static_cast<long>(::getppid());
 #endif
-    // Fully buffered with explicit flushes: one write per log line, and large blocks when flooding.
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-    Logger log(stdout);
     const std::vector<std::string> args = commandLine(argc, argv);
     hideSecrets(argc, argv);
 
@@ -152,3 +165,5 @@ int main(int argc, char** argv)
                                                                       : makeOpenVpnBackend(engine.program);
     return backend->run(options, conf.conf, log);
 }
+
+} // namespace

@@ -114,6 +114,13 @@ std::string Management::takeReply()
     return reply;
 }
 
+std::vector<std::vector<std::string>> Management::takeEvents()
+{
+    std::vector<std::vector<std::string>> events;
+    events.swap(m_events);
+    return events;
+}
+
 std::vector<std::string> Management::takeNotes()
 {
     std::vector<std::string> notes;
@@ -131,8 +138,29 @@ void Management::handleLine(const std::string& line)
 {
     if (startsWith(line, ">INFO:")) {
         // State changes tell when the token key has been used successfully.
-        if (m_kind == CredentialKind::TokenPin) {
+        if (m_bytecountSeconds > 0 && !m_eventsAsked) {
+            m_eventsAsked = true;
             send("state on");
+            send("bytecount " + std::to_string(m_bytecountSeconds));
+        } else if (m_kind == CredentialKind::TokenPin && !m_eventsAsked) {
+            send("state on");
+        }
+        infoEvent(line);
+    } else if (startsWith(line, ">INFOMSG:")) {
+        infoEvent(line);
+    } else if (startsWith(line, ">BYTECOUNT:")) {
+        // >BYTECOUNT:IN,OUT
+        const auto comma = line.find(',');
+        if (m_bytecountSeconds > 0 && comma != std::string::npos) {
+            const std::string in = line.substr(11, comma - 11);
+            const std::string out = line.substr(comma + 1);
+            const auto digits = [](const std::string& text) {
+                return !text.empty() && text.size() <= 20 &&
+                       text.find_first_not_of("0123456789") == std::string::npos;
+            };
+            if (digits(in) && digits(out)) {
+                m_events.push_back({"bytes", in, out});
+            }
         }
     } else if (startsWith(line, ">PASSWORD:")) {
         passwordRequest(line);
@@ -166,6 +194,7 @@ void Management::handleLine(const std::string& line)
         if (state == "GET_CONFIG" || state == "ASSIGN_IP" || state == "ADD_ROUTES" || state == "CONNECTED") {
             m_secretUsed = true;
         }
+        stateEvent(line);
     } else if (startsWith(line, ">HOLD:")) {
         send("hold release");
     } else if (startsWith(line, "ERROR:")) {
@@ -224,6 +253,50 @@ void Management::unanswerable(const std::string& line)
                     " '" + (what.empty() ? request : what) + "'" +
                     (message.empty() ? "" : " (" + message + ")") +
                     ", which qLumar Velkoro cannot give; check the connection template";
+    }
+}
+
+void Management::stateEvent(const std::string& line)
+{
+    if (m_bytecountSeconds <= 0) {
+        return;
+    }
+    // >STATE:TIME,NAME,DESCRIPTION,LOCAL_IP,REMOTE_IP,...
+    std::vector<std::string> fields;
+    std::string::size_type start = 7;
+    for (int i = 0; i < 4; ++i) {
+        const auto comma = line.find(',', start);
+        fields.push_back(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) {
+            break;
+        }
+        start = comma + 1;
+    }
+    fields.resize(4);
+    const std::string& name = fields[1];
+    if (name == "CONNECTED") {
+        m_events.push_back({"state", "connected", fields[3]});
+    } else if (name == "RECONNECTING") {
+        m_events.push_back({"state", "reconnecting", fields[2]});
+    } else if (name == "EXITING") {
+        m_events.push_back({"state", "exiting", fields[2]});
+    } else if (!name.empty()) {
+        m_events.push_back({"state", "connecting", name});
+    }
+}
+
+void Management::infoEvent(const std::string& line)
+{
+    // >INFO:OPEN_URL:URL (OpenVPN 2.6), >INFOMSG:WEB_AUTH:FLAGS:URL (OpenVPN 2.5)
+    std::string url;
+    if (startsWith(line, ">INFO:OPEN_URL:")) {
+        url = line.substr(15);
+    } else if (startsWith(line, ">INFOMSG:WEB_AUTH:")) {
+        const auto colon = line.find(':', 18);
+        url = colon == std::string::npos ? std::string() : line.substr(colon + 1);
+    }
+    if (m_bytecountSeconds > 0 && (startsWith(url, "https://") || startsWith(url, "http://"))) {
+        m_events.push_back({"url", url});
     }
 }
 

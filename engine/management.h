@@ -8,6 +8,9 @@
 // The engine's side of OpenVPN's management interface: OpenVPN asks through it for the private key
 // password or token PIN, and for which token certificate to use. Pure protocol, no I/O: feed() takes
 // what OpenVPN sent and takeReply() gives what to send back.
+// How often OpenVPN reports its byte counts when a manager channel wants them.
+inline constexpr int kBytecountSeconds = 2;
+
 class Management
 {
 public:
@@ -29,11 +32,19 @@ public:
     // Lines worth showing in the log (the interface's own error answers).
     std::vector<std::string> takeNotes();
 
+    // Asks OpenVPN for its state changes and byte counts (every `bytecountSeconds`), and keeps them, with
+    // any web login address, as manager channel events: {"state", NAME, DETAIL}, {"bytes", IN, OUT},
+    // {"url", URL}. Off unless asked for, so an engine without a manager channel talks as before.
+    void reportEvents(int bytecountSeconds) { m_bytecountSeconds = bytecountSeconds; }
+    std::vector<std::vector<std::string>> takeEvents();
+
 private:
     void handleLine(const std::string& line);
     void passwordRequest(const std::string& line);
     void pkcs11Entry(const std::string& line);
     void unanswerable(const std::string& line);
+    void stateEvent(const std::string& line);
+    void infoEvent(const std::string& line);
     void send(const std::string& command);
 
     CredentialKind m_kind;
@@ -45,6 +56,9 @@ private:
     std::string m_reply;
     std::vector<std::string> m_notes;
     bool m_authenticated = false;
+    int m_bytecountSeconds = 0;
+    bool m_eventsAsked = false;
+    std::vector<std::vector<std::string>> m_events;
 
     bool m_secretSent = false;
     bool m_secretUsed = false;

@@ -24,6 +24,7 @@ std::unique_ptr<Backend> makeOpenVpnBackend(const std::string&)
 
 #else
 
+#include "channel.h"
 #include "credentials.h"
 #include "env.h"
 #include "management.h"
@@ -440,6 +441,9 @@ public:
         log.line("OpenVPN started, process " + std::to_string(child));
 
         Management management(options.credentials, password, options.secret, certificates);
+        if (Channel::isOpen()) {
+            management.reportEvents(kBytecountSeconds);
+        }
         return supervise(child, listener, management, token, log);
     }
 
@@ -613,6 +617,7 @@ private:
                     continue;
                 }
                 management.feed(std::string(buffer, static_cast<std::size_t>(got)));
+                Channel::forward(management.takeEvents());
                 for (const std::string& note : management.takeNotes()) {
                     log.line(note);
                 }

@@ -125,6 +125,12 @@ KeyCheck checkPkcs12(const std::string& path, const std::string& password, Logge
 
     char subject[256];
     X509_NAME_oneline(X509_get_subject_name(cert.get()), subject, sizeof subject);
+    // A server refuses an expired certificate only after the handshake, with a generic TLS error.
+    if (X509_cmp_current_time(X509_get0_notAfter(cert.get())) < 0) {
+        log.fatal(std::string("Error: the certificate in PKCS#12 file '") + path +
+                  "' has expired, subject=" + subject);
+        return KeyCheck::Failed;
+    }
     log.line(std::string("Loaded certificate and private key from PKCS#12 file, subject=") + subject);
     return KeyCheck::Ok;
 }

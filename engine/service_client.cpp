@@ -175,6 +175,7 @@ std::unique_ptr<Backend> makeServiceBackend()
 
 #else
 
+#include "channel.h"
 #include "credentials.h"
 #include "management.h"
 #include "openvpn_conf.h"
@@ -485,6 +486,9 @@ public:
             }
         }
         Management management(options.credentials, std::string(), options.secret, {});
+        if (Channel::isOpen()) {
+            management.reportEvents(kBytecountSeconds);
+        }
         return supervise(bus, state, fd, management, log);
     }
 
@@ -624,6 +628,7 @@ private:
                 }
                 const std::string data(buffer, static_cast<std::size_t>(got));
                 management.feed(data);
+                Channel::forward(management.takeEvents());
                 for (const std::string& note : management.takeNotes()) {
                     log.line(note);
                 }

@@ -1,12 +1,15 @@
 #include "backend.h"
+#include "channel.h"
 #include "credentials.h"
 #include "env.h"
 #include "paths.h"
 #include "stop_signal.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace {
@@ -27,6 +30,9 @@ struct Settings
     long long floodLines = 0;
     long long exitAfterMs = -1;
     long long exitCode = 0;
+    long long bytecountMs = 2000;
+    std::vector<std::string> asks; // input the "server" wants before the tunnel comes up
+    std::string openUrl;
     CrashPoint crash = CrashPoint::None;
 };
 
@@ -35,9 +41,24 @@ bool readSettings(Settings* settings, std::string* error)
     if (!envNumber("QLUMAR_ENGINE_CONNECT_DELAY_MS", 300, &settings->connectDelayMs, error) ||
         !envNumber("QLUMAR_ENGINE_FLOOD_LINES", 0, &settings->floodLines, error) ||
         !envNumber("QLUMAR_ENGINE_EXIT_AFTER_MS", -1, &settings->exitAfterMs, error) ||
-        !envNumber("QLUMAR_ENGINE_EXIT_CODE", 0, &settings->exitCode, error)) {
+        !envNumber("QLUMAR_ENGINE_EXIT_CODE", 0, &settings->exitCode, error) ||
+        !envNumber("QLUMAR_ENGINE_BYTECOUNT_MS", 2000, &settings->bytecountMs, error)) {
         return false;
     }
+    if (const auto asks = envValue("QLUMAR_ENGINE_ASK")) {
+        std::string::size_type start = 0;
+        while (start <= asks->size()) {
+            const auto end = std::min(asks->find(',', start), asks->size());
+            const std::string kind = asks->substr(start, end - start);
+            if (kind != "username" && kind != "otp") {
+                *error = "Invalid value for QLUMAR_ENGINE_ASK: '" + kind + "' (expected username or otp)";
+                return false;
+            }
+            settings->asks.push_back(kind);
+            start = end + 1;
+        }
+    }
+    settings->openUrl = envValue("QLUMAR_ENGINE_OPEN_URL").value_or(std::string());
     if (settings->exitCode > 255) {
         *error = "Invalid value for QLUMAR_ENGINE_EXIT_CODE: must be 0 to 255";
         return false;
@@ -106,6 +127,7 @@ void flood(long long lines, const std::string& peer, Logger& log)
 
 int stopped(const std::string& signal, bool tunnelOpen, Logger& log)
 {
+    Channel::state("exiting", signal);
     if (tunnelOpen) {
         log.line("Closing TUN/TAP interface");
     }
@@ -131,8 +153,15 @@ public:
         }
 
         const std::string peer = "[AF_INET]" + conf.remote + ":" + std::to_string(conf.port);
+        const std::string server = conf.remote + ":" + std::to_string(conf.port);
+        Channel::state("connecting");
         log.line("Resolving remote host " + conf.remote);
-        log.line("TCP/UDP: Preparing socket to " + conf.remote + ":" + std::to_string(conf.port));
+        // RFC 6761 keeps .invalid from ever resolving: a server that cannot be reached, without a network.
+        if (endsWith(conf.remote, ".invalid")) {
+            log.fatal("RESOLVE: Cannot resolve host address: " + server + " (Name or service not known)");
+            return 1;
+        }
+        log.line("TCP/UDP: Preparing socket to " + server);
         log.line("UDP link remote: " + peer);
         // Half the delay before the handshake and half after, as with a real server round trip.
         const milliseconds half(settings.connectDelayMs / 2);
@@ -143,6 +172,12 @@ public:
         log.line("TLS: Initial packet from " + peer);
         log.line("Peer Connection Initiated with " + peer);
         crashIfAt(CrashPoint::Connecting, settings, log, "connecting");
+        if (const int code = serverDialogue(settings, log, &signal)) {
+            return code;
+        }
+        if (!signal.empty()) {
+            return stopped(signal, false, log);
+        }
         signal = StopSignal::wait(milliseconds(settings.connectDelayMs) - half);
         if (!signal.empty()) {
             return stopped(signal, false, log);
@@ -151,12 +186,12 @@ public:
         if (settings.floodLines > 0) {
             flood(settings.floodLines, peer, log);
         }
+        log.line("net_addr_v4_add: " + std::string(kTunnelAddress) + "/24 dev tun0");
+        Channel::state("connected", kTunnelAddress);
         log.line("Initialization Sequence Completed");
         crashIfAt(CrashPoint::Connected, settings, log, "connected");
 
-        const milliseconds lifetime =
-            settings.exitAfterMs >= 0 ? milliseconds(settings.exitAfterMs) : StopSignal::kForever;
-        signal = StopSignal::wait(lifetime);
+        signal = stayUp(settings);
         if (!signal.empty()) {
             return stopped(signal, true, log);
         }
@@ -167,6 +202,70 @@ public:
     }
 
 private:
+    static constexpr const char* kTunnelAddress = "10.8.0.6";
+
+    static bool endsWith(const std::string& text, const std::string& end)
+    {
+        return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    }
+
+    // What a server with a second factor or web login asks before the tunnel comes up; answered over
+    // the manager channel only.
+    static int serverDialogue(const Settings& settings, Logger& log, std::string* signal)
+    {
+        if (!settings.openUrl.empty()) {
+            log.line("Web authentication: opening " + settings.openUrl);
+            Channel::openUrl(settings.openUrl);
+        }
+        for (const std::string& kind : settings.asks) {
+            const bool username = kind == "username";
+            const auto answer = Channel::ask(
+                kind, username ? "Username:" : "Enter the one-time code from your authenticator app", signal);
+            if (!signal->empty()) {
+                return 0;
+            }
+            if (!answer || answer->empty()) {
+                log.line(username ? "No username given" : "No one-time code given");
+                log.fatal("AUTH: Received control message: AUTH_FAILED");
+                return 1;
+            }
+            if (username) {
+                log.line("Authenticating as " + *answer);
+            }
+        }
+        return 0;
+    }
+
+    // Up until a stop signal (its name returned) or QLUMAR_ENGINE_EXIT_AFTER_MS (empty returned), with
+    // plausible traffic figures for the manager every QLUMAR_ENGINE_BYTECOUNT_MS.
+    static std::string stayUp(const Settings& settings)
+    {
+        using Clock = std::chrono::steady_clock;
+        const auto end = Clock::now() + milliseconds(settings.exitAfterMs);
+        unsigned long long in = 5312;
+        unsigned long long out = 3148;
+        for (unsigned long long tick = 1;; ++tick) {
+            Channel::bytes(in, out);
+            milliseconds wait =
+                settings.bytecountMs > 0 ? milliseconds(settings.bytecountMs) : StopSignal::kForever;
+            if (settings.exitAfterMs >= 0) {
+                const auto left = std::chrono::duration_cast<milliseconds>(end - Clock::now());
+                if (left.count() <= 0) {
+                    return {};
+                }
+                if (wait.count() < 0 || left < wait) {
+                    wait = left;
+                }
+            }
+            const std::string signal = StopSignal::wait(wait);
+            if (!signal.empty()) {
+                return signal;
+            }
+            in += 40000 + (tick * 7919) % 90000;
+            out += 4000 + (tick * 104729) % 12000;
+        }
+    }
+
     static int checkCredentials(const Options& options, const Conf& conf, Logger& log)
     {
         if (!conf.ca.empty() && !checkFile("CA certificate", conf.ca, log)) {

@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "connection/CappedLog.h"
+#include "connection/ConnectionStatus.h"
 #include "connection/EngineLaunch.h"
 #include "connection/EngineOutput.h"
 #include "profiles/VpnItem.h"
@@ -43,6 +44,9 @@ const char* const engineSwitches[] = {
     "QLUMAR_ENGINE_EXIT_AFTER_MS",
     "QLUMAR_ENGINE_EXIT_CODE",
     "QLUMAR_ENGINE_CRASH",
+    "QLUMAR_ENGINE_BYTECOUNT_MS",
+    "QLUMAR_ENGINE_ASK",
+    "QLUMAR_ENGINE_OPEN_URL",
     "QLUMAR_PKCS11_MODULE",
     "QLUMAR_PKCS11_TOKEN_LABEL",
     "SOFTHSM2_CONF",
@@ -187,7 +191,8 @@ class TestConnection : public QObject
         QTRY_VERIFY_WITH_TIMEOUT(m_window->isVpnInitialized(), 15000);
         QVERIFY(m_window->isVpnRunning());
         QCOMPARE(m_window->activeProfile(), item);
-        QCOMPARE(m_window->tray()->toolTip(), "qLumar VPN - " + name);
+        // The design's tooltip, then the status line's detail.
+        QCOMPARE(m_window->tray()->toolTip().section('\n', 0, 0), "qLumar VPN - " + name);
         QCOMPARE(m_window->lastBalloon().title, QStringLiteral("Connected"));
         QCOMPARE(m_window->lastBalloon().text, QStringLiteral("VPN connection was initialized properly."));
         QCOMPARE(m_window->lastBalloon().icon, QSystemTrayIcon::Information);
@@ -201,17 +206,29 @@ class TestConnection : public QObject
         QVERIFY(!trayConnectMenu()->isEnabled());
     }
 
-    // Idle after a connection ended: everything back, "Disconnected" said once.
-    void verifyIdleAfterEnd(int balloonsBefore)
+    // Idle after a connection ended: everything back, "Disconnected" said once, or for a
+    // connection that never came up, "Connection failed" with the reason instead.
+    void verifyIdleAfterEnd(int balloonsBefore, const QString& failure = QString())
     {
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
         QVERIFY(!m_window->isVpnInitialized());
         QCOMPARE(m_window->activeProfile(), nullptr);
-        QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - no connection"));
         QCOMPARE(m_window->balloonCount(), balloonsBefore + 1);
-        QCOMPARE(m_window->lastBalloon().title, QStringLiteral("Disconnected"));
-        QCOMPARE(m_window->lastBalloon().text, QStringLiteral("VPN connection was closed."));
-        QCOMPARE(m_window->lastBalloon().icon, QSystemTrayIcon::Information);
+        if (failure.isEmpty()) {
+            QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - no connection"));
+            QCOMPARE(m_window->statusText(), QStringLiteral("Disconnected"));
+            QCOMPARE(m_window->lastBalloon().title, QStringLiteral("Disconnected"));
+            QCOMPARE(m_window->lastBalloon().text, QStringLiteral("VPN connection was closed."));
+            QCOMPARE(m_window->lastBalloon().icon, QSystemTrayIcon::Information);
+        } else {
+            QVERIFY2(m_window->statusText().startsWith("Connection to ") &&
+                         m_window->statusText().endsWith(" failed: " + failure),
+                     qPrintable(m_window->statusText()));
+            QCOMPARE(m_window->tray()->toolTip(), "qLumar VPN - no connection\n" + m_window->statusText());
+            QCOMPARE(m_window->lastBalloon().title, QStringLiteral("Connection failed"));
+            QCOMPARE(m_window->lastBalloon().text, failure);
+            QCOMPARE(m_window->lastBalloon().icon, QSystemTrayIcon::Warning);
+        }
         QCOMPARE(m_window->lastBalloon().milliseconds, 10000);
         QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
@@ -265,6 +282,8 @@ private Q_SLOTS:
     void cappedLogKeepsTheNewestLines();
     void cappedLogDropAllAndClear();
     void cappedLogSplitsOverlongLines();
+    void statusLine_data();
+    void statusLine();
 
     void engineGetsArgvAndDirectoryExactly_data();
     void engineGetsArgvAndDirectoryExactly();
@@ -289,6 +308,9 @@ private Q_SLOTS:
     void listReloadDuringAConnection_data();
     void listReloadDuringAConnection();
     void exitKillsARunningEngine();
+    void statusLineFollowsTheConnection();
+    void failuresSayWhy_data();
+    void failuresSayWhy();
 
     void nonAsciiOutputShowsAsWritten();
     void longLineIsNotCutInsideACharacter();
@@ -698,6 +720,45 @@ void TestConnection::cappedLogSplitsOverlongLines()
     QCOMPARE(document.toPlainText().remove('\n'), QString(3 * most, 'x'));
 }
 
+void TestConnection::statusLine_data()
+{
+    using Phase = ConnectionStatus::Snapshot::Phase;
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<qint64>("bytesIn"); // negative: no counts yet
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("idle") << int(Phase::Idle) << QString() << qint64(-1) << "Disconnected";
+    QTest::newRow("connecting") << int(Phase::Connecting) << QString() << qint64(-1)
+                                << "Connecting to Office…";
+    QTest::newRow("connected, nothing known yet")
+        << int(Phase::Connected) << QString() << qint64(-1) << "Connected to Office since 14:02";
+    QTest::newRow("connected with address and counts")
+        << int(Phase::Connected) << "10.8.0.6" << qint64(12300000)
+        << "Connected to Office since 14:02 · 10.8.0.6 · ↓ 12.3 MB ↑ 1.2 MB";
+    QTest::newRow("failed") << int(Phase::Failed) << QString() << qint64(-1)
+                            << "Connection to Office failed: The VPN server cannot be reached.";
+}
+
+void TestConnection::statusLine()
+{
+    QFETCH(int, phase);
+    QFETCH(QString, address);
+    QFETCH(qint64, bytesIn);
+    QFETCH(QString, expected);
+    ConnectionStatus::Snapshot snapshot;
+    snapshot.phase = ConnectionStatus::Snapshot::Phase(phase);
+    snapshot.name = "Office";
+    snapshot.since = QDateTime(QDate(2026, 12, 8), QTime(14, 2, 59));
+    snapshot.address = address;
+    snapshot.hasBytes = bytesIn >= 0;
+    snapshot.bytesIn = quint64(qMax<qint64>(bytesIn, 0));
+    snapshot.bytesOut = 1200000;
+    snapshot.failure = ConnectionStatus::failureMessage("server-unreachable", "RESOLVE: Cannot resolve");
+    QCOMPARE(ConnectionStatus::statusLine(snapshot, QLocale(QLocale::English, QLocale::UnitedStates)),
+             expected);
+}
+
 void TestConnection::engineGetsArgvAndDirectoryExactly_data()
 {
     QTest::addColumn<bool>("pkcs12");
@@ -862,7 +923,7 @@ void TestConnection::pkcs12RightPasswordConnects()
     QVERIFY(m_window->isVpnRunning());
     QVERIFY(m_window->isAnimating());
     QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
-    QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
+    QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - Connecting to Home…"));
     QVERIFY(first->isBlocked() && last->isBlocked() && !item->isBlocked());
     QVERIFY(!action("connectAction")->isEnabled());
     QVERIFY(action("disconnectAction")->isEnabled());
@@ -897,7 +958,7 @@ void TestConnection::pkcs12WrongPasswordSaysSoOnce()
     m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "wrong");
-    verifyIdleAfterEnd(0);
+    verifyIdleAfterEnd(0, "The password or PIN was not accepted.");
     verifyIncorrectPasswordOnce();
     QVERIFY(log()->toPlainText().contains("Error: private key password verification failed"));
 }
@@ -909,13 +970,16 @@ void TestConnection::tokenKey_data()
     QTest::addColumn<bool>("connects");
     QTest::addColumn<int>("passwordMessages");
     QTest::addColumn<QString>("logged");
+    QTest::addColumn<QString>("failure");
 
-    QTest::newRow("right PIN connects")
-        << QByteArray("test key") << "1234" << true << 0 << "PKCS#11: found private key 'test key'";
-    QTest::newRow("wrong PIN is an incorrect password") << QByteArray("test key") << "4321" << false << 1
-                                                        << "Error: private key password verification failed";
-    QTest::newRow("missing key just ends the connection")
-        << QByteArray("no such key") << "1234" << false << 0 << "Cannot find private key 'no such key'";
+    QTest::newRow("right PIN connects") << QByteArray("test key") << "1234" << true << 0
+                                        << "PKCS#11: found private key 'test key'" << QString();
+    QTest::newRow("wrong PIN is an incorrect password")
+        << QByteArray("test key") << "4321" << false << 1 << "Error: private key password verification failed"
+        << "The password or PIN was not accepted.";
+    QTest::newRow("missing key fails, saying so")
+        << QByteArray("no such key") << "1234" << false << 0 << "Cannot find private key 'no such key'"
+        << "Cannot find private key 'no such key' in the token";
 }
 
 void TestConnection::tokenKey()
@@ -926,6 +990,7 @@ void TestConnection::tokenKey()
     QFETCH(bool, connects);
     QFETCH(int, passwordMessages);
     QFETCH(QString, logged);
+    QFETCH(QString, failure);
 
     useToken();
     writeTokenProfile("0000", "Token", key);
@@ -938,7 +1003,7 @@ void TestConnection::tokenKey()
         action("disconnectAction")->trigger();
         verifyIdleAfterEnd(1);
     } else {
-        verifyIdleAfterEnd(0);
+        verifyIdleAfterEnd(0, failure);
     }
     QCOMPARE(countMessages(QStringLiteral("Incorrect password!")), passwordMessages);
     if (passwordMessages)
@@ -1057,7 +1122,7 @@ void TestConnection::outputPendingAtExitIsHandledFirst()
     m_window->loadVpnList();
     VpnItem* item = profile("0000");
     connectWith(item, "s3cret");
-    verifyIdleAfterEnd(0);
+    verifyIdleAfterEnd(0, "The password or PIN was not accepted.");
     verifyIncorrectPasswordOnce();
     const QString text = log()->toPlainText();
     QVERIFY(text.contains("filler 03999 "));
@@ -1144,7 +1209,8 @@ void TestConnection::engineEndingOnItsOwn()
     press(other);
     QVERIFY(!action("connectAction")->isEnabled());
 
-    verifyIdleAfterEnd(wasConnected ? 1 : 0);
+    verifyIdleAfterEnd(wasConnected ? 1 : 0,
+                       wasConnected ? QString() : "The VPN engine stopped unexpectedly.");
     QCOMPARE(m_window->selectedProfile(), other);
     QVERIFY(log()->toPlainText().contains("Initialization Sequence Completed") == wasConnected);
     QCOMPARE(Prompt::messages().size(), 0);
@@ -1201,6 +1267,89 @@ void TestConnection::listReloadDuringAConnection()
     }
     verifyIdleAfterEnd(balloons);
     QCOMPARE(m_window->selectedProfile(), profile(userDisconnects ? "0000" : "0002"));
+}
+
+// The simulator speaks the engine channel: the address and byte counts reach the status line and
+// the tooltip.
+void TestConnection::statusLineFollowsTheConnection()
+{
+    REQUIRE_OPENSSL();
+    qputenv("QLUMAR_ENGINE_BYTECOUNT_MS", "100");
+    writePkcs12Profile("0000", "Office");
+    m_window->loadVpnList();
+    QCOMPARE(m_window->statusText(), QStringLiteral("Disconnected"));
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    QCOMPARE(m_window->statusText(), QStringLiteral("Connecting to Office…"));
+    QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - Connecting to Office…"));
+
+    verifyConnected(item, "Office");
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->statusText().contains(" · ↓ "), 15000);
+    const QString first = m_window->statusText();
+    static const QRegularExpression connected("^Connected to Office since \\d\\d:\\d\\d · 10\\.8\\.0\\.6 · ↓ "
+                                              "[0-9.]+ (bytes|kB|MB) ↑ [0-9.]+ (bytes|kB|MB)$");
+    QVERIFY2(connected.match(first).hasMatch(), qPrintable(first));
+    QCOMPARE(m_window->tray()->toolTip(), "qLumar VPN - Office\n" + m_window->statusText());
+    // The counts keep coming.
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->statusText() != first, 15000);
+    QCOMPARE(m_window->tray()->toolTip(), "qLumar VPN - Office\n" + m_window->statusText());
+
+    action("disconnectAction")->trigger();
+    verifyIdleAfterEnd(1);
+}
+
+void TestConnection::failuresSayWhy_data()
+{
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QByteArray>("script"); // a stand-in engine that does not speak the channel
+    QTest::addColumn<QString>("secret");
+    QTest::addColumn<QString>("failure");
+
+    const QByteArray office = "#\n# qLumarVpnName Office\n#\nrport 1194\n";
+    QTest::newRow("token without a PKCS#11 module") << office + "remote vpn.example.org\nkey \"test key\"\n"
+                                                    << QStringList() << QByteArray() << "1234"
+                                                    << "No PKCS#11 module is set up for the token.";
+    QTest::newRow("server unreachable") << office + "remote vpn.invalid\npkcs12 P12\n"
+                                        << QStringList() << QByteArray() << "s3cret"
+                                        << "The VPN server cannot be reached.";
+    QTest::newRow("configuration refused")
+        << office + "pkcs12 P12\n"
+        << QStringList() << QByteArray() << "s3cret"
+        << "The configuration was refused: conf: no remote host given (remote HOST)";
+    QTest::newRow("one-time code not given")
+        << office + "remote vpn.example.org\npkcs12 P12\n"
+        << QStringList{"QLUMAR_ENGINE_ASK=otp"} << QByteArray() << "s3cret"
+        << "The server did not accept the login.";
+    QTest::newRow("engine crash") << office + "remote vpn.example.org\npkcs12 P12\n"
+                                  << QStringList{"QLUMAR_ENGINE_CRASH=start"} << QByteArray() << "s3cret"
+                                  << "The VPN engine stopped unexpectedly.";
+    QTest::newRow("an engine without the channel: its last error line")
+        << office + "remote vpn.example.org\npkcs12 P12\n"
+        << QStringList()
+        << QByteArray("echo '2026-12-08 15:04:05 TLS Error: TLS handshake failed'\n"
+                      "echo '2026-12-08 15:04:05 Exiting due to fatal error'\nexit 1\n")
+        << "s3cret"
+        << "TLS Error: TLS handshake failed";
+}
+
+void TestConnection::failuresSayWhy()
+{
+    REQUIRE_OPENSSL();
+    QFETCH(QByteArray, conf);
+    QFETCH(QStringList, env);
+    QFETCH(QByteArray, script);
+    QFETCH(QString, secret);
+    QFETCH(QString, failure);
+    for (const QString& change : env)
+        qputenv(change.section('=', 0, 0).toLatin1(), change.section('=', 1).toUtf8());
+    if (!script.isEmpty())
+        useEngine(writeEngine(script));
+    writeProfile("0000", conf.replace("P12", m_p12Path.toUtf8()));
+    m_window->loadVpnList();
+    connectWith(profile("0000"), secret);
+    verifyIdleAfterEnd(0, failure);
+    QCOMPARE(m_window->statusText(), "Connection to Office failed: " + failure);
 }
 
 void TestConnection::exitKillsARunningEngine()
@@ -1317,7 +1466,7 @@ void TestConnection::leftoverAtExitIsHandledInTurnsBeforeTheFinish()
     });
 
     connectWith(item, "s3cret");
-    verifyIdleAfterEnd(0);
+    verifyIdleAfterEnd(0, "The password or PIN was not accepted.");
     QVERIFY(turnsAtExit >= 0);
     QVERIFY2(runningAtExit, "the connection ended before the output it left was handled");
     QVERIFY2(turnsAtIdle > turnsAtExit + 1, qPrintable(QString("%1 %2").arg(turnsAtExit).arg(turnsAtIdle)));

@@ -8,6 +8,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -101,6 +103,10 @@ private slots:
     void lockedPinIsNoWrongPin_data();
     void lockedPinIsNoWrongPin();
 
+    void managerChannel();
+    void managerChannelFailure_data();
+    void managerChannelFailure();
+
 private:
     QString fakeError() const;
     QString makeProfile(const QByteArray& conf, const QStringList& files = {});
@@ -190,7 +196,11 @@ void EngineTest::initTestCase()
                !tool(openssl, {"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out",
                                "dashes.p12", "-passout", "pass:--keypass two words"}) ||
                !tool(openssl, {"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out",
-                               "nopass.p12", "-passout", "pass:"})) {
+                               "nopass.p12", "-passout", "pass:"}) ||
+               !tool(openssl, {"x509", "-in", "cert.pem", "-signkey", "key.pem", "-days", "-1", "-out",
+                               "expired.pem"}) ||
+               !tool(openssl, {"pkcs12", "-export", "-inkey", "key.pem", "-in", "expired.pem", "-out",
+                               "expired.p12", "-passout", "pass:s3cret"})) {
         m_opensslError = "openssl could not make the PKCS#12 fixtures";
     } else {
         m_goodP12 = m_tmp.filePath("good.p12");
@@ -794,6 +804,105 @@ void EngineTest::lockedPinIsNoWrongPin()
     QVERIFY(run.output.contains("Exiting due to fatal error"));
     QCOMPARE(run.status, QProcess::NormalExit);
     QCOMPARE(run.code, 1);
+}
+
+// The simulator on the manager channel: hello first, its states, a web login and a question that
+// waits for the answer, then made-up byte counts, and the stop.
+void EngineTest::managerChannel()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the manager channel is a Unix socket");
+#endif
+    SKIP_UNLESS_EMPTY(m_opensslError);
+    QLocalServer server;
+    const QString path = m_tmp.filePath("channel");
+    QVERIFY(server.listen(path));
+    QProcess engine;
+    start(&engine, makeProfile(p12Conf(m_goodP12)), p12Args("s3cret"),
+          {"QLUMAR_ENGINE_CHANNEL=" + path, "QLUMAR_ENGINE_ASK=username",
+           "QLUMAR_ENGINE_OPEN_URL=https://login.example/a", "QLUMAR_ENGINE_BYTECOUNT_MS=50"});
+    QVERIFY(server.waitForNewConnection(kTimeoutMs));
+    QLocalSocket* channel = server.nextPendingConnection();
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += channel->readAll()).endsWith("input\t1\tusername\tUsername:\n"),
+                             kTimeoutMs);
+    QVERIFY2(received.startsWith("hello\t1\tqlumar_openvpn "), received.constData());
+    QVERIFY(received.contains("\nstate\tconnecting\n"));
+    QVERIFY(received.contains("\nurl\thttps://login.example/a\n"));
+    QByteArray output = engine.readAll();
+    QVERIFY(!output.contains(kConnected));
+
+    // Garbage and answers to other questions are passed over.
+    channel->write(QByteArray(5000, 'x') +
+                   "\tanswer\t1\tmallory\ngarbage\nanswer\t2\tnot asked\nanswer\t1\tal\\tice\n");
+    QTRY_VERIFY_WITH_TIMEOUT((output += engine.readAll()).contains(kConnected), kTimeoutMs);
+    QVERIFY2(output.contains("Authenticating as al\tice\n"), output.constData());
+    QTRY_VERIFY_WITH_TIMEOUT((received += channel->readAll()).count("\nbytes\t") >= 2, kTimeoutMs);
+    QVERIFY(received.contains("\nstate\tconnected\t10.8.0.6\n"));
+    QVERIFY(QRegularExpression("\nbytes\t[0-9]+\t[0-9]+\n").match(received).hasMatch());
+
+    engine.terminate();
+    QVERIFY(engine.waitForFinished(kTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT((received += channel->readAll()).endsWith("state\texiting\tSIGTERM\n"),
+                             kTimeoutMs);
+    QVERIFY(!received.contains("failure"));
+}
+
+void EngineTest::managerChannelFailure_data()
+{
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("env");
+    QTest::addColumn<QByteArray>("failure");
+
+    QTest::newRow("wrong password") << p12Conf(m_goodP12) << p12Args("wrong") << QStringList()
+                                    << "wrong-password\t" + kWrongSecret;
+    QTest::newRow("token without a module")
+        << tokenConf("test key") << tokenArgs("1234") << QStringList{"QLUMAR_PKCS11_MODULE="}
+        << QByteArray("no-pkcs11-module\tError: no PKCS#11 token module is configured");
+    QTest::newRow("configuration refused")
+        << QByteArray("pkcs12 good.p12\n") << p12Args("s3cret") << QStringList()
+        << QByteArray("config-refused\tOptions error: conf: no remote host given (remote HOST)");
+    QTest::newRow("server unreachable")
+        << header("x", "vpn.invalid", "1194") + "pkcs12 " + m_goodP12.toUtf8() + "\n"
+        << p12Args("s3cret") << QStringList()
+        << QByteArray("server-unreachable\tRESOLVE: Cannot resolve host address: vpn.invalid:1194");
+    QTest::newRow("certificate expired")
+        << p12Conf(m_tmp.filePath("expired.p12")) << p12Args("s3cret") << QStringList()
+        << QByteArray("certificate-expired\tError: the certificate in PKCS#12 file");
+    QTest::newRow("any other error") << p12Conf(m_goodP12) << p12Args("s3cret")
+                                     << QStringList{"QLUMAR_ENGINE_EXIT_CODE=300"}
+                                     << QByteArray("engine-error\tInvalid value for QLUMAR_ENGINE_EXIT_CODE");
+}
+
+void EngineTest::managerChannelFailure()
+{
+#ifdef Q_OS_WIN
+    QSKIP("the manager channel is a Unix socket");
+#endif
+    SKIP_UNLESS_EMPTY(m_opensslError);
+    QFETCH(QByteArray, conf);
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, env);
+    QFETCH(QByteArray, failure);
+    QLocalServer server;
+    const QString path = m_tmp.filePath("channel");
+    QLocalServer::removeServer(path);
+    QVERIFY(server.listen(path));
+    const EngineRun run =
+        runToEnd(makeProfile(conf, {"ca", "user"}), args, env + QStringList{"QLUMAR_ENGINE_CHANNEL=" + path});
+    QCOMPARE(run.code, 1);
+    QVERIFY(server.waitForNewConnection(kTimeoutMs));
+    QLocalSocket* channel = server.nextPendingConnection();
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += channel->readAll()).endsWith("\n") &&
+                                 channel->state() == QLocalSocket::UnconnectedState,
+                             kTimeoutMs);
+    received += channel->readAll();
+    // Once, and last.
+    QCOMPARE(received.count("failure\t"), 1);
+    const QByteArray lines = received.chopped(1);
+    QVERIFY2(lines.mid(lines.lastIndexOf('\n') + 1).startsWith("failure\t" + failure), received.constData());
 }
 
 QTEST_GUILESS_MAIN(EngineTest)

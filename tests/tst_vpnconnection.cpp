@@ -7,6 +7,7 @@
 #include "connection/VpnConnection.h"
 
 #include <QFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -35,6 +36,19 @@ class TestVpnConnection : public QObject
         return path;
     }
 
+    // A stand-in engine that speaks the channel: Python, started by exec so that it is the very
+    // process the manager started, with say() and log() at hand.
+    QString channelEngine(const QByteArray& python)
+    {
+        return engine("exec python3 - <<'EOF'\n"
+                      "import os, socket, sys, time\n"
+                      "s = socket.socket(socket.AF_UNIX)\n"
+                      "s.connect(os.environ['QLUMAR_ENGINE_CHANNEL'])\n"
+                      "def say(*fields): s.sendall(('\\t'.join(fields) + '\\n').encode())\n"
+                      "def log(text): print(text, flush=True)\n" +
+                      python + "EOF\n");
+    }
+
     // Every signal, in order, as text.
     struct Recorder
     {
@@ -47,6 +61,21 @@ class TestVpnConnection : public QObject
             QObject::connect(&c, &VpnConnection::passwordRejected, [this] { events << "passwordRejected"; });
             QObject::connect(&c, &VpnConnection::logDropped, [this] { events << "logDropped"; });
             QObject::connect(&c, &VpnConnection::logText, [this](const QString& text) { log << text; });
+            QObject::connect(&c, &VpnConnection::tunnelAddressChanged,
+                             [this](const QString& address) { events << "address:" + address; });
+            QObject::connect(&c, &VpnConnection::bytesChanged, [this](quint64 in, quint64 out) {
+                events << QString("bytes:%1:%2").arg(in).arg(out);
+            });
+            QObject::connect(&c, &VpnConnection::failureReason,
+                             [this](const QString& code, const QString& text) {
+                                 events << "failure:" + code + ":" + text;
+                             });
+            QObject::connect(&c, &VpnConnection::inputRequested,
+                             [this](const QString& id, const QString& kind, const QString& prompt) {
+                                 events << "input:" + id + ":" + kind + ":" + prompt;
+                             });
+            QObject::connect(&c, &VpnConnection::openUrlRequested,
+                             [this](const QUrl& url) { events << "url:" + url.toString(); });
             QObject::connect(&c, &VpnConnection::finished, [this](int code, QProcess::ExitStatus status) {
                 events << QString("finished:%1:%2")
                               .arg(code)
@@ -58,7 +87,115 @@ class TestVpnConnection : public QObject
     };
 
 private Q_SLOTS:
-    void init() { EngineLaunch::setStartTimeoutMs(EngineLaunch::defaultStartTimeoutMs); }
+    void init()
+    {
+        EngineLaunch::setStartTimeoutMs(EngineLaunch::defaultStartTimeoutMs);
+        if (QString(QTest::currentTestFunction()).contains("channel", Qt::CaseInsensitive) &&
+            QStandardPaths::findExecutable("python3").isEmpty())
+            QSKIP("the stand-in engines that speak the channel are Python scripts (apt-get install python3)");
+    }
+
+    // Garbage, overlong lines and unknown messages are dropped; what is left arrives in order, and
+    // the answer reaches the engine.
+    void channelEventsAndAnswer()
+    {
+        VpnConnection connection;
+        Recorder seen(connection);
+        connect(&connection, &VpnConnection::inputRequested, this, [&connection](const QString& id) {
+            connection.answerInput(id, "654 321");
+            connection.answerInput(id, "said twice"); // a request is answered once
+        });
+        QVERIFY(connection.start(
+            m_dir.path(),
+            channelEngine("say('state', 'connected', '6.6.6.6')\n" // before the hello
+                          "say('hello', '7', 'stand-in')\n"
+                          "s.sendall(b'x' * 5000 + b'\\tstate\\tconnected\\t6.6.6.6\\n')\n"
+                          "s.sendall(b'\\x00\\xff\\x01 garbage\\n\\n')\n"
+                          "say('bytes', '12', '-3'); say('bytes', '12'); say('frobnicate', 'x')\n"
+                          "say('url', 'file:///etc/passwd'); say('url', 'javascript:alert(1)')\n"
+                          "say('state', 'connected', '10.8.0.6', 'a later field')\n"
+                          "say('bytes', '12300000', '1200000')\n"
+                          "say('input', '7', 'otp', 'Code\\\\tfrom the app')\n"
+                          "for line in s.makefile('rb'):\n"
+                          "    f = line.decode().rstrip('\\n').split('\\t')\n"
+                          "    if f[0] == 'answer': log('answer ' + f[1] + '=' + f[2]); break\n"
+                          "say('url', 'https://login.example/x?a=1')\n"
+                          "log('Initialization Sequence Completed')\n"
+                          "time.sleep(60)\n"),
+            {}));
+        QTRY_COMPARE_WITH_TIMEOUT(connection.state(), State::Connected, 15000);
+        QTRY_VERIFY(seen.events.contains("url:https://login.example/x?a=1"));
+        QCOMPARE(connection.channelVersion(), 1);
+        QCOMPARE(connection.tunnelAddress(), QStringLiteral("10.8.0.6"));
+        QCOMPARE(seen.log.join(QString()),
+                 QStringLiteral("answer 7=654 321\nInitialization Sequence Completed\n"));
+        connection.stop();
+        QTRY_COMPARE(connection.state(), State::Idle);
+        // The log and the channel are two streams: each keeps its own order.
+        static const QRegularExpression fromChannel("^(address|bytes|input|url|failure):");
+        QCOMPARE(seen.events.filter(fromChannel),
+                 QStringList({"address:10.8.0.6", "bytes:12300000:1200000", "input:7:otp:Code\tfrom the app",
+                              "url:https://login.example/x?a=1"}));
+        QCOMPARE(seen.events.size(), 11);
+        // Stopped by the user: no failure.
+        QVERIFY(connection.failureText().isEmpty());
+    }
+
+    void failureReasons_data()
+    {
+        QTest::addColumn<bool>("channel");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("the channel's reason, the last of the log notwithstanding")
+            << true
+            << QByteArray("say('hello', '1')\nlog('Error: something else')\n"
+                          "say('failure', 'server-unreachable', 'RESOLVE: Cannot resolve host address')\n"
+                          "sys.exit(1)\n")
+            << "server-unreachable"
+            << "The VPN server cannot be reached.";
+        QTest::newRow("an unknown code: the engine's text")
+            << true
+            << QByteArray("say('hello', '1')\nsay('failure', 'new-code', 'Error: the moon is down')\n")
+            << "new-code"
+            << "the moon is down";
+        QTest::newRow("without the channel: the last error line")
+            << false
+            << QByteArray("echo '2026-12-08 15:04:05 Options error: conf: no remote host given'\n"
+                          "echo '2026-12-08 15:04:05 Exiting due to fatal error'\nexit 1\n")
+            << "engine-error"
+            << "conf: no remote host given";
+        QTest::newRow("without the channel: a wrong password")
+            << false << QByteArray("echo 'Error: private key password verification failed'\nexit 1\n")
+            << "wrong-password"
+            << "The password or PIN was not accepted.";
+        QTest::newRow("the recognised password text over a vaguer reason")
+            << true
+            << QByteArray("say('hello', '1')\nlog('Error: private key password verification failed')\n"
+                          "say('failure', 'engine-error', 'OpenVPN ended')\nsys.exit(1)\n")
+            << "wrong-password"
+            << "The password or PIN was not accepted.";
+        QTest::newRow("crash") << false << QByteArray("echo 'Error: earlier'\nkill -SEGV $$\n") << "crashed"
+                               << "The VPN engine stopped unexpectedly.";
+        QTest::newRow("up, then ended: no failure")
+            << true
+            << QByteArray("say('hello', '1')\nlog('Initialization Sequence Completed')\nsys.exit(1)\n")
+            << QString() << QString();
+    }
+
+    void failureReasons()
+    {
+        QFETCH(bool, channel);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, code);
+        QFETCH(QString, text);
+        VpnConnection connection;
+        QVERIFY(connection.start(m_dir.path(), channel ? channelEngine(body) : engine(body), {}));
+        QTRY_COMPARE_WITH_TIMEOUT(connection.state(), State::Idle, 15000);
+        QCOMPARE(connection.failureCode(), code);
+        QCOMPARE(connection.failureText(), text);
+    }
 
     void startConnectAndStop()
     {

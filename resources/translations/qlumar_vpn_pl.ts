@@ -20,6 +20,61 @@
     </message>
 </context>
 <context>
+    <name>ConnectionStatus</name>
+    <message>
+        <source>Disconnected</source>
+        <translation>Brak połączenia</translation>
+    </message>
+    <message>
+        <source>Connecting to %1…</source>
+        <translation>Łączenie z %1…</translation>
+    </message>
+    <message>
+        <source>Connection to %1 failed: %2</source>
+        <translation>Nie udało się połączyć z %1: %2</translation>
+    </message>
+    <message>
+        <source>Connected to %1 since %2</source>
+        <translation>Połączono z %1 od %2</translation>
+    </message>
+    <message>
+        <source>The password or PIN was not accepted.</source>
+        <translation>Hasło lub PIN nie zostały przyjęte.</translation>
+    </message>
+    <message>
+        <source>No PKCS#11 module is set up for the token.</source>
+        <translation>Nie skonfigurowano modułu PKCS#11 dla tokenu.</translation>
+    </message>
+    <message>
+        <source>The VPN server cannot be reached.</source>
+        <translation>Nie można połączyć się z serwerem VPN.</translation>
+    </message>
+    <message>
+        <source>The certificate has expired.</source>
+        <translation>Certyfikat wygasł.</translation>
+    </message>
+    <message>
+        <source>The server did not accept the login.</source>
+        <translation>Serwer nie przyjął logowania.</translation>
+    </message>
+    <message>
+        <source>The VPN engine stopped unexpectedly.</source>
+        <translation>Silnik VPN nieoczekiwanie przerwał pracę.</translation>
+    </message>
+    <message>
+        <source>The configuration was refused.</source>
+        <translation>Konfiguracja została odrzucona.</translation>
+    </message>
+    <message>
+        <source>The configuration was refused: %1</source>
+        <translation>Konfiguracja została odrzucona: %1</translation>
+    </message>
+    <message>
+        <source>The VPN engine ended with an error.</source>
+        <translation>Silnik VPN zakończył pracę z błędem.</translation>
+    </message>
+</context>
+<context>
     <name>DialogParts</name>
     <message>
         <source>Required field</source>
@@ -225,6 +280,30 @@ ikonę, aby dowiedzieć się więcej.</translation>
     <message>
         <source>The VPN connection %1 is up.</source>
         <translation>Połączenie VPN %1 jest aktywne.</translation>
+    </message>
+    <message>
+        <source>Connection failed</source>
+        <translation>Połączenie nieudane</translation>
+    </message>
+    <message>
+        <source>Username:</source>
+        <translation>Nazwa użytkownika:</translation>
+    </message>
+    <message>
+        <source>One-time code:</source>
+        <translation>Kod jednorazowy:</translation>
+    </message>
+    <message>
+        <source>Answer:</source>
+        <translation>Odpowiedź:</translation>
+    </message>
+    <message>
+        <source>Sign in to %1</source>
+        <translation>Logowanie do %1</translation>
+    </message>
+    <message>
+        <source>Opening %1 in the web browser to sign in</source>
+        <translation>Otwieranie %1 w przeglądarce w celu zalogowania</translation>
     </message>
 </context>
 <context>

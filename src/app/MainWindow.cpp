@@ -22,7 +22,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -70,6 +72,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     resize(300, 300);
 
     buildCentralArea();
+    connectStatusLine();
     vpnConnection->setLogLimits(connectionLog->maxLines(), connectionLog->maxCharacters());
     connect(vpnConnection, &VpnConnection::logDropped, this, [this] { connectionLog->dropAll(); });
     loadVpnList();
@@ -215,10 +218,17 @@ void MainWindow::buildCentralArea()
     logo->setAccessibleName(tr("qLumar Velkoro"));
     grid->addWidget(logo, 0, 1);
 
+    m_statusLine = new QLabel(central);
+    m_statusLine->setObjectName(QStringLiteral("statusLine"));
+    m_statusLine->setAlignment(Qt::AlignCenter);
+    m_statusLine->setWordWrap(true);
+    m_statusLine->setTextFormat(Qt::PlainText);
+    grid->addWidget(m_statusLine, 1, 0);
+
     auto* splitter = new QSplitter(Qt::Vertical, central);
     splitter->setObjectName(QStringLiteral("splitter"));
-    grid->addWidget(splitter, 1, 0, 1, 2);
-    grid->setRowStretch(1, 1);
+    grid->addWidget(splitter, 2, 0, 1, 2);
+    grid->setRowStretch(2, 1);
     grid->setColumnStretch(0, 1);
 
     auto* profileBox = new QGroupBox(tr("Available VPN connections"), splitter);
@@ -420,8 +430,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
     setTrayIcon(TrayDisconnected);
-    trayIcon->setToolTip(tr("qLumar VPN - no connection"));
-    showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
+    showConnectionEnd();
     vpnRunning = false;
     vpnInitialized = false;
     trayConnectMenu->setEnabled(true);
@@ -470,6 +479,118 @@ void MainWindow::appendLogParagraph(const QString& text)
     connectionLog->appendParagraph(text);
     if (atBottom)
         bar->setValue(bar->maximum());
+}
+
+void MainWindow::connectStatusLine()
+{
+    showStatus();
+    connect(vpnConnection, &VpnConnection::stateChanged, this,
+            [this](VpnConnection::State state) { followConnectionState(static_cast<int>(state)); });
+    // After showTunnelUp(), which sets the design's tooltip that the detail is added to.
+    connect(vpnConnection, &VpnConnection::tunnelUp, this, [this] {
+        m_status.phase = ConnectionStatus::Snapshot::Phase::Connected;
+        m_status.since = QDateTime::currentDateTime();
+        showStatus();
+    });
+    connect(vpnConnection, &VpnConnection::tunnelAddressChanged, this, [this](const QString& address) {
+        m_status.address = address;
+        showStatus();
+    });
+    connect(vpnConnection, &VpnConnection::bytesChanged, this, [this](quint64 bytesIn, quint64 bytesOut) {
+        m_status.hasBytes = true;
+        m_status.bytesIn = bytesIn;
+        m_status.bytesOut = bytesOut;
+        showStatus();
+    });
+    connect(vpnConnection, &VpnConnection::inputRequested, this, &MainWindow::answerEngineRequest);
+    connect(vpnConnection, &VpnConnection::openUrlRequested, this, &MainWindow::openEngineUrl);
+}
+
+void MainWindow::followConnectionState(int state)
+{
+    if (static_cast<VpnConnection::State>(state) != VpnConnection::State::Connecting)
+        return;
+    // Emitted from within the start, before activeItem is set: the engine runs in its profile's
+    // directory.
+    const VpnItem* profile = profileByDirName(QFileInfo(engineProcess()->workingDirectory()).fileName());
+    m_status = ConnectionStatus::Snapshot();
+    m_status.phase = ConnectionStatus::Snapshot::Phase::Connecting;
+    m_status.name = profile ? profile->displayName() : QString();
+    m_status.address = vpnConnection->tunnelAddress();
+    showStatus();
+}
+
+QString MainWindow::statusText() const
+{
+    return m_statusLine->text();
+}
+
+void MainWindow::showStatus()
+{
+    const QString line = ConnectionStatus::statusLine(m_status);
+    m_statusLine->setText(line);
+    // The tooltip keeps its first line, and adds what the status line tells.
+    switch (m_status.phase) {
+    case ConnectionStatus::Snapshot::Phase::Idle:
+        break;
+    case ConnectionStatus::Snapshot::Phase::Connecting:
+        trayIcon->setToolTip(tr("qLumar VPN - %1").arg(line));
+        break;
+    case ConnectionStatus::Snapshot::Phase::Connected:
+        trayIcon->setToolTip(tr("qLumar VPN - %1").arg(m_status.name) + QLatin1Char('\n') + line);
+        break;
+    case ConnectionStatus::Snapshot::Phase::Failed:
+        trayIcon->setToolTip(tr("qLumar VPN - no connection") + QLatin1Char('\n') + line);
+        break;
+    }
+}
+
+// A connection that never came up failed, and says why; one that was up, or that the user
+// stopped, was closed.
+void MainWindow::showConnectionEnd()
+{
+    const QString failure = vpnConnection->failureText();
+    if (!vpnInitialized && !failure.isEmpty()) {
+        m_status.phase = ConnectionStatus::Snapshot::Phase::Failed;
+        m_status.failure = failure;
+        showStatus();
+        showBalloon(tr("Connection failed"), failure, QSystemTrayIcon::Warning, 10000);
+        return;
+    }
+    m_status = ConnectionStatus::Snapshot();
+    showStatus();
+    trayIcon->setToolTip(tr("qLumar VPN - no connection"));
+    showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
+}
+
+// What the server asks for beyond the key's password (a user name, a one-time code) is asked here.
+void MainWindow::answerEngineRequest(const QString& id, const QString& kind, const QString& prompt)
+{
+    QString label = prompt;
+    if (label.isEmpty())
+        label = kind == QLatin1String("username")   ? tr("Username:")
+                : kind == QLatin1String("otp")      ? tr("One-time code:")
+                : kind == QLatin1String("password") ? tr("Password:")
+                                                    : tr("Answer:");
+    if (!isVisible())
+        show();
+    bool ok = false;
+    const QString answer = Prompt::getText(
+        this, tr("Sign in to %1").arg(m_status.name), label,
+        kind == QLatin1String("password") ? QLineEdit::Password : QLineEdit::Normal, QString(), &ok);
+    // The connection may have ended while the prompt was open; the controller ignores stale answers.
+    if (ok)
+        vpnConnection->answerInput(id, answer);
+    else
+        vpnConnection->cancelInput(id);
+}
+
+void MainWindow::openEngineUrl(const QUrl& url)
+{
+    appendLogParagraph(tr("Opening %1 in the web browser to sign in").arg(url.toString()));
+    // Tests never start a browser.
+    if (!Prompt::testMode())
+        QDesktopServices::openUrl(url);
 }
 
 void MainWindow::showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,

@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "connection/ConnectionStatus.h"
 #include "connection/TrayAnimation.h"
 
 #include <memory>
@@ -55,6 +56,8 @@ public:
         int milliseconds = 0;
     };
     const Balloon& lastBalloon() const { return lastBalloonShown; }
+    // The connection's state in words, as the status line under the picture shows it.
+    QString statusText() const;
     int balloonCount() const { return balloonsShown; }
 
 public Q_SLOTS:
@@ -98,6 +101,12 @@ private:
     void showTunnelUp();
     void showPasswordRejected();
     void appendLogParagraph(const QString& text);
+    void connectStatusLine();
+    void followConnectionState(int state);
+    void showStatus();
+    void showConnectionEnd();
+    void answerEngineRequest(const QString& id, const QString& kind, const QString& prompt);
+    void openEngineUrl(const QUrl& url);
 
     bool vpnRunning = false;
     bool vpnInitialized = false;
@@ -132,4 +141,6 @@ private:
     std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
     int balloonsShown = 0;
+    QLabel* m_statusLine = nullptr;
+    ConnectionStatus::Snapshot m_status;
 };

@@ -1,10 +1,25 @@
 #include "VpnConnection.h"
 
+#include "connection/ConnectionStatus.h"
 #include "connection/EngineLaunch.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QMetaMethod>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QTimer>
+
+#ifdef Q_OS_LINUX
+#include <sys/socket.h>
+#endif
+
+namespace {
+const QString channelVariable = QStringLiteral("QLUMAR_ENGINE_CHANNEL");
+}
 
 VpnConnection::VpnConnection(QObject* parent) : QObject(parent), m_process(new QProcess(this))
 {
@@ -42,6 +57,20 @@ bool VpnConnection::start(const QString& workingDirectory, const QString& progra
     discardOutput();
     m_tunnelUp = false;
     m_passwordRejected = false;
+    m_stopRequested = false;
+    m_tunnelAddress.clear();
+    m_engineFailureCode.clear();
+    m_engineFailureText.clear();
+    m_lastErrorLine.clear();
+    m_failureCode.clear();
+    m_failureText.clear();
+    // An engine that does not know the variable, or a channel that cannot be set up, leaves the
+    // connection to the log and the exit code, as always.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(channelVariable);
+    if (openChannel())
+        environment.insert(channelVariable, m_channelServer->fullServerName());
+    m_process->setProcessEnvironment(environment);
     m_process->setWorkingDirectory(workingDirectory);
     setState(State::Starting);
     m_process->start(program, arguments, QIODevice::ReadWrite);
@@ -57,6 +86,7 @@ bool VpnConnection::start(const QString& workingDirectory, const QString& progra
         m_process->waitForFinished(5000);
     }
     m_process->setArguments({});
+    closeChannel();
     setState(State::Idle);
     return false;
 }
@@ -66,6 +96,7 @@ void VpnConnection::stop()
     // Killed, not asked to terminate; the end follows from the engine's exit.
     if (m_process->state() == QProcess::NotRunning)
         return;
+    m_stopRequested = true;
     setState(State::Stopping);
     m_process->kill();
 }
@@ -175,6 +206,9 @@ void VpnConnection::handleRead(const QByteArray& bytes, bool shown)
     // Output of an engine killed at start is shown but means nothing.
     if (!m_running || m_tunnelUp)
         return;
+    const QString errorLine = ConnectionStatus::lastErrorLine(text);
+    if (!errorLine.isEmpty())
+        m_lastErrorLine = errorLine;
     const EngineOutput::Recognised found = EngineOutput::recognise(text);
     if (found.tunnelUp) {
         m_tunnelUp = true;
@@ -193,6 +227,12 @@ void VpnConnection::engineEnded(int exitCode, QProcess::ExitStatus exitStatus)
 {
     m_exitCode = exitCode;
     m_exitStatus = exitStatus;
+    // What the engine said on the channel before it ended belongs to this connection too.
+    if (m_channelServer && !m_channelSocket)
+        m_channelServer->waitForNewConnection(0);
+    while (m_channelSocket && m_channelSocket->waitForReadyRead(0)) {
+    }
+    readChannelEvents();
     // Everything the engine wrote belongs to its connection, so it is handled before its exit
     // is, in the same slices as while it ran.
     for (auto channel : {QProcess::StandardOutput, QProcess::StandardError})
@@ -210,8 +250,159 @@ void VpnConnection::finishWhenOutputHandled()
         return;
     m_finishPending = false;
     m_running = false;
+    closeChannel();
+    if (!m_tunnelUp && !m_stopRequested) {
+        // The recognised text is what the manager has always gone by, from engines old and new.
+        if (m_passwordRejected)
+            m_failureCode = QStringLiteral("wrong-password");
+        else if (!m_engineFailureCode.isEmpty())
+            m_failureCode = m_engineFailureCode;
+        else if (m_exitStatus == QProcess::CrashExit)
+            m_failureCode = QStringLiteral("crashed");
+        else
+            m_failureCode = QStringLiteral("engine-error");
+        m_failureText = ConnectionStatus::failureMessage(
+            m_failureCode, m_engineFailureCode.isEmpty() ? m_lastErrorLine : m_engineFailureText);
+    }
     // The password travelled as an argument; it need not outlive the engine.
     m_process->setArguments({});
     setState(State::Idle);
     Q_EMIT finished(m_exitCode, m_exitStatus);
+}
+
+bool VpnConnection::openChannel()
+{
+    closeChannel();
+    m_channel = EngineChannel();
+    // The session's private runtime directory where there is one; QStandardPaths would warn and
+    // make one of its own without it.
+    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (base.isEmpty() || !QFileInfo(base).isDir())
+        base = QDir::tempPath();
+    // Made 0700: only the user can reach the socket inside.
+    auto directory = std::make_unique<QTemporaryDir>(base + QLatin1String("/qlumar-channel-XXXXXX"));
+    if (!directory->isValid())
+        return false;
+    auto* server = new QLocalServer(this);
+    server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server->listen(directory->filePath(QStringLiteral("channel")))) {
+        qWarning("engine channel not opened: %s", qPrintable(server->errorString()));
+        delete server;
+        return false;
+    }
+    connect(server, &QLocalServer::newConnection, this, &VpnConnection::channelConnected);
+    m_channelDir = std::move(directory);
+    m_channelServer = server;
+    return true;
+}
+
+void VpnConnection::closeChannel()
+{
+    if (m_channelSocket) {
+        disconnect(m_channelSocket, nullptr, this, nullptr);
+        m_channelSocket->abort();
+        // Its own signal may be on the stack.
+        m_channelSocket->deleteLater();
+        m_channelSocket = nullptr;
+    }
+    if (m_channelServer) {
+        m_channelServer->close();
+        m_channelServer->deleteLater();
+        m_channelServer = nullptr;
+    }
+    m_channelDir.reset();
+    m_openRequests.clear();
+}
+
+void VpnConnection::channelConnected()
+{
+    while (m_channelServer && m_channelServer->hasPendingConnections()) {
+        QLocalSocket* socket = m_channelServer->nextPendingConnection();
+        bool ours = !m_channelSocket;
+#ifdef Q_OS_LINUX
+        // The engine connects itself, at once: anyone else is turned away.
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        ours = ours &&
+               ::getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer,
+                            &size) == 0 &&
+               peer.pid == m_process->processId();
+#endif
+        if (!ours) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_channelSocket = socket;
+        connect(socket, &QLocalSocket::readyRead, this, &VpnConnection::readChannelEvents);
+        // One engine, one connection: the name need not outlive it.
+        m_channelServer->close();
+        m_channelDir.reset();
+        readChannelEvents();
+    }
+}
+
+void VpnConnection::readChannelEvents()
+{
+    // A socket the engine closed has handed over everything already.
+    if (!m_channelSocket || !m_channelSocket->isReadable())
+        return;
+    m_channel.feed(m_channelSocket->readAll());
+    const QList<EngineChannel::Event> events = m_channel.takeEvents();
+    for (const EngineChannel::Event& event : events) {
+        switch (event.kind) {
+        case EngineChannel::Event::Kind::Hello:
+            sendOnChannel(EngineChannel::hello());
+            break;
+        case EngineChannel::Event::Kind::State:
+            if (event.name == QLatin1String("connected") && event.detail != m_tunnelAddress) {
+                m_tunnelAddress = event.detail;
+                Q_EMIT tunnelAddressChanged(m_tunnelAddress);
+            }
+            Q_EMIT engineStateChanged(event.name, event.detail);
+            break;
+        case EngineChannel::Event::Kind::Bytes:
+            Q_EMIT bytesChanged(event.bytesIn, event.bytesOut);
+            break;
+        case EngineChannel::Event::Kind::Failure:
+            if (m_engineFailureCode.isEmpty()) {
+                m_engineFailureCode = event.name;
+                m_engineFailureText = event.detail;
+                Q_EMIT failureReason(event.name, event.detail);
+            }
+            break;
+        case EngineChannel::Event::Kind::Input:
+            if (!m_openRequests.contains(event.name)) {
+                m_openRequests.append(event.name);
+                Q_EMIT inputRequested(event.name, event.detail, event.prompt);
+            }
+            break;
+        case EngineChannel::Event::Kind::OpenUrl:
+            Q_EMIT openUrlRequested(QUrl(event.name));
+            break;
+        }
+    }
+}
+
+void VpnConnection::sendOnChannel(const QByteArray& line)
+{
+    if (m_channelSocket && m_channelSocket->state() == QLocalSocket::ConnectedState) {
+        m_channelSocket->write(line);
+        m_channelSocket->flush();
+    }
+}
+
+void VpnConnection::answerInput(const QString& id, const QString& value)
+{
+    if (!m_openRequests.removeOne(id))
+        return;
+    const QByteArray line = EngineChannel::answer(id, value);
+    // The engine would drop a line this long and wait for ever.
+    sendOnChannel(line.size() < EngineChannel::maxLineBytes ? line : EngineChannel::cancel(id));
+}
+
+void VpnConnection::cancelInput(const QString& id)
+{
+    if (m_openRequests.removeOne(id))
+        sendOnChannel(EngineChannel::cancel(id));
 }

@@ -1,11 +1,19 @@
 #pragma once
 
+#include "connection/EngineChannel.h"
 #include "connection/EngineOutput.h"
 
 #include <QObject>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+
+#include <memory>
+
+class QLocalServer;
+class QLocalSocket;
+class QTemporaryDir;
 
 // One connection's life, without any window: the engine process, its state, its output read in
 // slices and searched for the texts the manager understands, the wait for the engine to come up
@@ -46,6 +54,19 @@ public:
     // Forgets output not yet handled: a new connection begins.
     void discardOutput();
 
+    // The engine channel, when the engine speaks it: its version (0 without), the tunnel address
+    // and the byte counts it last told.
+    int channelVersion() const { return m_channel.version(); }
+    QString tunnelAddress() const { return m_tunnelAddress; }
+    // Answers an inputRequested(); an empty id or one already answered is ignored.
+    void answerInput(const QString& id, const QString& value);
+    void cancelInput(const QString& id);
+
+    // Why the last connection ended without ever coming up, as ConnectionStatus::failureMessage()
+    // words it; empty when it came up or was stopped by stop().
+    QString failureText() const { return m_failureText; }
+    QString failureCode() const { return m_failureCode; }
+
 Q_SIGNALS:
     void stateChanged(VpnConnection::State state);
     void logText(const QString& text);
@@ -58,6 +79,16 @@ Q_SIGNALS:
     // After the last of the engine's output of a connection that started.
     void finished(int exitCode, QProcess::ExitStatus exitStatus);
 
+    // From the engine channel.
+    void engineStateChanged(const QString& state, const QString& detail);
+    void tunnelAddressChanged(const QString& address);
+    void bytesChanged(quint64 bytesIn, quint64 bytesOut);
+    // The engine's own reason, when it gives one, as it arrives (code and text as the engine sent them).
+    void failureReason(const QString& code, const QString& text);
+    // kind: username, password, otp or text; answer with answerInput() or cancelInput().
+    void inputRequested(const QString& id, const QString& kind, const QString& prompt);
+    void openUrlRequested(const QUrl& url);
+
 private:
     void setState(State state);
     void outputSignalled();
@@ -67,6 +98,11 @@ private:
     void handleRead(const QByteArray& bytes, bool shown);
     void engineEnded(int exitCode, QProcess::ExitStatus exitStatus);
     void finishWhenOutputHandled();
+    bool openChannel();
+    void closeChannel();
+    void channelConnected();
+    void readChannelEvents();
+    void sendOnChannel(const QByteArray& line);
 
     static constexpr int hiddenOutputMsPerTurn = 10;
 
@@ -84,4 +120,17 @@ private:
     bool m_finishPending = false;
     int m_exitCode = 0;
     QProcess::ExitStatus m_exitStatus = QProcess::NormalExit;
+
+    bool m_stopRequested = false;
+    std::unique_ptr<QTemporaryDir> m_channelDir; // private to the user, holds the channel's socket
+    QLocalServer* m_channelServer = nullptr;
+    QLocalSocket* m_channelSocket = nullptr;
+    EngineChannel m_channel;
+    QStringList m_openRequests;
+    QString m_tunnelAddress;
+    QString m_engineFailureCode;
+    QString m_engineFailureText;
+    QString m_lastErrorLine;
+    QString m_failureCode;
+    QString m_failureText;
 };

@@ -16,11 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t piece = 1 + (data[0] >> 1);
     Management management(kind, "0123456789abcdef0123456789abcdef", "s3cret",
                           {std::string("\x30\x03\x02\x01\x01", 5)});
+    management.reportEvents((data[0] & 2) ? 2 : 0);
     std::size_t replies = 0;
     for (std::size_t at = 1; at < size; at += piece) {
         management.feed(std::string(reinterpret_cast<const char*>(data) + at, std::min(piece, size - at)));
         replies += management.takeReply().size();
         management.takeNotes();
+        management.takeEvents();
     }
     // No request may make the engine send far more than it was sent.
     if (replies > 1024 * size + 4096) {
