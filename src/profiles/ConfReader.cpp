@@ -52,6 +52,12 @@ void applyLine(const QString& line, ProfileData* data)
         {QStringLiteral("key"), &ProfileData::keyName},
         {QStringLiteral("pkcs12"), &ProfileData::pkcs12File},
     };
+    // A directive, not a mention: the first word of the line, alone or followed by blanks.
+    static const QLatin1String authUserPass("auth-user-pass");
+    const QStringView words = QStringView(line).trimmed();
+    if (words.startsWith(authUserPass) &&
+        (words.size() == authUserPass.size() || words.at(authUserPass.size()).isSpace()))
+        data->authUserPass = true;
     for (const Field& field : fields) {
         QString value = confValue(line, field.keyword);
         if (value.isEmpty())
