@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "app/Startup.h"
+#include "dialogs/ImportWindow.h"
 #include "profiles/VpnItem.h"
 
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTranslator>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QtTest>
@@ -46,11 +48,15 @@ class TestImportWindow : public GuiTestBase
         return QDir::current().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
     }
 
-    static QAction* action(MainWindow* w, const char* name) { return w->findChild<QAction*>(QLatin1String(name)); }
+    static QAction* action(MainWindow* w, const char* name)
+    {
+        return w->findChild<QAction*>(QLatin1String(name));
+    }
 
     // Triggers the import entry with the file dialog answered by path; `inDialog` acts on the
     // import dialog while its own modal loop runs. Returns the dialog's class, or nothing.
-    QString importThroughMenu(MainWindow* w, const QString& path, const std::function<void(QDialog*)>& inDialog)
+    QString importThroughMenu(MainWindow* w, const QString& path,
+                              const std::function<void(QDialog*)>& inDialog)
     {
         Prompt::answerFile(path);
         QString opened;
@@ -104,7 +110,8 @@ private Q_SLOTS:
         openssl.setWorkingDirectory(m_files.path());
         openssl.start(QStringLiteral("openssl"),
                       {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                       "-keyout", "client.key", "-out", "client.crt", "-subj", "/CN=import dialog", "-days", "2"});
+                       "-keyout", "client.key", "-out", "client.crt", "-subj", "/CN=import dialog", "-days",
+                       "2"});
         QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
     }
 
@@ -120,8 +127,8 @@ private Q_SLOTS:
                           "key client.key\r\nup /etc/evil.sh\r\n")
             << "PKCS#12 certificate, packed from the file's certificate and key" << true;
         QTest::newRow("username and password")
-            << QByteArray("client\nremote gw.example.org 1195\nauth-user-pass\n")
-            << "Username and password" << false;
+            << QByteArray("client\nremote gw.example.org 1195\nauth-user-pass\n") << "Username and password"
+            << false;
         QTest::newRow("token key")
             << QByteArray("client\nremote gw.example.org 1195\nca client.crt\npkcs11-id 'x/45'\n")
             << "Certificate and key in a token" << false;
@@ -215,11 +222,11 @@ private Q_SLOTS:
         QVERIFY(!importThroughMenu(w, path, [](QDialog*) {}).isEmpty());
         QCOMPARE(rootEntries(), QStringList());
 
-        importThroughMenu(w, writeSource(QStringLiteral("broken.ovpn"), "client\n<ca>\n"), [](QDialog*) {
-            QFAIL("a file that cannot be imported opened the dialog");
-        });
+        importThroughMenu(w, writeSource(QStringLiteral("broken.ovpn"), "client\n<ca>\n"),
+                          [](QDialog*) { QFAIL("a file that cannot be imported opened the dialog"); });
         QCOMPARE(Prompt::messages().size(), 1);
-        QVERIFY2(Prompt::messages().at(0).text.contains("is not closed"), qPrintable(Prompt::messages().at(0).text));
+        QVERIFY2(Prompt::messages().at(0).text.contains("is not closed"),
+                 qPrintable(Prompt::messages().at(0).text));
         QCOMPARE(rootEntries(), QStringList());
 
         // A plain file where the new profile directory would go: the rename into place fails.
@@ -283,10 +290,43 @@ private Q_SLOTS:
                 QCoreApplication::exit(0);
             });
         });
-        QCOMPARE(Startup::run(*qApp, true, writeSource(QStringLiteral("started.ovpn"),
-                                                       "remote h.example\nauth-user-pass\n")),
-                 0);
+        QCOMPARE(
+            Startup::run(*qApp, true,
+                         writeSource(QStringLiteral("started.ovpn"), "remote h.example\nauth-user-pass\n")),
+            0);
         QCOMPARE(opened, QString("started"));
+    }
+
+    // Pictures of the dialog in English and Polish for a human to look at; only when
+    // QLUMAR_SCREENSHOT_DIR is set.
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("QLUMAR_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("QLUMAR_SCREENSHOT_DIR not set");
+        if (!m_opensslError.isEmpty())
+            QSKIP(qPrintable(m_opensslError));
+        QVERIFY(QDir().mkpath(dir));
+        OvpnImport import;
+        QVERIFY(import.readFile(writeSource(
+            QStringLiteral("Office VPN.ovpn"),
+            "# Office gateway\nclient\ndev tun\nremote gw.example.org 1195 udp\nremote gw2.example.org 1195\n"
+            "ca client.crt\ncert client.crt\nkey client.key\nauth-user-pass\nup /etc/openvpn/update.sh\n"
+            "block-outside-dns\nmystery-option 1\nverb 3\n")));
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("pl")}) {
+            QTranslator translator;
+            if (language == QLatin1String("pl")) {
+                QVERIFY(translator.load(QStringLiteral(":qlumar_vpn_pl.qm")));
+                QCoreApplication::installTranslator(&translator);
+            }
+            ImportWindow dialog(import);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            const QString file = dir + "/import-" + language + ".png";
+            QVERIFY(dialog.grab().save(file));
+            qInfo("%s %dx%d", qPrintable(file), dialog.width(), dialog.height());
+            QCoreApplication::removeTranslator(&translator);
+        }
     }
 };
 

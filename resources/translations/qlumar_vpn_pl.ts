@@ -83,6 +83,10 @@
         <translation>bez zmian</translation>
     </message>
     <message>
+        <source>changed</source>
+        <translation>zmieniona</translation>
+    </message>
+    <message>
         <source>changed to: %1</source>
         <translation>zmieniona na: %1</translation>
     </message>

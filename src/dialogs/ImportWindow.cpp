@@ -81,7 +81,9 @@ QString fateText(const OvpnImport::Entry& entry)
     case OvpnImport::Fate::Kept:
         return ImportWindow::tr("kept");
     case OvpnImport::Fate::Changed:
-        return ImportWindow::tr("changed to: %1").arg(entry.written);
+        // Packed into the PKCS#12 file, for one, leaves no line of its own.
+        return entry.written.isEmpty() ? ImportWindow::tr("changed")
+                                       : ImportWindow::tr("changed to: %1").arg(entry.written);
     case OvpnImport::Fate::LeftOut:
         return ImportWindow::tr("left out");
     }
@@ -135,9 +137,10 @@ ImportWindow::ImportWindow(const OvpnImport& import, QWidget* parent) : QDialog(
         buildFrame(this, tr("Import connection"), tr("&Save"), tr("Can&cel"), &m_saveButton, &m_cancelButton);
 
     QGroupBox* connectionGroup = addGroup(content, 0, 1, "connectionGroup", tr("VPN connection"));
-    m_nameEdit =
-        addField(connectionGroup, 0, 3, "nameLabel", tr("Connection name<sup>*</sup>"), "nameEdit", m_import.name());
-    addValue(connectionGroup, 1, "server", tr("VPN server"), tr("%1, port %2").arg(m_import.host(), m_import.port()));
+    m_nameEdit = addField(connectionGroup, 0, 3, "nameLabel", tr("Connection name<sup>*</sup>"), "nameEdit",
+                          m_import.name());
+    addValue(connectionGroup, 1, "server", tr("VPN server"),
+             tr("%1, port %2").arg(m_import.host(), m_import.port()));
     addValue(connectionGroup, 2, "kind", tr("Kind"), kindText(m_import));
     if (m_import.asksUserPassword()) {
         addValue(connectionGroup, 3, "signIn", tr("Sign-in"),
@@ -160,8 +163,8 @@ ImportWindow::ImportWindow(const OvpnImport& import, QWidget* parent) : QDialog(
         m_passwordEdit = addField(group, 1, 3, "passwordLabel", tr("Password") + required, "passwordEdit");
         m_repeatEdit = addField(group, 2, 3, "repeatLabel", tr("Repeat password") + required, "repeatEdit");
         if (m_import.keyIsEncrypted()) {
-            m_passphraseEdit = addField(group, 3, 3, "passphraseLabel", tr("Private key passphrase<sup>*</sup>"),
-                                        "passphraseEdit");
+            m_passphraseEdit = addField(group, 3, 3, "passphraseLabel",
+                                        tr("Private key passphrase<sup>*</sup>"), "passphraseEdit");
         }
         for (QLineEdit* edit : {m_passwordEdit, m_repeatEdit, m_passphraseEdit})
             if (edit)
@@ -173,7 +176,8 @@ ImportWindow::ImportWindow(const OvpnImport& import, QWidget* parent) : QDialog(
                 tr("The file names the key by its token identifier; the connection names it by its "
                    "label in the token."));
         addValue(group, 1, "pkcs11Id", tr("Token identifier"), m_import.pkcs11Id());
-        m_keyLabelEdit = addField(group, 2, 3, "keyLabel", tr("Key name<sup>*</sup>"), "keyEdit", m_import.keyLabel());
+        m_keyLabelEdit =
+            addField(group, 2, 3, "keyLabel", tr("Key name<sup>*</sup>"), "keyEdit", m_import.keyLabel());
     }
 
     QGroupBox* reportGroup = addGroup(content, row, 1, "reportGroup", tr("Lines of the file"));
@@ -185,7 +189,8 @@ ImportWindow::ImportWindow(const OvpnImport& import, QWidget* parent) : QDialog(
         changed += entry.fate == OvpnImport::Fate::Changed ? 1 : 0;
         leftOut += entry.fate == OvpnImport::Fate::LeftOut ? 1 : 0;
     }
-    addNote(reportGroup, 0, "summaryLabel", tr("Kept: %1, changed: %2, left out: %3.").arg(kept).arg(changed).arg(leftOut));
+    addNote(reportGroup, 0, "summaryLabel",
+            tr("Kept: %1, changed: %2, left out: %3.").arg(kept).arg(changed).arg(leftOut));
     m_reportView = reportView(m_import, reportGroup);
     groupGrid(reportGroup)->addWidget(m_reportView, 1, 0, 1, 4);
     // The report takes the spare height, not the fields above it.
@@ -203,9 +208,10 @@ bool ImportWindow::importFile(QWidget* parent, const QString& path, QString* new
 {
     OvpnImport import;
     if (!import.readFile(path)) {
-        Prompt::message(parent, QMessageBox::Critical, tr("Import connection"),
-                        tr("The file %1 cannot be imported:\n%2").arg(QDir::toNativeSeparators(path), import.error()),
-                        QMessageBox::Ok);
+        Prompt::message(
+            parent, QMessageBox::Critical, tr("Import connection"),
+            tr("The file %1 cannot be imported:\n%2").arg(QDir::toNativeSeparators(path), import.error()),
+            QMessageBox::Ok);
         return false;
     }
     ImportWindow dialog(import, parent);
@@ -250,8 +256,8 @@ bool ImportWindow::preparePkcs12()
         return false;
     }
     if (password != m_repeatEdit->text()) {
-        Prompt::message(this, QMessageBox::Warning, tr(ProfileSave::refusedTitle), tr("The passwords do not match!"),
-                        QMessageBox::Ok);
+        Prompt::message(this, QMessageBox::Warning, tr(ProfileSave::refusedTitle),
+                        tr("The passwords do not match!"), QMessageBox::Ok);
         return false;
     }
     if (!m_import.setPkcs12Password(password, passphrase)) {
