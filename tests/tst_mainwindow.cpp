@@ -115,6 +115,7 @@ private Q_SLOTS:
             {"connectAction", "&Connect", ":img/vpn_con.png", false},
             {"disconnectAction", "&Disconnect", ":img/cancel.png", false},
             {"newAction", "&New connection", nullptr, true},
+            {"importAction", "Import connection…", nullptr, true},
             {"infoAction", "&Information", nullptr, false},
             {"editAction", "&Edit", nullptr, false},
             {"deleteAction", "De&lete", nullptr, false},
@@ -124,7 +125,7 @@ private Q_SLOTS:
         for (const Expected& e : expected) {
             QAction* a = action(e.name);
             QVERIFY2(a, e.name);
-            QCOMPARE(a->text(), QString::fromLatin1(e.text));
+            QCOMPARE(a->text(), QString::fromUtf8(e.text));
             QCOMPARE(a->isEnabled(), e.enabled);
             if (e.icon)
                 QCOMPARE(iconImage(a->icon()), resourceIcon(QLatin1String(e.icon)));
@@ -139,17 +140,18 @@ private Q_SLOTS:
     {
         QCOMPARE(list()->contextMenuPolicy(), Qt::ActionsContextMenu);
         QCOMPARE(menuTexts(list()->actions()),
-                 QStringList({"&Connect", "&Disconnect", "--", "&New connection", "&Edit", "&Information",
-                              "De&lete"}));
+                 QStringList({"&Connect", "&Disconnect", "--", "&New connection", "Import connection…",
+                              "&Edit", "&Information", "De&lete"}));
 
         QMenu* tray = m_window->tray()->contextMenu();
         QVERIFY(tray);
         QCOMPARE(menuTexts(tray->actions()),
-                 QStringList({"&Connect", "&Disconnect", "--", "&Language", "About", "--", "E&xit"}));
+                 QStringList({"&Connect", "&Disconnect", "--", "Import connection…", "&Language", "About",
+                              "--", "E&xit"}));
         QMenu* connectMenu = tray->actions().at(0)->menu();
         QVERIFY(connectMenu);
         QCOMPARE(iconImage(connectMenu->icon()), resourceIcon(QStringLiteral(":img/vpn_con.png")));
-        QMenu* language = tray->actions().at(3)->menu();
+        QMenu* language = tray->actions().at(4)->menu();
         QVERIFY(language);
         QCOMPARE(menuTexts(language->actions()), QStringList({"English", "Polish"}));
         QVERIFY(action("langEnAction")->isCheckable());
@@ -378,9 +380,10 @@ private Q_SLOTS:
             QTest::keyClick(menu, Qt::Key_Escape);
         });
         QTest::keyClick(list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
-        QCOMPARE(shown, QStringList({"&Connect", "&Disconnect", "&New connection", "&Edit", "&Information",
-                                     "De&lete"}));
-        QCOMPARE(enabled, QStringList({"&Connect", "&New connection", "&Edit", "&Information", "De&lete"}));
+        QCOMPARE(shown, QStringList({"&Connect", "&Disconnect", "&New connection", "Import connection…",
+                                     "&Edit", "&Information", "De&lete"}));
+        QCOMPARE(enabled, QStringList({"&Connect", "&New connection", "Import connection…", "&Edit",
+                                       "&Information", "De&lete"}));
         // Over the highlighted profile, not wherever the mouse pointer happens to be.
         const QRect row = list()->visualItemRect(list()->item(1));
         QCOMPARE(menuAt, list()->viewport()->mapToGlobal(row.center()));

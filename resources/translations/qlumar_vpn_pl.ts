@@ -82,6 +82,209 @@
     </message>
 </context>
 <context>
+    <name>ImportWindow</name>
+    <message>
+        <source>Missing data</source>
+        <translation>Brak wymaganych danych</translation>
+    </message>
+    <message>
+        <source>Enter VPN connection name!</source>
+        <translation>Podaj nazwę połączenia VPN!</translation>
+    </message>
+    <message>
+        <source>Choose a password for the PKCS#12 file!</source>
+        <translation>Wybierz hasło do pliku PKCS#12!</translation>
+    </message>
+    <message>
+        <source>Invalid data</source>
+        <translation>Nieprawidłowe dane</translation>
+    </message>
+    <message>
+        <source>VPN connection name must not contain line breaks!</source>
+        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Private key name must not contain line breaks!</source>
+        <translation>Nazwa klucza prywatnego nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>VPN connection could not be saved:
+%1</source>
+        <translation>Nie udało się zapisać połączenia VPN:
+%1</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate, packed from the file&apos;s certificate and key</source>
+        <translation>Certyfikat PKCS#12, spakowany z certyfikatu i klucza z pliku</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate</source>
+        <translation>Certyfikat PKCS#12</translation>
+    </message>
+    <message>
+        <source>Certificate and key in a token</source>
+        <translation>Certyfikat i klucz w tokenie</translation>
+    </message>
+    <message>
+        <source>Username and password</source>
+        <translation>Nazwa użytkownika i hasło</translation>
+    </message>
+    <message>
+        <source>kept</source>
+        <translation>bez zmian</translation>
+    </message>
+    <message>
+        <source>changed</source>
+        <translation>zmieniona</translation>
+    </message>
+    <message>
+        <source>changed to: %1</source>
+        <translation>zmieniona na: %1</translation>
+    </message>
+    <message>
+        <source>left out</source>
+        <translation>pominięta</translation>
+    </message>
+    <message>
+        <source>What the import makes of each line</source>
+        <translation>Co import robi z każdą linią</translation>
+    </message>
+    <message>
+        <source>Line</source>
+        <translation>Linia</translation>
+    </message>
+    <message>
+        <source>In the file</source>
+        <translation>W pliku</translation>
+    </message>
+    <message>
+        <source>In the connection</source>
+        <translation>W połączeniu</translation>
+    </message>
+    <message>
+        <source>Why</source>
+        <translation>Dlaczego</translation>
+    </message>
+    <message>
+        <source>Import connection</source>
+        <translation>Import połączenia</translation>
+    </message>
+    <message>
+        <source>&amp;Save</source>
+        <translation>&amp;Zapisz</translation>
+    </message>
+    <message>
+        <source>Can&amp;cel</source>
+        <translation>&amp;Anuluj</translation>
+    </message>
+    <message>
+        <source>VPN connection</source>
+        <translation>Połączenie VPN</translation>
+    </message>
+    <message>
+        <source>Connection name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa połączenia&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>VPN server</source>
+        <translation>Serwer VPN</translation>
+    </message>
+    <message>
+        <source>%1, port %2</source>
+        <translation>%1, port %2</translation>
+    </message>
+    <message>
+        <source>Kind</source>
+        <translation>Rodzaj</translation>
+    </message>
+    <message>
+        <source>Sign-in</source>
+        <translation>Logowanie</translation>
+    </message>
+    <message>
+        <source>username and password, asked for when connecting</source>
+        <translation>nazwa użytkownika i hasło, podawane przy łączeniu</translation>
+    </message>
+    <message>
+        <source>username, password and a one-time code, asked for when connecting</source>
+        <translation>nazwa użytkownika, hasło i kod jednorazowy, podawane przy łączeniu</translation>
+    </message>
+    <message>
+        <source>PKCS#12 password</source>
+        <translation>Hasło pliku PKCS#12</translation>
+    </message>
+    <message>
+        <source>The certificate and private key are packed into a PKCS#12 file protected by this password, which you enter when connecting. Left empty, the key&apos;s passphrase protects it.</source>
+        <translation>Certyfikat i klucz prywatny zostaną spakowane do pliku PKCS#12 chronionego tym hasłem, które podaje się przy łączeniu. Jeśli pole zostanie puste, plik chroni hasło klucza.</translation>
+    </message>
+    <message>
+        <source>The certificate and private key are packed into a PKCS#12 file protected by this password, which you enter when connecting.</source>
+        <translation>Certyfikat i klucz prywatny zostaną spakowane do pliku PKCS#12 chronionego tym hasłem, które podaje się przy łączeniu.</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>Hasło</translation>
+    </message>
+    <message>
+        <source>Repeat password</source>
+        <translation>Powtórz hasło</translation>
+    </message>
+    <message>
+        <source>Private key passphrase&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Hasło klucza prywatnego&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Key in the token</source>
+        <translation>Klucz w tokenie</translation>
+    </message>
+    <message>
+        <source>The file names the key by its token identifier; the connection names it by its label in the token.</source>
+        <translation>Plik wskazuje klucz identyfikatorem w tokenie; połączenie wskazuje go etykietą w tokenie.</translation>
+    </message>
+    <message>
+        <source>Token identifier</source>
+        <translation>Identyfikator w tokenie</translation>
+    </message>
+    <message>
+        <source>Key name&lt;sup&gt;*&lt;/sup&gt;</source>
+        <translation>Nazwa klucza&lt;sup&gt;*&lt;/sup&gt;</translation>
+    </message>
+    <message>
+        <source>Lines of the file</source>
+        <translation>Linie pliku</translation>
+    </message>
+    <message>
+        <source>Kept: %1, changed: %2, left out: %3.</source>
+        <translation>Bez zmian: %1, zmienione: %2, pominięte: %3.</translation>
+    </message>
+    <message>
+        <source>The file %1 cannot be imported:
+%2</source>
+        <translation>Nie można zaimportować pliku %1:
+%2</translation>
+    </message>
+    <message>
+        <source>OpenVPN files (*.ovpn *.conf);;All files (*)</source>
+        <translation>Pliki OpenVPN (*.ovpn *.conf);;Wszystkie pliki (*)</translation>
+    </message>
+    <message>
+        <source>Enter the passphrase of the private key!</source>
+        <translation>Podaj hasło klucza prywatnego!</translation>
+    </message>
+    <message>
+        <source>The passwords do not match!</source>
+        <translation>Hasła nie są zgodne!</translation>
+    </message>
+    <message>
+        <source>Enter the name of the key in the token!</source>
+        <translation>Podaj nazwę klucza w tokenie!</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>qLumar Velkoro</source>
@@ -304,6 +507,185 @@ ikonę, aby dowiedzieć się więcej.</translation>
     <message>
         <source>Opening %1 in the web browser to sign in</source>
         <translation>Otwieranie %1 w przeglądarce w celu zalogowania</translation>
+    </message>
+    <message>
+        <source>Import connection…</source>
+        <translation>Importuj połączenie…</translation>
+    </message>
+    <message>
+        <source>The connection %1 signs in with a username and password, which this version cannot send to the server yet.</source>
+        <translation>Połączenie %1 loguje się nazwą użytkownika i hasłem, których ta wersja nie umie jeszcze przekazać serwerowi.</translation>
+    </message>
+    <message>
+        <source>Import connection</source>
+        <translation>Import połączenia</translation>
+    </message>
+</context>
+<context>
+    <name>OvpnImport</name>
+    <message>
+        <source>Choose a password for the PKCS#12 file!</source>
+        <translation>Wybierz hasło do pliku PKCS#12!</translation>
+    </message>
+    <message>
+        <source>comment</source>
+        <translation>komentarz</translation>
+    </message>
+    <message>
+        <source>kept for OpenVPN</source>
+        <translation>zachowana dla OpenVPN</translation>
+    </message>
+    <message>
+        <source>inline block, kept inline</source>
+        <translation>blok wbudowany, zachowany w pliku</translation>
+    </message>
+    <message>
+        <source>names its inline block, which is imported by itself</source>
+        <translation>wskazuje swój blok wbudowany, importowany osobno</translation>
+    </message>
+    <message>
+        <source>server and port are the connection&apos;s own, in the profile&apos;s header</source>
+        <translation>serwer i port należą do połączenia, są w nagłówku profilu</translation>
+    </message>
+    <message>
+        <source>server and port moved to the profile&apos;s header; its protocol is kept</source>
+        <translation>serwer i port przeniesione do nagłówka profilu; protokół zachowany</translation>
+    </message>
+    <message>
+        <source>a further server, written so that the first one stays the connection&apos;s server</source>
+        <translation>kolejny serwer, zapisany tak, by serwerem połączenia pozostał pierwszy</translation>
+    </message>
+    <message>
+        <source>server of a &lt;connection&gt; block, written so that the manager does not read it as the connection&apos;s server</source>
+        <translation>serwer bloku &lt;connection&gt;, zapisany tak, by menedżer nie odczytał go jako serwera połączenia</translation>
+    </message>
+    <message>
+        <source>the file beside the imported one is now inline</source>
+        <translation>plik obok importowanego jest teraz wbudowany</translation>
+    </message>
+    <message>
+        <source>written to a file of the profile, as the manager would misread it inline</source>
+        <translation>zapisany do pliku profilu, bo wbudowany zostałby źle odczytany przez menedżera</translation>
+    </message>
+    <message>
+        <source>the PKCS#12 file is now the profile&apos;s own file</source>
+        <translation>plik PKCS#12 jest teraz własnym plikiem profilu</translation>
+    </message>
+    <message>
+        <source>packed into the profile&apos;s PKCS#12 file, protected by the password chosen at import</source>
+        <translation>spakowany do pliku PKCS#12 profilu, chronionego hasłem wybranym przy imporcie</translation>
+    </message>
+    <message>
+        <source>copied into the profile for the token key</source>
+        <translation>skopiowany do profilu dla klucza w tokenie</translation>
+    </message>
+    <message>
+        <source>the token comes from the manager&apos;s settings and the key from the profile&apos;s key name</source>
+        <translation>token pochodzi z ustawień menedżera, a klucz z nazwy klucza w profilu</translation>
+    </message>
+    <message>
+        <source>username and password are asked for when connecting and never stored with the profile</source>
+        <translation>nazwa użytkownika i hasło są podawane przy łączeniu i nigdy nie są zapisywane w profilu</translation>
+    </message>
+    <message>
+        <source>the manager would read this line as the connection&apos;s own data</source>
+        <translation>menedżer odczytałby tę linię jako dane samego połączenia</translation>
+    </message>
+    <message>
+        <source>runs programs on this computer; an imported file may not do that</source>
+        <translation>uruchamia programy na tym komputerze; importowany plik nie może tego robić</translation>
+    </message>
+    <message>
+        <source>would take OpenVPN out of the manager&apos;s reach</source>
+        <translation>wyprowadziłaby OpenVPN spod kontroli menedżera</translation>
+    </message>
+    <message>
+        <source>changes the directory, so the profile&apos;s files would not be found</source>
+        <translation>zmienia katalog, więc pliki profilu nie zostałyby znalezione</translation>
+    </message>
+    <message>
+        <source>reads another configuration file, which is not imported</source>
+        <translation>wczytuje inny plik konfiguracji, który nie jest importowany</translation>
+    </message>
+    <message>
+        <source>a stand-alone command, not part of a connection</source>
+        <translation>samodzielne polecenie, nie część połączenia</translation>
+    </message>
+    <message>
+        <source>names a directory, which is not imported</source>
+        <translation>wskazuje katalog, który nie jest importowany</translation>
+    </message>
+    <message>
+        <source>unknown directive; OpenVPN is told to skip it if it does not know it either</source>
+        <translation>nieznana dyrektywa; OpenVPN pominie ją, jeśli też jej nie zna</translation>
+    </message>
+    <message>
+        <source>an option of OpenVPN on Windows; OpenVPN here is told to skip it</source>
+        <translation>opcja OpenVPN dla systemu Windows; OpenVPN tutaj ją pominie</translation>
+    </message>
+    <message>
+        <source>Cannot read %1: %2</source>
+        <translation>Nie można odczytać %1: %2</translation>
+    </message>
+    <message>
+        <source>Cannot read %1 (%2): %3</source>
+        <translation>Nie można odczytać %1 (%2): %3</translation>
+    </message>
+    <message>
+        <source>Line %1: &lt;%2&gt; is not closed</source>
+        <translation>Linia %1: blok &lt;%2&gt; nie jest zamknięty</translation>
+    </message>
+    <message>
+        <source>Line %1: &lt;pkcs12&gt; is not base64</source>
+        <translation>Linia %1: blok &lt;pkcs12&gt; nie jest zapisany w base64</translation>
+    </message>
+    <message>
+        <source>The file names no server (remote)</source>
+        <translation>Plik nie podaje serwera (remote)</translation>
+    </message>
+    <message>
+        <source>Invalid server name &apos;%1&apos;</source>
+        <translation>Nieprawidłowa nazwa serwera &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>Invalid server port &apos;%1&apos;</source>
+        <translation>Nieprawidłowy port serwera &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>A token profile needs the CA certificate (ca)</source>
+        <translation>Profil z kluczem w tokenie wymaga certyfikatu CA (ca)</translation>
+    </message>
+    <message>
+        <source>The file has a certificate but no private key (key)</source>
+        <translation>Plik ma certyfikat, ale nie ma klucza prywatnego (key)</translation>
+    </message>
+    <message>
+        <source>The file has a private key but no certificate (cert)</source>
+        <translation>Plik ma klucz prywatny, ale nie ma certyfikatu (cert)</translation>
+    </message>
+    <message>
+        <source>The file holds no credentials: no PKCS#12 file, certificate and key, token key or username and password</source>
+        <translation>Plik nie zawiera danych logowania: pliku PKCS#12, certyfikatu z kluczem, klucza w tokenie ani nazwy użytkownika i hasła</translation>
+    </message>
+    <message>
+        <source>The private key cannot be read with this passphrase (%1)</source>
+        <translation>Nie można odczytać klucza prywatnego tym hasłem (%1)</translation>
+    </message>
+    <message>
+        <source>The private key cannot be read (%1)</source>
+        <translation>Nie można odczytać klucza prywatnego (%1)</translation>
+    </message>
+    <message>
+        <source>The certificate cannot be read</source>
+        <translation>Nie można odczytać certyfikatu</translation>
+    </message>
+    <message>
+        <source>The private key does not belong to the certificate</source>
+        <translation>Klucz prywatny nie należy do certyfikatu</translation>
+    </message>
+    <message>
+        <source>The PKCS#12 file cannot be made (%1)</source>
+        <translation>Nie można utworzyć pliku PKCS#12 (%1)</translation>
     </message>
 </context>
 <context>

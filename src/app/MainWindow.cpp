@@ -9,6 +9,8 @@
 #include "connection/CappedLog.h"
 #include "connection/EngineLaunch.h"
 #include "connection/VpnConnection.h"
+#include "dialogs/FileChooser.h"
+#include "dialogs/ImportWindow.h"
 #include "dialogs/VpnEditWindow.h"
 #include "dialogs/VpnInfoWindow.h"
 #include "dialogs/VpnNewWindow.h"
@@ -24,6 +26,8 @@
 #include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -31,6 +35,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -70,6 +75,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     selectedItem = nullptr;
     activeItem = nullptr;
     resize(300, 300);
+    setAcceptDrops(true); // an OpenVPN file dropped anywhere on the window is imported
 
     buildCentralArea();
     connectStatusLine();
@@ -106,6 +112,8 @@ void MainWindow::createActions()
     connect(disconnectAction, &QAction::triggered, this, &MainWindow::vpnDisConnectSlot);
     newAction = makeAction("newAction", tr("&New connection"), QString(), true);
     connect(newAction, &QAction::triggered, this, &MainWindow::vpnNewSlot);
+    importAction = makeAction("importAction", tr("Import connection…"), QString(), true);
+    connect(importAction, &QAction::triggered, this, &MainWindow::importSlot);
     infoAction = makeAction("infoAction", tr("&Information"), QString(), false);
     connect(infoAction, &QAction::triggered, this, &MainWindow::vpnInfoSlot);
     editAction = makeAction("editAction", tr("&Edit"), QString(), false);
@@ -143,6 +151,7 @@ void MainWindow::createTray()
     trayConnectMenu->setObjectName(QStringLiteral("trayConnectMenu"));
     trayMenu->addAction(disconnectAction);
     trayMenu->addSeparator();
+    trayMenu->addAction(importAction);
     QMenu* languageMenu = trayMenu->addMenu(tr("&Language"));
     languageMenu->setObjectName(QStringLiteral("languageMenu"));
     languageMenu->addAction(langEnAction);
@@ -255,8 +264,8 @@ void MainWindow::buildCentralArea()
     vpnList->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto* separator = new QAction(this);
     separator->setSeparator(true);
-    vpnList->addActions(
-        {connectAction, disconnectAction, separator, newAction, editAction, infoAction, deleteAction});
+    vpnList->addActions({connectAction, disconnectAction, separator, newAction, importAction, editAction,
+                         infoAction, deleteAction});
 
     auto* logBox = new QGroupBox(tr("VPN connection log"), splitter);
     logBox->setObjectName(QStringLiteral("logBox"));
@@ -377,6 +386,18 @@ void MainWindow::vpnConnectSlot()
     // Its callers only offer Connect when idle with a profile selected; a stale offer asks nothing.
     if (vpnRunning || !selectedItem || profileDialogOpen)
         return;
+    // Such a profile has no key to unlock: a private key password or PIN prompt would lead
+    // nowhere, and the engine would take it for a token profile.
+    if (selectedItem->isUserPasswordOnly()) {
+        if (!isVisible())
+            show();
+        Prompt::message(this, QMessageBox::Information, tr("Information"),
+                        tr("The connection %1 signs in with a username and password, which this version "
+                           "cannot send to the server yet.")
+                            .arg(selectedItem->displayName()),
+                        QMessageBox::Ok);
+        return;
+    }
     // The prompt runs a nested event loop in which the tray may select, or connect, another
     // profile: the password typed belongs to the profile it was asked for.
     const QString dirName = selectedItem->dirName();
@@ -616,6 +637,52 @@ void MainWindow::vpnNewSlot()
         dialog = std::make_unique<VpnPKCS12NewWindow>(this);
     if (dialog->exec() == QDialog::Accepted)
         loadVpnList();
+}
+
+void MainWindow::importSlot()
+{
+    if (!isVisible())
+        show();
+    const QString path =
+        FileChooser::openFileName(this, tr("Import connection"), QString(), ImportWindow::fileFilter());
+    if (!path.isEmpty())
+        importFile(path);
+}
+
+void MainWindow::importFile(const QString& path)
+{
+    if (!isVisible())
+        show();
+    QString dirName;
+    if (!ImportWindow::importFile(this, path, &dirName))
+        return;
+    loadVpnList();
+    if (VpnItem* imported = profileByDirName(dirName)) {
+        vpnList->setCurrentItem(imported);
+        vpnList->scrollToItem(imported);
+    }
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!ImportWindow::importablePath(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (!ImportWindow::importablePath(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString path = ImportWindow::importablePath(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The file manager waits for the drop to end: the dialog opens after it, not inside it.
+    QTimer::singleShot(0, this, [this, path] { importFile(path); });
 }
 
 void MainWindow::vpnInfoSlot()

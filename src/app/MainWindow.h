@@ -80,9 +80,17 @@ public Q_SLOTS:
     void exit();
     void langEnSlot();
     void langPlSlot();
+    // Asks for an OpenVPN client file and imports it.
+    void importSlot();
+    // Shows what importing path makes of it and saves it as a new profile, which the list then
+    // selects. For the menu entries, a dropped file, the command line and a second start.
+    void importFile(const QString& path);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -121,6 +129,7 @@ private:
     QAction* connectAction = nullptr;
     QAction* disconnectAction = nullptr;
     QAction* newAction = nullptr;
+    QAction* importAction = nullptr;
     QAction* infoAction = nullptr;
     QAction* editAction = nullptr;
     QAction* deleteAction = nullptr;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -93,7 +94,7 @@ bool enterProfileRoot(QString* failedPath)
     return true;
 }
 
-int run(QApplication& app, bool trayAvailable)
+int run(QApplication& app, bool trayAvailable, const QString& importPath)
 {
     if (!trayAvailable) {
         Prompt::message(nullptr, QMessageBox::Critical, QObject::tr("qLumar VPN"),
@@ -121,6 +122,8 @@ int run(QApplication& app, bool trayAvailable)
     {
         MainWindow window;
         window.show();
+        if (!importPath.isEmpty())
+            QTimer::singleShot(0, &window, [&window, importPath] { window.importFile(importPath); });
         result = app.exec();
         Language::writeLanguageFile();
     }

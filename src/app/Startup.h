@@ -13,8 +13,8 @@ constexpr const char* profileRootName = ".qlumar_velkoro_client";
 bool enterProfileRoot(QString* failedPath);
 
 // Everything after the application object exists: the tray check, the profile root, the
-// language, the main window and the event loop, and "lang" written back at the end. Returns the
-// process exit code.
-int run(QApplication& app, bool trayAvailable);
+// language, the main window and the event loop, and "lang" written back at the end. A non-empty
+// importPath (absolute) is imported once the event loop runs. Returns the process exit code.
+int run(QApplication& app, bool trayAvailable, const QString& importPath = QString());
 
 } // namespace Startup

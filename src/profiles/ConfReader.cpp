@@ -60,6 +60,13 @@ void applyLine(const QString& line, ProfileData* data)
         {QLatin1String("key"), &ProfileData::keyName},
         {QLatin1String("pkcs12"), &ProfileData::pkcs12File},
     };
+    // A directive, not a mention: the first word of the line, alone or followed by blanks.
+    static const QLatin1String authUserPass("auth-user-pass");
+    const QStringView words = QStringView(line).trimmed();
+    if (words.startsWith(authUserPass) &&
+        (words.size() == authUserPass.size() || words.at(authUserPass.size()).isSpace()))
+        data->authUserPass = true;
+
     constexpr int fieldCount = int(std::size(fields));
 
     // Every line of every profile of every reload comes through here, and nearly all are template

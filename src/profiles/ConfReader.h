@@ -16,6 +16,7 @@ struct ProfileData
     QString userCert;
     QString keyName;
     QString pkcs12File;
+    bool authUserPass = false; // an "auth-user-pass" directive: the server asks for username and password
 };
 
 namespace ConfReader {
@@ -28,6 +29,7 @@ QString confValue(const QString& line, const QString& keyword);
 
 // Applies one line (without its line feed) to the data: the first keyword of the fixed order
 // "qLumarVpnName", "remote", "rport", "ca", "cert", "key", "pkcs12" with a non-empty value takes it.
+// Independently of that, a line that is an "auth-user-pass" directive sets authUserPass.
 void applyLine(const QString& line, ProfileData* data);
 
 // Lines end at a line feed only; carriage returns stay part of the line.

@@ -2,6 +2,7 @@
 
 #include "ConfReader.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -29,7 +30,8 @@
 namespace {
 
 const char* const pkcs12Name = "user.p12";
-const char* const pkcs12PasswordMissing = "Choose a password for the PKCS#12 file!";
+const char* const pkcs12PasswordMissing =
+    QT_TRANSLATE_NOOP("OvpnImport", "Choose a password for the PKCS#12 file!");
 
 // Every option OpenVPN 2.6 documents; anything else is wrapped so that OpenVPN skips it.
 const QSet<QString>& knownDirectives()
@@ -141,15 +143,11 @@ QStringList tokenize(const QString& line)
         if (backslash) {
             token += c;
             backslash = false;
-        } else if (quote == QLatin1Char('\'')) {
-            if (c == quote)
-                quote = QChar();
-            else
-                token += c;
-        } else if (c == QLatin1Char('\\')) {
+        } else if (c == QLatin1Char('\\') && quote != QLatin1Char('\'')) {
+            // Single quotes take a backslash literally; double quotes and bare words do not.
             backslash = true;
             inToken = true;
-        } else if (quote == QLatin1Char('"')) {
+        } else if (!quote.isNull()) {
             if (c == quote)
                 quote = QChar();
             else
@@ -222,7 +220,7 @@ bool readRegularFile(const QString& path, QByteArray* bytes, QString* why)
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        *why = QStringLiteral("not a regular file");
+        *why = QCoreApplication::translate("RegularFile", "not a regular file");
         return false;
     }
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -232,7 +230,7 @@ bool readRegularFile(const QString& path, QByteArray* bytes, QString* why)
     }
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!ok)
-        *why = QStringLiteral("not a regular file");
+        *why = QCoreApplication::translate("RegularFile", "not a regular file");
     bytes->clear();
     while (ok && bytes->size() <= cap) {
         char buffer[16384];
@@ -258,7 +256,7 @@ bool readRegularFile(const QString& path, QByteArray* bytes, QString* why)
         *bytes = file.read(cap + 1);
 #endif
     if (ok && bytes->size() > cap) {
-        *why = QStringLiteral("larger than %1 bytes").arg(cap);
+        *why = QCoreApplication::translate("RegularFile", "larger than %1 bytes").arg(cap);
         ok = false;
     }
     return ok;
@@ -343,54 +341,71 @@ const char* OvpnImport::reasonText(Reason reason)
 {
     switch (reason) {
     case Reason::Comment:
-        return "comment";
+        return QT_TRANSLATE_NOOP("OvpnImport", "comment");
     case Reason::Directive:
-        return "kept for OpenVPN";
+        return QT_TRANSLATE_NOOP("OvpnImport", "kept for OpenVPN");
     case Reason::InlineBlock:
-        return "inline block, kept inline";
+        return QT_TRANSLATE_NOOP("OvpnImport", "inline block, kept inline");
     case Reason::InlineReference:
-        return "names its inline block, which is imported by itself";
+        return QT_TRANSLATE_NOOP("OvpnImport", "names its inline block, which is imported by itself");
     case Reason::MovedToHeader:
-        return "server and port are the connection's own, in the profile's header";
+        return QT_TRANSLATE_NOOP("OvpnImport",
+                                 "server and port are the connection's own, in the profile's header");
     case Reason::ProtocolKept:
-        return "server and port moved to the profile's header; its protocol is kept";
+        return QT_TRANSLATE_NOOP("OvpnImport",
+                                 "server and port moved to the profile's header; its protocol is kept");
     case Reason::FurtherServer:
-        return "a further server, written so that the first one stays the connection's server";
+        return QT_TRANSLATE_NOOP(
+            "OvpnImport", "a further server, written so that the first one stays the connection's server");
     case Reason::ConnectionServer:
-        return "server of a <connection> block, written so that the manager does not read it as the "
-               "connection's server";
+        return QT_TRANSLATE_NOOP(
+            "OvpnImport",
+            "server of a <connection> block, written so that the manager does not read it as the "
+            "connection's server");
     case Reason::FileInlined:
-        return "the file beside the imported one is now inline";
+        return QT_TRANSLATE_NOOP("OvpnImport", "the file beside the imported one is now inline");
     case Reason::FileCopied:
-        return "written to a file of the profile, as the manager would misread it inline";
+        return QT_TRANSLATE_NOOP("OvpnImport",
+                                 "written to a file of the profile, as the manager would misread it inline");
     case Reason::Pkcs12File:
-        return "the PKCS#12 file is now the profile's own file";
+        return QT_TRANSLATE_NOOP("OvpnImport", "the PKCS#12 file is now the profile's own file");
     case Reason::PackedIntoPkcs12:
-        return "packed into the profile's PKCS#12 file, protected by the password chosen at import";
+        return QT_TRANSLATE_NOOP(
+            "OvpnImport",
+            "packed into the profile's PKCS#12 file, protected by the password chosen at import");
     case Reason::TokenCopied:
-        return "copied into the profile for the token key";
+        return QT_TRANSLATE_NOOP("OvpnImport", "copied into the profile for the token key");
     case Reason::TokenSetting:
-        return "the token comes from the manager's settings and the key from the profile's key name";
+        return QT_TRANSLATE_NOOP(
+            "OvpnImport",
+            "the token comes from the manager's settings and the key from the profile's key name");
     case Reason::CredentialsAsked:
-        return "username and password are asked for when connecting and never stored with the profile";
+        return QT_TRANSLATE_NOOP(
+            "OvpnImport",
+            "username and password are asked for when connecting and never stored with the profile");
     case Reason::ReadBackAsProfile:
-        return "the manager would read this line as the connection's own data";
+        return QT_TRANSLATE_NOOP("OvpnImport",
+                                 "the manager would read this line as the connection's own data");
     case Reason::RunsProgram:
-        return "runs programs on this computer; an imported file may not do that";
+        return QT_TRANSLATE_NOOP("OvpnImport",
+                                 "runs programs on this computer; an imported file may not do that");
     case Reason::OutOfReach:
-        return "would take OpenVPN out of the manager's reach";
+        return QT_TRANSLATE_NOOP("OvpnImport", "would take OpenVPN out of the manager's reach");
     case Reason::ChangesDirectory:
-        return "changes the directory, so the profile's files would not be found";
+        return QT_TRANSLATE_NOOP("OvpnImport",
+                                 "changes the directory, so the profile's files would not be found");
     case Reason::IncludesFile:
-        return "reads another configuration file, which is not imported";
+        return QT_TRANSLATE_NOOP("OvpnImport", "reads another configuration file, which is not imported");
     case Reason::NotAConnection:
-        return "a stand-alone command, not part of a connection";
+        return QT_TRANSLATE_NOOP("OvpnImport", "a stand-alone command, not part of a connection");
     case Reason::DirectoryBeside:
-        return "names a directory, which is not imported";
+        return QT_TRANSLATE_NOOP("OvpnImport", "names a directory, which is not imported");
     case Reason::UnknownDirective:
-        return "unknown directive; OpenVPN is told to skip it if it does not know it either";
+        return QT_TRANSLATE_NOOP(
+            "OvpnImport", "unknown directive; OpenVPN is told to skip it if it does not know it either");
     case Reason::OtherSystem:
-        return "an option of OpenVPN on Windows; OpenVPN here is told to skip it";
+        return QT_TRANSLATE_NOOP("OvpnImport",
+                                 "an option of OpenVPN on Windows; OpenVPN here is told to skip it");
     }
     return "";
 }
@@ -406,7 +421,7 @@ bool OvpnImport::readFile(const QString& path)
     QByteArray bytes;
     QString why;
     if (!readRegularFile(path, &bytes, &why))
-        return fail(QStringLiteral("Cannot read %1: %2").arg(path, why));
+        return fail(tr("Cannot read %1: %2").arg(path, why));
     const QFileInfo info(path);
     return read(bytes, info.completeBaseName(), info.absolutePath());
 }
@@ -416,7 +431,7 @@ bool OvpnImport::readMaterial(const QString& keyword, const QString& fileName, Q
     QString why;
     const QString path = QDir(m_baseDir).filePath(fileName);
     if (!readRegularFile(path, bytes, &why))
-        return fail(QStringLiteral("Cannot read %1 (%2): %3").arg(path, keyword, why));
+        return fail(tr("Cannot read %1 (%2): %3").arg(path, keyword, why));
     return true;
 }
 
@@ -473,8 +488,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
                 while (end < to && rawLines.at(end).trimmed() != closer)
                     ++end;
                 if (end >= to)
-                    return fail(
-                        QStringLiteral("Line %1: <%2> is not closed").arg(line.number).arg(line.blockName));
+                    return fail(tr("Line %1: <%2> is not closed").arg(line.number).arg(line.blockName));
                 if (line.blockName == QLatin1String("connection")) {
                     if (!parse(i + 1, end, &line.inner))
                         return false;
@@ -562,7 +576,7 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
                                                           QByteArray::AbortOnBase64DecodingErrors)
                                .decoded;
                 if (material.isEmpty())
-                    return fail(QStringLiteral("Line %1: <pkcs12> is not base64").arg(line.number));
+                    return fail(tr("Line %1: <pkcs12> is not base64").arg(line.number));
             }
             m_pkcs12 = material;
         } else if (keyword == QLatin1String("ca")) {
@@ -584,33 +598,33 @@ bool OvpnImport::read(const QByteArray& text, const QString& name, const QString
         m_port = firstPort;
     }
     if (m_host.isEmpty())
-        return fail(QStringLiteral("The file names no server (remote)"));
+        return fail(tr("The file names no server (remote)"));
     static const QRegularExpression badHost(QStringLiteral("[\\s\"'#;]"));
     if (badHost.match(m_host).hasMatch())
-        return fail(QStringLiteral("Invalid server name '%1'").arg(m_host));
+        return fail(tr("Invalid server name '%1'").arg(m_host));
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,5}$"));
     const int portNumber = m_port.toInt();
     if (!digits.match(m_port).hasMatch() || portNumber < 1 || portNumber > 65535)
-        return fail(QStringLiteral("Invalid server port '%1'").arg(m_port));
+        return fail(tr("Invalid server port '%1'").arg(m_port));
 
     if (!m_pkcs12.isEmpty()) {
         m_kind = Kind::Pkcs12;
     } else if (!m_pkcs11Id.isEmpty()) {
         m_kind = Kind::CertificateAndTokenKey;
         if (m_caPem.isEmpty())
-            return fail(QStringLiteral("A token profile needs the CA certificate (ca)"));
+            return fail(tr("A token profile needs the CA certificate (ca)"));
     } else if (haveCert && haveKey) {
         m_kind = Kind::Pkcs12;
         m_packing = true;
         m_keyEncrypted = m_keyPem.contains("ENCRYPTED");
     } else if (haveCert || haveKey) {
-        return fail(haveCert ? QStringLiteral("The file has a certificate but no private key (key)")
-                             : QStringLiteral("The file has a private key but no certificate (cert)"));
+        return fail(haveCert ? tr("The file has a certificate but no private key (key)")
+                             : tr("The file has a private key but no certificate (cert)"));
     } else if (m_authUserPass) {
         m_kind = Kind::UserPassword;
     } else {
-        return fail(QStringLiteral("The file holds no credentials: no PKCS#12 file, certificate and key, "
-                                   "token key or username and password"));
+        return fail(tr("The file holds no credentials: no PKCS#12 file, certificate and key, "
+                       "token key or username and password"));
     }
 
     QStringList out;
@@ -847,24 +861,24 @@ bool OvpnImport::setPkcs12Password(const QString& password, const QString& keyPa
     const QByteArray passphrase = keyPassphrase.toUtf8();
     const QByteArray secret = password.isEmpty() ? passphrase : password.toUtf8();
     if (secret.isEmpty())
-        return fail(QString::fromLatin1(pkcs12PasswordMissing));
+        return fail(tr(pkcs12PasswordMissing));
 
     ERR_clear_error();
     BioPtr keyBio = memoryBio(m_keyPem);
     KeyPtr key(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, passwordCallback,
                                        const_cast<QByteArray*>(&passphrase)));
     if (!key)
-        return fail(
-            QStringLiteral("The private key cannot be read%1 (%2)")
-                .arg(m_keyEncrypted ? QStringLiteral(" with this passphrase") : QString(), opensslError()));
+        return fail((m_keyEncrypted ? tr("The private key cannot be read with this passphrase (%1)")
+                                    : tr("The private key cannot be read (%1)"))
+                        .arg(opensslError()));
     StackPtr certs(sk_X509_new_null());
     appendCertificates(m_certPem, certs.get());
     if (sk_X509_num(certs.get()) == 0)
-        return fail(QStringLiteral("The certificate cannot be read"));
+        return fail(tr("The certificate cannot be read"));
     CertPtr cert(sk_X509_shift(certs.get()));
     if (X509_check_private_key(cert.get(), key.get()) != 1) {
         ERR_clear_error();
-        return fail(QStringLiteral("The private key does not belong to the certificate"));
+        return fail(tr("The private key does not belong to the certificate"));
     }
     // The certificate file's further certificates are its chain; the CA's follow them.
     appendCertificates(m_caPem, certs.get());
@@ -872,10 +886,10 @@ bool OvpnImport::setPkcs12Password(const QString& password, const QString& keyPa
     P12Ptr p12(PKCS12_create(secret.constData(), friendly.constData(), key.get(), cert.get(), certs.get(), 0,
                              0, 0, 0, 0));
     if (!p12)
-        return fail(QStringLiteral("The PKCS#12 file cannot be made (%1)").arg(opensslError()));
+        return fail(tr("The PKCS#12 file cannot be made (%1)").arg(opensslError()));
     BioPtr outBio(BIO_new(BIO_s_mem()));
     if (i2d_PKCS12_bio(outBio.get(), p12.get()) != 1)
-        return fail(QStringLiteral("The PKCS#12 file cannot be made (%1)").arg(opensslError()));
+        return fail(tr("The PKCS#12 file cannot be made (%1)").arg(opensslError()));
     char* data = nullptr;
     const long size = BIO_get_mem_data(outBio.get(), &data);
     m_pkcs12 = QByteArray(data, static_cast<qsizetype>(size));

@@ -3,6 +3,7 @@
 #include "ProfileSave.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,8 @@
 // profile has no label yet); then write(). conf() and files() show what write() would save.
 class OvpnImport
 {
+    Q_DECLARE_TR_FUNCTIONS(OvpnImport)
+
 public:
     enum class Kind {
         Pkcs12,                 // a PKCS#12 file, the file's own or packed from its certificate and key
@@ -27,7 +30,8 @@ public:
 
     enum class Fate { Kept, Changed, LeftOut };
 
-    // Why a line fared as it did. reasonText() gives the untranslated English sentence.
+    // Why a line fared as it did. reasonText() gives the English sentence, translated in the context
+    // "OvpnImport".
     enum class Reason {
         Comment,           // a comment, kept
         Directive,         // a directive OpenVPN runs, kept unchanged
@@ -82,7 +86,7 @@ public:
     // The same from text; name is the profile name, baseDir resolves the files it names.
     bool read(const QByteArray& text, const QString& name, const QString& baseDir);
 
-    const QString& error() const { return m_error; }
+    const QString& error() const { return m_error; } // translated
 
     Kind kind() const { return m_kind; }
     const QString& name() const { return m_name; }

@@ -34,6 +34,12 @@ public:
     static QIcon connectedIcon(); // ":img/vpn_con.png", while the profile's tunnel is up
 
     bool isPKCS12() const { return !m_data.pkcs12File.isEmpty(); }
+    // "auth-user-pass" and neither a PKCS#12 file nor a key: a profile that signs in with a
+    // username and password alone, as an imported file without a certificate becomes.
+    bool isUserPasswordOnly() const
+    {
+        return m_data.authUserPass && m_data.pkcs12File.isEmpty() && m_data.keyName.isEmpty();
+    }
 
     bool isConnected() const { return m_connected; }
     void setConnected(bool connected) { m_connected = connected; }

@@ -1,0 +1,334 @@
+#include "GuiTestBase.h"
+
+#include "app/MainWindow.h"
+#include "app/Prompt.h"
+#include "app/Startup.h"
+#include "dialogs/ImportWindow.h"
+#include "profiles/VpnItem.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTranslator>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QtTest>
+
+#include <functional>
+
+// The import as a user meets it: the menu entries, a dropped file and the command line open the
+// dialog, which shows the report and saves the profile the list then selects.
+class TestImportWindow : public GuiTestBase
+{
+    Q_OBJECT
+
+    QTemporaryDir m_files;
+    QString m_opensslError;
+
+    QString writeSource(const QString& name, const QByteArray& text)
+    {
+        const QString path = m_files.filePath(name);
+        if (!ScratchHome::writeFile(path, text))
+            qWarning("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    static QStringList rootEntries()
+    {
+        return QDir::current().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    static QAction* action(MainWindow* w, const char* name)
+    {
+        return w->findChild<QAction*>(QLatin1String(name));
+    }
+
+    // Triggers the import entry with the file dialog answered by path; `inDialog` acts on the
+    // import dialog while its own modal loop runs. Returns the dialog's class, or nothing.
+    QString importThroughMenu(MainWindow* w, const QString& path,
+                              const std::function<void(QDialog*)>& inDialog)
+    {
+        Prompt::answerFile(path);
+        QString opened;
+        // Owned here: when no dialog opens, the timer must not fire into a later test step.
+        QTimer inLoop;
+        inLoop.setSingleShot(true);
+        inLoop.start(0);
+        connect(&inLoop, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            opened = QString::fromLatin1(dialog->metaObject()->className());
+            inDialog(dialog);
+            if (dialog->isVisible()) // the test saw what it needed: the user gives up
+                dialog->reject();
+        });
+        triggerAction(action(w, "importAction"));
+        return opened;
+    }
+
+    static void fill(QDialog* dialog, const char* field, const QString& text)
+    {
+        auto* edit = dialog->findChild<QLineEdit*>(QLatin1String(field));
+        QVERIFY2(edit, field);
+        edit->setText(text);
+    }
+
+    static void save(QDialog* dialog)
+    {
+        auto* button = dialog->findChild<QPushButton*>(QStringLiteral("saveButton"));
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    static QString value(QDialog* dialog, const char* name)
+    {
+        auto* label = dialog->findChild<QLabel*>(QLatin1String(name));
+        return label ? label->text() : QStringLiteral("<no %1>").arg(QLatin1String(name));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("QLUMAR_UPDATE_URL", "http://127.0.0.1:9/updates.info");
+        QVERIFY(m_files.isValid());
+        if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty()) {
+            m_opensslError = QStringLiteral("openssl not found");
+            return;
+        }
+        QProcess openssl;
+        openssl.setWorkingDirectory(m_files.path());
+        openssl.start(QStringLiteral("openssl"),
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                       "-keyout", "client.key", "-out", "client.crt", "-subj", "/CN=import dialog", "-days",
+                       "2"});
+        QVERIFY(openssl.waitForFinished(60000) && openssl.exitCode() == 0);
+    }
+
+    // Each kind: the report as the import made it, what the kind asks before Save, and the saved
+    // profile read back through the list, selected.
+    void importAndSaveEachKind_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("pkcs12");
+        QTest::newRow("certificate and key, packed")
+            << QByteArray("client\r\nremote gw.example.org 1195 udp\r\nca client.crt\r\ncert client.crt\r\n"
+                          "key client.key\r\nup /etc/evil.sh\r\n")
+            << "PKCS#12 certificate, packed from the file's certificate and key" << true;
+        QTest::newRow("username and password")
+            << QByteArray("client\nremote gw.example.org 1195\nauth-user-pass\n") << "Username and password"
+            << false;
+        QTest::newRow("token key")
+            << QByteArray("client\nremote gw.example.org 1195\nca client.crt\npkcs11-id 'x/45'\n")
+            << "Certificate and key in a token" << false;
+    }
+
+    void importAndSaveEachKind()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QString, kind);
+        QFETCH(bool, pkcs12);
+        if (!m_opensslError.isEmpty())
+            QSKIP(qPrintable(m_opensslError));
+        const QString path = writeSource(QStringLiteral("Office VPN.ovpn"), text);
+        MainWindow* w = mainWindow();
+        QStringList savedTooEarly;
+        const QString opened = importThroughMenu(w, path, [&](QDialog* dialog) {
+            QCOMPARE(dialog->findChild<QLineEdit*>("nameEdit")->text(), QString("Office VPN"));
+            QCOMPARE(value(dialog, "serverValue"), QString("gw.example.org, port 1195"));
+            QCOMPARE(value(dialog, "kindValue"), kind);
+            auto* report = dialog->findChild<QTreeWidget*>("reportView");
+            QVERIFY(report);
+            QCOMPARE(report->topLevelItemCount(), text.count('\n'));
+            if (text.contains("evil")) {
+                QTreeWidgetItem* refused = report->topLevelItem(5);
+                QCOMPARE(refused->text(1), QString("up /etc/evil.sh"));
+                QCOMPARE(refused->text(2), QString("left out"));
+                QVERIFY2(refused->text(3).contains("runs programs"), qPrintable(refused->text(3)));
+            }
+            fill(dialog, "nameEdit", "Imported");
+            if (pkcs12) {
+                fill(dialog, "passwordEdit", "secret one");
+                fill(dialog, "repeatEdit", "secret two");
+                save(dialog);
+                savedTooEarly += rootEntries();
+                fill(dialog, "repeatEdit", "secret one");
+            }
+            if (kind.contains("token")) {
+                save(dialog); // no key name yet
+                savedTooEarly += rootEntries();
+                fill(dialog, "keyEdit", "alice key");
+            }
+            save(dialog);
+        });
+        QCOMPARE(opened, QString("ImportWindow"));
+        QVERIFY2(savedTooEarly.isEmpty(), qPrintable(savedTooEarly.join(", ")));
+        const QList<Prompt::Shown> messages = Prompt::messages();
+        QCOMPARE(messages.size(), (pkcs12 || kind.contains("token")) ? 1 : 0);
+        if (pkcs12)
+            QCOMPARE(messages.at(0).text, QString("The passwords do not match!"));
+
+        auto* list = w->findChild<QListWidget*>("vpnList");
+        QCOMPARE(list->count(), 1);
+        auto* item = static_cast<VpnItem*>(list->currentItem());
+        QVERIFY(item);
+        QCOMPARE(w->selectedProfile(), item);
+        QCOMPARE(item->vpnName(), QString("Imported"));
+        QCOMPARE(item->server(), QString("gw.example.org"));
+        QCOMPARE(item->port(), QString("1195"));
+        QCOMPARE(item->isPKCS12(), pkcs12);
+        QCOMPARE(item->isUserPasswordOnly(), kind == "Username and password");
+        QVERIFY(action(w, "connectAction")->isEnabled());
+        if (kind.contains("token"))
+            QCOMPARE(item->keyName(), QString("alice key"));
+    }
+
+    // Connecting a profile that signs in with a username and password alone explains why it
+    // cannot, instead of asking for a key password and starting the engine on the token path.
+    void userPasswordProfileDoesNotAskForAKeyPassword()
+    {
+        QVERIFY(ScratchHome::writeFile(QDir::current().filePath("0000/conf"),
+                                       "#\n# qLumarVpnName Plain\n#\nremote h.example\nrport 1194\n"
+                                       "\n#\n# configuration template\n#\n\nauth-user-pass\n"));
+        MainWindow* w = mainWindow();
+        auto* list = w->findChild<QListWidget*>("vpnList");
+        list->setCurrentRow(0);
+        triggerAction(action(w, "connectAction"));
+        QCOMPARE(Prompt::history().size(), 1);
+        QCOMPARE(Prompt::history().at(0).kind, Prompt::Kind::Message);
+        QVERIFY(Prompt::history().at(0).text.contains("username and password"));
+        QVERIFY(!w->isVpnRunning());
+        QVERIFY(!w->engineProcess() || w->engineProcess()->state() == QProcess::NotRunning);
+    }
+
+    // Cancel, a file that cannot be imported and a save that fails: no profile, and no staging
+    // directory left behind.
+    void nothingWrittenUnlessSaved()
+    {
+        const QString path = writeSource(QStringLiteral("plain.ovpn"), "remote h.example\nauth-user-pass\n");
+        MainWindow* w = mainWindow();
+
+        QVERIFY(!importThroughMenu(w, path, [](QDialog*) {}).isEmpty());
+        QCOMPARE(rootEntries(), QStringList());
+
+        importThroughMenu(w, writeSource(QStringLiteral("broken.ovpn"), "client\n<ca>\n"),
+                          [](QDialog*) { QFAIL("a file that cannot be imported opened the dialog"); });
+        QCOMPARE(Prompt::messages().size(), 1);
+        QVERIFY2(Prompt::messages().at(0).text.contains("is not closed"),
+                 qPrintable(Prompt::messages().at(0).text));
+        QCOMPARE(rootEntries(), QStringList());
+
+        // A plain file where the new profile directory would go: the rename into place fails.
+        Prompt::reset();
+        QVERIFY(ScratchHome::writeFile(QDir::current().filePath("0000"), "in the way"));
+        bool stillOpen = false;
+        importThroughMenu(w, path, [&](QDialog* dialog) {
+            save(dialog);
+            stillOpen = dialog->isVisible();
+        });
+        QVERIFY(stillOpen);
+        QCOMPARE(Prompt::messages().size(), 1);
+        QCOMPARE(Prompt::messages().at(0).icon, QMessageBox::Critical);
+        QCOMPARE(rootEntries(), QStringList("0000"));
+        QCOMPARE(w->findChild<QListWidget*>("vpnList")->count(), 0);
+    }
+
+    // The tray offers the same entry; a file dropped on the window and a file named on the
+    // command line open the dialog too, and anything else dropped is turned away.
+    void otherWaysIn()
+    {
+        const QString path = writeSource(QStringLiteral("drop.conf"), "remote h.example\nauth-user-pass\n");
+        MainWindow* w = mainWindow(true);
+        QVERIFY(w->tray()->contextMenu()->actions().contains(action(w, "importAction")));
+        QVERIFY(w->findChild<QListWidget*>("vpnList")->actions().contains(action(w, "importAction")));
+
+        auto dropOn = [&](const QString& file) {
+            QMimeData data;
+            data.setUrls({QUrl::fromLocalFile(file)});
+            QWidget* target = w->findChild<QListWidget*>("vpnList")->viewport();
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &enter);
+            if (!enter.isAccepted())
+                return false;
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(target, &drop);
+            return drop.isAccepted();
+        };
+        QVERIFY(!dropOn(writeSource(QStringLiteral("notes.txt"), "remote h.example\n")));
+        QString opened;
+        QTimer::singleShot(0, this, [&] {
+            QTimer::singleShot(0, this, [&] {
+                if (QWidget* dialog = QApplication::activeModalWidget()) {
+                    opened = dialog->findChild<QLineEdit*>("nameEdit")->text();
+                    save(static_cast<QDialog*>(dialog));
+                }
+            });
+        });
+        QVERIFY(dropOn(path));
+        QTRY_COMPARE(opened, QString("drop"));
+        QTRY_COMPARE(w->findChild<QListWidget*>("vpnList")->count(), 1);
+
+        // Start-up with a file to import: the dialog comes up over the started window.
+        opened.clear();
+        QTimer::singleShot(0, this, [&] {
+            QTimer::singleShot(0, this, [&] {
+                if (QWidget* dialog = QApplication::activeModalWidget()) {
+                    opened = dialog->findChild<QLineEdit*>("nameEdit")->text();
+                    static_cast<QDialog*>(dialog)->reject();
+                }
+                QCoreApplication::exit(0);
+            });
+        });
+        QCOMPARE(
+            Startup::run(*qApp, true,
+                         writeSource(QStringLiteral("started.ovpn"), "remote h.example\nauth-user-pass\n")),
+            0);
+        QCOMPARE(opened, QString("started"));
+    }
+
+    // Pictures of the dialog in English and Polish for a human to look at; only when
+    // QLUMAR_SCREENSHOT_DIR is set.
+    void screenshots()
+    {
+        const QString dir = qEnvironmentVariable("QLUMAR_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("QLUMAR_SCREENSHOT_DIR not set");
+        if (!m_opensslError.isEmpty())
+            QSKIP(qPrintable(m_opensslError));
+        QVERIFY(QDir().mkpath(dir));
+        OvpnImport import;
+        QVERIFY(import.readFile(writeSource(
+            QStringLiteral("Office VPN.ovpn"),
+            "# Office gateway\nclient\ndev tun\nremote gw.example.org 1195 udp\nremote gw2.example.org 1195\n"
+            "ca client.crt\ncert client.crt\nkey client.key\nauth-user-pass\nup /etc/openvpn/update.sh\n"
+            "block-outside-dns\nmystery-option 1\nverb 3\n")));
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("pl")}) {
+            QTranslator translator;
+            if (language == QLatin1String("pl")) {
+                QVERIFY(translator.load(QStringLiteral(":qlumar_vpn_pl.qm")));
+                QCoreApplication::installTranslator(&translator);
+            }
+            ImportWindow dialog(import);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            const QString file = dir + "/import-" + language + ".png";
+            QVERIFY(dialog.grab().save(file));
+            qInfo("%s %dx%d", qPrintable(file), dialog.width(), dialog.height());
+            QCoreApplication::removeTranslator(&translator);
+        }
+    }
+};
+
+QTEST_MAIN(TestImportWindow)
+#include "tst_importwindow.moc"
