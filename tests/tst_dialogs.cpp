@@ -897,6 +897,23 @@ private Q_SLOTS:
         QCOMPARE(dialog.templateContents(), templateBytes);
     }
 
+    // A template is a configuration: both wizards keep one beyond the certificates' 1 MiB cap.
+    void largeTemplateKeptByBothWizards()
+    {
+        QByteArray large(3 << 19, '#');
+        large.append("\nverb 4\n");
+        const QString path = source("large.conf", large);
+        VpnNewWindow certificate;
+        VpnPKCS12NewWindow pkcs12;
+        for (ProfileDialog* wizard :
+             {static_cast<ProfileDialog*>(&certificate), static_cast<ProfileDialog*>(&pkcs12)}) {
+            wizard->show();
+            select(wizard, "templateButton", path);
+            QCOMPARE(edit(wizard, "templateEdit")->text(), path);
+            QCOMPARE(wizard->templateContents(), large);
+        }
+    }
+
     void fileDialogCaptionsAndContexts_data()
     {
         QTest::addColumn<QString>("kind");
