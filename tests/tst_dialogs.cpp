@@ -1195,6 +1195,24 @@ private Q_SLOTS:
         QVERIFY(ca->accessibleName() != ca->text());
     }
 
+    // The save's messages come from one context, whatever dialog shows them.
+    void saveMessagesInPolish()
+    {
+        QTranslator polish;
+        QVERIFY(polish.load(QStringLiteral(":qlumar_vpn_pl.qm")));
+        QCoreApplication::installTranslator(&polish);
+        for (const char* kind : {"VpnNewWindow", "VpnPKCS12EditWindow"}) {
+            std::unique_ptr<QDialog> dialog = makeDialog(kind);
+            dialog->show();
+            type(dialog.get(), "nameEdit", QString());
+            Prompt::reset();
+            click(dialog.get(), "saveButton");
+            expectRefusedAndOpen(dialog.get(), QStringLiteral("Brak wymaganych danych"),
+                                 QStringLiteral("Podaj nazwę połączenia VPN!"));
+        }
+        QCoreApplication::removeTranslator(&polish);
+    }
+
     void infoValues_data()
     {
         QTest::addColumn<QByteArray>("conf");

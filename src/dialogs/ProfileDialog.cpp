@@ -58,8 +58,7 @@ void ProfileDialog::saveSlot()
     fields.server = m_serverEdit->text();
     fillOwnFields(&fields);
     fields.templateContents = m_templateContents;
-    saveFromDialog(this, metaObject()->className(), m_kind, fields, m_item ? m_item->dirName() : QString(),
-                   &m_profileDirName);
+    saveFromDialog(this, m_kind, fields, m_item ? m_item->dirName() : QString(), &m_profileDirName);
 }
 
 CertificateDialog::CertificateDialog(VpnItem* item, const Texts& texts, const TemplateTexts& templateRows,
