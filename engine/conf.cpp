@@ -1,8 +1,7 @@
 #include "conf.h"
 
+#include "conf_text.h"
 #include "paths.h"
-
-#include <sstream>
 
 namespace {
 
@@ -49,35 +48,7 @@ std::string trimBlanks(const std::string& text)
 
 std::vector<std::string> splitParams(const std::string& text)
 {
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    char quote = 0;
-    for (char c : text) {
-        if (quote) {
-            if (c == quote) {
-                quote = 0;
-            } else {
-                word += c;
-            }
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-            inWord = true;
-        } else if (c == ' ' || c == '\t' || c == '\r') {
-            if (inWord) {
-                words.push_back(word);
-                word.clear();
-                inWord = false;
-            }
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(word);
-    }
-    return words;
+    return splitWords(text, WordRules::Plain);
 }
 
 ConfResult parseConf(const std::string& text, const std::string& path)
@@ -86,15 +57,10 @@ ConfResult parseConf(const std::string& text, const std::string& path)
     Conf& conf = result.conf;
     conf.path = path;
 
-    std::istringstream in(text);
-    std::string raw;
     int lineNumber = 0;
     bool haveRport = false;
-    while (std::getline(in, raw)) {
+    for (const std::string& raw : confLines(text)) {
         ++lineNumber;
-        if (lineNumber == 1 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-            raw.erase(0, 3);
-        }
         const std::string lineText = trim(raw);
         if (lineText.empty()) {
             continue;

@@ -1,4 +1,5 @@
 #include "management.h"
+#include "conf_text.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -38,14 +39,7 @@ std::string quoted(const std::string& line, std::string::size_type from,
 
 std::string managementQuote(const std::string& value)
 {
-    std::string quotedValue = "\"";
-    for (char c : value) {
-        if (c == '\\' || c == '"') {
-            quotedValue += '\\';
-        }
-        quotedValue += c;
-    }
-    return quotedValue + '"';
+    return quoteAlways(value);
 }
 
 std::string decodeBase64(const std::string& text)

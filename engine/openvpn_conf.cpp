@@ -1,8 +1,7 @@
 #include "openvpn_conf.h"
 
 #include "conf.h"
-
-#include <sstream>
+#include "conf_text.h"
 
 namespace {
 
@@ -54,23 +53,6 @@ bool needsQuoting(const std::string& value)
     return value.empty() || value.find_first_of(" \t\"'\\#;") != std::string::npos;
 }
 
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
-    if (!lines.empty() && startsWith(lines[0], "\xEF\xBB\xBF")) {
-        lines[0].erase(0, 3);
-    }
-    return lines;
-}
-
 struct Line
 {
     std::string keyword;
@@ -93,16 +75,6 @@ Line parseLine(const std::string& raw)
     return line;
 }
 
-// "<ca>" opens an inline block that "</ca>" closes; returns the block's name or "".
-std::string blockOpened(const std::string& raw)
-{
-    const std::string text = trimBlanks(raw);
-    if (text.size() > 2 && text.front() == '<' && text.back() == '>' && text[1] != '/') {
-        return text.substr(1, text.size() - 2);
-    }
-    return {};
-}
-
 } // namespace
 
 std::string quoteParam(const std::string& value)
@@ -110,46 +82,35 @@ std::string quoteParam(const std::string& value)
     if (!needsQuoting(value)) {
         return value;
     }
-    std::string quoted = "\"";
-    for (char c : value) {
-        if (c == '\\' || c == '"') {
-            quoted += '\\';
-        }
-        quoted += c;
-    }
-    return quoted + '"';
+    return quoteAlways(value);
 }
 
 OpenVpnConf translateConf(const std::string& text, const std::string& path, CredentialKind kind)
 {
-    const std::vector<std::string> lines = splitLines(text);
+    const std::vector<std::string> lines = confLines(text);
 
     // Like OpenVPN, a port given by rport serves every remote without a port of its own; the last
     // rport counts. Inline blocks hold no directives.
     std::string rport;
-    std::string block;
+    InlineBlocks blocks;
     for (const std::string& raw : lines) {
-        if (!block.empty()) {
-            block = trimBlanks(raw) == "</" + block + ">" ? std::string() : block;
+        if (blocks.take(raw)) {
             continue;
         }
-        block = blockOpened(raw);
         const Line line = parseLine(raw);
-        if (block.empty() && line.keyword == "rport" && !splitParams(line.rest).empty()) {
+        if (line.keyword == "rport" && !splitParams(line.rest).empty()) {
             rport = splitParams(line.rest)[0];
         }
     }
 
     OpenVpnConf result;
     std::string out;
-    block.clear();
+    blocks = InlineBlocks();
     int number = 0;
     for (const std::string& raw : lines) {
         ++number;
         std::string translated = raw;
-        if (!block.empty()) {
-            block = trimBlanks(raw) == "</" + block + ">" ? std::string() : block;
-        } else if (!(block = blockOpened(raw)).empty()) {
+        if (blocks.take(raw)) {
             // copied as it is
         } else {
             const Line line = parseLine(raw);

@@ -1,5 +1,6 @@
 #include "service_client.h"
 #include "backend.h"
+#include "conf_text.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,52 +12,6 @@
 namespace {
 
 const char* const kMarker = "# [qlumar_openvpn] ";
-
-// A line's words the way OpenVPN reads them: blanks separate, double quotes with backslash escapes,
-// single quotes literal, a backslash outside quotes escapes the next character.
-std::vector<std::string> openVpnWords(const std::string& line)
-{
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    bool backslash = false;
-    char quote = 0;
-    for (char c : line) {
-        if (backslash) {
-            word += c;
-            backslash = false;
-            inWord = true;
-        } else if (quote) {
-            if (c == quote) {
-                quote = 0;
-            } else if (c == '\\' && quote == '"') {
-                backslash = true;
-            } else {
-                word += c;
-            }
-        } else if (c == '\\') {
-            backslash = true;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-            inWord = true;
-        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
-            if (inWord) {
-                words.push_back(word);
-                word.clear();
-                inWord = false;
-            }
-        } else if (!inWord && (c == '#' || c == ';')) {
-            break;
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(word);
-    }
-    return words;
-}
 
 bool readFile(const std::string& path, std::string* content, std::string* error)
 {
@@ -120,7 +75,7 @@ bool inlineProfileFiles(const std::string& translated, std::string* out, std::st
     int number = 0;
     while (std::getline(in, line)) {
         ++number;
-        const std::vector<std::string> words = openVpnWords(line);
+        const std::vector<std::string> words = splitWords(line, WordRules::OpenVpn);
         if (!block.empty()) {
             const auto start = line.find_first_not_of(" \t\r");
             if (start != std::string::npos &&

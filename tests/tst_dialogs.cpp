@@ -261,14 +261,14 @@ class TestDialogs : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<ScratchHome> home;
-    std::vector<std::unique_ptr<VpnItem>> items;
+    std::unique_ptr<ScratchHome> m_home;
+    std::vector<std::unique_ptr<VpnItem>> m_items;
 
-    QString root() const { return home->rootPath(); }
+    QString root() const { return m_home->rootPath(); }
     // A file outside the profile root, as a user would pick it.
     QString source(const QString& name, const QByteArray& bytes)
     {
-        const QString path = home->path() + "/files/" + name;
+        const QString path = m_home->path() + "/files/" + name;
         ScratchHome::writeFile(path, bytes);
         return path;
     }
@@ -279,8 +279,8 @@ class TestDialogs : public QObject
     }
     VpnItem* item(const QString& dir)
     {
-        items.push_back(std::make_unique<VpnItem>(root() + "/" + dir + "/conf", dir));
-        return items.back().get();
+        m_items.push_back(std::make_unique<VpnItem>(root() + "/" + dir + "/conf", dir));
+        return m_items.back().get();
     }
     void seedCertProfile()
     {
@@ -332,15 +332,15 @@ private Q_SLOTS:
     {
         Prompt::reset();
         FileChooser::resetRememberedDirectory();
-        home = std::make_unique<ScratchHome>();
-        QVERIFY(home->enterRoot());
+        m_home = std::make_unique<ScratchHome>();
+        QVERIFY(m_home->enterRoot());
         QCOMPARE(QDir::currentPath(), root());
     }
 
     void cleanup()
     {
-        items.clear();
-        home.reset();
+        m_items.clear();
+        m_home.reset();
     }
 
     void newCertificateProfile_data()
@@ -377,7 +377,7 @@ private Q_SLOTS:
         select(&dialog, "userButton", source("me.cert", userBytes));
         ScratchHome::writeFile(ca, "changed after Select");
         select(&dialog, "keyButton", source("token.key", "never read"));
-        QCOMPARE(edit(&dialog, "keyEdit")->text(), home->path() + "/files/token.key");
+        QCOMPARE(edit(&dialog, "keyEdit")->text(), m_home->path() + "/files/token.key");
         QCOMPARE(edit(&dialog, "caEdit")->text(), ca);
 
         click(&dialog, "saveButton");
@@ -386,7 +386,7 @@ private Q_SLOTS:
         QVERIFY(!dialog.isVisible());
         QCOMPARE(dialog.profileDirName(), QString("0001"));
 
-        const QByteArray key = (home->path() + "/files/token.key").toUtf8();
+        const QByteArray key = (m_home->path() + "/files/token.key").toUtf8();
         QMap<QString, QByteArray> expected{{"0000/conf", pkcs12Conf("Taken", "h", "1", "f")},
                                            {"0001/conf", certConf("Biuro Kraków", host, port, key) + marker +
                                                              (withTemplate ? templateBytes : QByteArray())},
@@ -557,13 +557,13 @@ private Q_SLOTS:
             select(dialog.get(), "userButton", source("user.cert", userBytes));
             type(dialog.get(), "keyEdit", "my key");
         }
-        QString path = home->path() + "/files/typed.pem";
+        QString path = m_home->path() + "/files/typed.pem";
         if (file == "readable")
             path = source("typed.pem", "typed bytes");
         else if (file == "empty")
             path = source("typed.pem", "");
         else if (file == "zero")
-            QVERIFY(QDir().mkpath(home->path() + "/files") && QFile::link("/dev/zero", path));
+            QVERIFY(QDir().mkpath(m_home->path() + "/files") && QFile::link("/dev/zero", path));
         const QString button = field == "caEdit" ? "caButton" : "userButton";
         if (typed)
             type(dialog.get(), field, path);
@@ -847,17 +847,17 @@ private Q_SLOTS:
 
     void rememberedDirectoryMovesAcrossDialogs()
     {
-        QCOMPARE(QDir::homePath(), home->path());
+        QCOMPARE(QDir::homePath(), m_home->path());
         const QString ca = source("certs/ca.cert", caBytes);
         {
             VpnNewWindow wizard;
             wizard.show();
             select(&wizard, "templateButton", QString());
-            QCOMPARE(Prompt::history().constLast().directory, home->path());
+            QCOMPARE(Prompt::history().constLast().directory, m_home->path());
             select(&wizard, "caButton", ca);
-            QCOMPARE(Prompt::history().constLast().directory, home->path());
+            QCOMPARE(Prompt::history().constLast().directory, m_home->path());
             select(&wizard, "userButton", QString());
-            QCOMPARE(Prompt::history().constLast().directory, home->path() + "/files/certs");
+            QCOMPARE(Prompt::history().constLast().directory, m_home->path() + "/files/certs");
             QCOMPARE(edit(&wizard, "userEdit")->text(), QString());
             QVERIFY(wizard.userCertContents().isEmpty());
             wizard.reject();
@@ -866,14 +866,14 @@ private Q_SLOTS:
         VpnPKCS12EditWindow editor(item("0001"));
         editor.show();
         select(&editor, "pkcs12Button", QString());
-        QCOMPARE(Prompt::history().constLast().directory, home->path() + "/files/certs");
+        QCOMPARE(Prompt::history().constLast().directory, m_home->path() + "/files/certs");
         QCOMPARE(edit(&editor, "pkcs12Edit")->text(), QString("/keys/me.p12"));
         select(&editor, "pkcs12Button", source("p12/me.p12", "p"));
 
         VpnPKCS12NewWindow wizard;
         wizard.show();
         select(&wizard, "templateButton", QString());
-        QCOMPARE(Prompt::history().constLast().directory, home->path() + "/files/p12");
+        QCOMPARE(Prompt::history().constLast().directory, m_home->path() + "/files/p12");
     }
 
     void selectionKeepsFieldAndContentsRules()
@@ -882,19 +882,36 @@ private Q_SLOTS:
         dialog.show();
         select(&dialog, "caButton", source("one.cert", "one"));
         select(&dialog, "caButton", source("two.cert", "two"));
-        QCOMPARE(edit(&dialog, "caEdit")->text(), home->path() + "/files/two.cert");
+        QCOMPARE(edit(&dialog, "caEdit")->text(), m_home->path() + "/files/two.cert");
         QCOMPARE(dialog.caContents(), QByteArray("two"));
         // An unreadable choice shows its path and leaves the contents empty.
-        select(&dialog, "caButton", home->path() + "/files");
-        QCOMPARE(edit(&dialog, "caEdit")->text(), home->path() + "/files");
+        select(&dialog, "caButton", m_home->path() + "/files");
+        QCOMPARE(edit(&dialog, "caEdit")->text(), m_home->path() + "/files");
         QVERIFY(dialog.caContents().isEmpty());
-        select(&dialog, "userButton", home->path() + "/missing.cert");
-        QCOMPARE(edit(&dialog, "userEdit")->text(), home->path() + "/missing.cert");
+        select(&dialog, "userButton", m_home->path() + "/missing.cert");
+        QCOMPARE(edit(&dialog, "userEdit")->text(), m_home->path() + "/missing.cert");
         QVERIFY(dialog.userCertContents().isEmpty());
         select(&dialog, "templateButton", source("t.conf", templateBytes));
         select(&dialog, "templateButton", QString());
-        QCOMPARE(edit(&dialog, "templateEdit")->text(), home->path() + "/files/t.conf");
+        QCOMPARE(edit(&dialog, "templateEdit")->text(), m_home->path() + "/files/t.conf");
         QCOMPARE(dialog.templateContents(), templateBytes);
+    }
+
+    // A template is a configuration: both wizards keep one beyond the certificates' 1 MiB cap.
+    void largeTemplateKeptByBothWizards()
+    {
+        QByteArray large(3 << 19, '#');
+        large.append("\nverb 4\n");
+        const QString path = source("large.conf", large);
+        VpnNewWindow certificate;
+        VpnPKCS12NewWindow pkcs12;
+        for (ProfileDialog* wizard :
+             {static_cast<ProfileDialog*>(&certificate), static_cast<ProfileDialog*>(&pkcs12)}) {
+            wizard->show();
+            select(wizard, "templateButton", path);
+            QCOMPARE(edit(wizard, "templateEdit")->text(), path);
+            QCOMPARE(wizard->templateContents(), large);
+        }
     }
 
     void fileDialogCaptionsAndContexts_data()
@@ -1176,6 +1193,24 @@ private Q_SLOTS:
         QCOMPARE(ca->accessibleName(), QStringLiteral("Wybierz certyfikat CA"));
         QCOMPARE(ca->text(), child<QPushButton>(dialog.get(), "keyButton")->text());
         QVERIFY(ca->accessibleName() != ca->text());
+    }
+
+    // The save's messages come from one context, whatever dialog shows them.
+    void saveMessagesInPolish()
+    {
+        QTranslator polish;
+        QVERIFY(polish.load(QStringLiteral(":qlumar_vpn_pl.qm")));
+        QCoreApplication::installTranslator(&polish);
+        for (const char* kind : {"VpnNewWindow", "VpnPKCS12EditWindow"}) {
+            std::unique_ptr<QDialog> dialog = makeDialog(kind);
+            dialog->show();
+            type(dialog.get(), "nameEdit", QString());
+            Prompt::reset();
+            click(dialog.get(), "saveButton");
+            expectRefusedAndOpen(dialog.get(), QStringLiteral("Brak wymaganych danych"),
+                                 QStringLiteral("Podaj nazwę połączenia VPN!"));
+        }
+        QCoreApplication::removeTranslator(&polish);
     }
 
     void infoValues_data()

@@ -1119,7 +1119,6 @@ private Q_SLOTS:
 
     void saveFromDialogReports_data()
     {
-        QTest::addColumn<QByteArray>("context");
         QTest::addColumn<ProfileKind>("kind");
         QTest::addColumn<ProfileFields>("fields");
         QTest::addColumn<bool>("stray"); // a file named 0000 blocks a new profile
@@ -1131,29 +1130,25 @@ private Q_SLOTS:
         ProfileFields f = certFields();
         f.keyField.clear();
         QTest::newRow("missing key in the new wizard")
-            << QByteArray("VpnNewWindow") << ProfileKind::CertificateAndKey << f << false << info
-            << "[VpnNewWindow] Missing data"
-            << "[VpnNewWindow] Select private key file!";
+            << ProfileKind::CertificateAndKey << f << false << info << "[ProfileSave] Missing data"
+            << "[ProfileSave] Select private key file!";
         f = pkcs12Fields();
         f.server.clear();
         QTest::newRow("missing server in the PKCS#12 edit")
-            << QByteArray("VpnPKCS12EditWindow") << ProfileKind::Pkcs12 << f << false << info
-            << "[VpnPKCS12EditWindow] Missing data"
-            << "[VpnPKCS12EditWindow] Enter VPN server name or IP address!";
+            << ProfileKind::Pkcs12 << f << false << info << "[ProfileSave] Missing data"
+            << "[ProfileSave] Enter VPN server name or IP address!";
         f = pkcs12Fields();
         f.name = "a\nb";
         QTest::newRow("line break refused in the PKCS#12 wizard")
-            << QByteArray("VpnPKCS12NewWindow") << ProfileKind::Pkcs12 << f << false
-            << int(QMessageBox::Warning) << "[VpnPKCS12NewWindow] Invalid data"
-            << "[VpnPKCS12NewWindow] VPN connection name must not contain line breaks!";
+            << ProfileKind::Pkcs12 << f << false << int(QMessageBox::Warning) << "[ProfileSave] Invalid data"
+            << "[ProfileSave] VPN connection name must not contain line breaks!";
         QTest::newRow("write failure in the new wizard")
-            << QByteArray("VpnNewWindow") << ProfileKind::CertificateAndKey << certFields() << true
-            << int(QMessageBox::Critical) << "[VpnNewWindow] Error"
-            << "[VpnNewWindow] VPN connection could not be saved:\n";
+            << ProfileKind::CertificateAndKey << certFields() << true << int(QMessageBox::Critical)
+            << "[ProfileSave] Error"
+            << "[ProfileSave] VPN connection could not be saved:\n";
     }
     void saveFromDialogReports()
     {
-        QFETCH(QByteArray, context);
         QFETCH(ProfileKind, kind);
         QFETCH(ProfileFields, fields);
         QFETCH(bool, stray);
@@ -1170,8 +1165,7 @@ private Q_SLOTS:
         QDialog dialog;
         QSignalSpy accepted(&dialog, &QDialog::accepted);
         QString dirName = "untouched";
-        const bool saved =
-            DialogParts::saveFromDialog(&dialog, context.constData(), kind, fields, QString(), &dirName);
+        const bool saved = DialogParts::saveFromDialog(&dialog, kind, fields, QString(), &dirName);
         QCoreApplication::removeTranslator(&translator);
 
         QVERIFY(!saved);
@@ -1194,8 +1188,8 @@ private Q_SLOTS:
         QDialog newDialog;
         QSignalSpy accepted(&newDialog, &QDialog::accepted);
         QString dirName;
-        QVERIFY(DialogParts::saveFromDialog(&newDialog, "VpnNewWindow", ProfileKind::CertificateAndKey,
-                                            certFields(), QString(), &dirName));
+        QVERIFY(DialogParts::saveFromDialog(&newDialog, ProfileKind::CertificateAndKey, certFields(),
+                                            QString(), &dirName));
         QCOMPARE(accepted.count(), 1);
         QCOMPARE(newDialog.result(), int(QDialog::Accepted));
         QCOMPARE(dirName, QStringLiteral("0000"));
@@ -1204,8 +1198,7 @@ private Q_SLOTS:
         QDialog editDialog;
         ProfileFields f = certFields();
         f.name = "Renamed";
-        QVERIFY(DialogParts::saveFromDialog(&editDialog, "VpnEditWindow", ProfileKind::CertificateAndKey, f,
-                                            "0000", nullptr));
+        QVERIFY(DialogParts::saveFromDialog(&editDialog, ProfileKind::CertificateAndKey, f, "0000", nullptr));
         QCOMPARE(editDialog.result(), int(QDialog::Accepted));
         QCOMPARE(ConfReader::readFile(home.rootPath() + "/0000/conf").vpnName, QStringLiteral("Renamed"));
         QVERIFY(Prompt::messages().isEmpty());

@@ -698,6 +698,68 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>the old profile is kept in %1: %2</source>
         <translation>stary profil pozostaje w %1: %2</translation>
     </message>
+    <message>
+        <source>Missing data</source>
+        <translation>Brak wymaganych danych</translation>
+    </message>
+    <message>
+        <source>Enter VPN connection name!</source>
+        <translation>Podaj nazwę połączenia VPN!</translation>
+    </message>
+    <message>
+        <source>Enter VPN server name or IP address!</source>
+        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
+    </message>
+    <message>
+        <source>Select CA certificate file!</source>
+        <translation>Wybierz plik certyfikatu CA!</translation>
+    </message>
+    <message>
+        <source>Select User certificate file!</source>
+        <translation>Wybierz plik certyfikatu użytkownika!</translation>
+    </message>
+    <message>
+        <source>Select private key file!</source>
+        <translation>Wybierz plik klucza prywatnego!</translation>
+    </message>
+    <message>
+        <source>Select PKCS#12 certificate file!</source>
+        <translation>Wybierz plik certyfikatu PKCS#12!</translation>
+    </message>
+    <message>
+        <source>Invalid data</source>
+        <translation>Nieprawidłowe dane</translation>
+    </message>
+    <message>
+        <source>VPN connection name must not contain line breaks!</source>
+        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>VPN server name must not contain line breaks!</source>
+        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Private key name must not contain line breaks!</source>
+        <translation>Nazwa klucza prywatnego nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>PKCS#12 certificate file path must not contain line breaks!</source>
+        <translation>Ścieżka pliku certyfikatu PKCS#12 nie może zawierać znaków nowego wiersza!</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Błąd</translation>
+    </message>
+    <message>
+        <source>VPN connection could not be saved:
+%1</source>
+        <translation>Nie udało się zapisać połączenia VPN:
+%1</translation>
+    </message>
+    <message>
+        <source>Certificate file %1 cannot be read or is empty!</source>
+        <translation>Nie można odczytać pliku certyfikatu %1 lub plik jest pusty!</translation>
+    </message>
 </context>
 <context>
     <name>QObject</name>
@@ -816,60 +878,6 @@ ikonę, aby dowiedzieć się więcej.</translation>
     <message>
         <source>Key files (*.key);;All files (*)</source>
         <translation>Pliki kluczy (*.key);;Wszystkie pliki (*)</translation>
-    </message>
-    <message>
-        <source>Missing data</source>
-        <translation>Brak wymaganych danych</translation>
-    </message>
-    <message>
-        <source>Enter VPN connection name!</source>
-        <translation>Podaj nazwę połączenia VPN!</translation>
-    </message>
-    <message>
-        <source>Enter VPN server name or IP address!</source>
-        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
-    </message>
-    <message>
-        <source>Select CA certificate file!</source>
-        <translation>Wybierz plik certyfikatu CA!</translation>
-    </message>
-    <message>
-        <source>Select User certificate file!</source>
-        <translation>Wybierz plik certyfikatu użytkownika!</translation>
-    </message>
-    <message>
-        <source>Select private key file!</source>
-        <translation>Wybierz plik klucza prywatnego!</translation>
-    </message>
-    <message>
-        <source>Invalid data</source>
-        <translation>Nieprawidłowe dane</translation>
-    </message>
-    <message>
-        <source>VPN connection name must not contain line breaks!</source>
-        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>VPN server name must not contain line breaks!</source>
-        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>Private key name must not contain line breaks!</source>
-        <translation>Nazwa klucza prywatnego nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>Error</source>
-        <translation>Błąd</translation>
-    </message>
-    <message>
-        <source>VPN connection could not be saved:
-%1</source>
-        <translation>Nie udało się zapisać połączenia VPN:
-%1</translation>
-    </message>
-    <message>
-        <source>Certificate file %1 cannot be read or is empty!</source>
-        <translation>Nie można odczytać pliku certyfikatu %1 lub plik jest pusty!</translation>
     </message>
     <message>
         <source>Select CA certificate</source>
@@ -1034,60 +1042,6 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <translation>Pliki kluczy (*.key);;Wszystkie pliki (*)</translation>
     </message>
     <message>
-        <source>Missing data</source>
-        <translation>Brak wymaganych danych</translation>
-    </message>
-    <message>
-        <source>Enter VPN connection name!</source>
-        <translation>Podaj nazwę połączenia VPN!</translation>
-    </message>
-    <message>
-        <source>Enter VPN server name or IP address!</source>
-        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
-    </message>
-    <message>
-        <source>Select CA certificate file!</source>
-        <translation>Wybierz plik certyfikatu CA!</translation>
-    </message>
-    <message>
-        <source>Select User certificate file!</source>
-        <translation>Wybierz plik certyfikatu użytkownika!</translation>
-    </message>
-    <message>
-        <source>Select private key file!</source>
-        <translation>Wybierz plik klucza prywatnego!</translation>
-    </message>
-    <message>
-        <source>Invalid data</source>
-        <translation>Nieprawidłowe dane</translation>
-    </message>
-    <message>
-        <source>VPN connection name must not contain line breaks!</source>
-        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>VPN server name must not contain line breaks!</source>
-        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>Private key name must not contain line breaks!</source>
-        <translation>Nazwa klucza prywatnego nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>Error</source>
-        <translation>Błąd</translation>
-    </message>
-    <message>
-        <source>VPN connection could not be saved:
-%1</source>
-        <translation>Nie udało się zapisać połączenia VPN:
-%1</translation>
-    </message>
-    <message>
-        <source>Certificate file %1 cannot be read or is empty!</source>
-        <translation>Nie można odczytać pliku certyfikatu %1 lub plik jest pusty!</translation>
-    </message>
-    <message>
         <source>Select connection template file</source>
         <translation>Wybierz plik szablonu połączenia</translation>
     </message>
@@ -1147,48 +1101,6 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <translation>Wybierz</translation>
     </message>
     <message>
-        <source>Missing data</source>
-        <translation>Brak wymaganych danych</translation>
-    </message>
-    <message>
-        <source>Enter VPN connection name!</source>
-        <translation>Podaj nazwę połączenia VPN!</translation>
-    </message>
-    <message>
-        <source>Enter VPN server name or IP address!</source>
-        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
-    </message>
-    <message>
-        <source>Select PKCS#12 certificate file!</source>
-        <translation>Wybierz plik certyfikatu PKCS#12!</translation>
-    </message>
-    <message>
-        <source>Invalid data</source>
-        <translation>Nieprawidłowe dane</translation>
-    </message>
-    <message>
-        <source>VPN connection name must not contain line breaks!</source>
-        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>VPN server name must not contain line breaks!</source>
-        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>PKCS#12 certificate file path must not contain line breaks!</source>
-        <translation>Ścieżka pliku certyfikatu PKCS#12 nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>Error</source>
-        <translation>Błąd</translation>
-    </message>
-    <message>
-        <source>VPN connection could not be saved:
-%1</source>
-        <translation>Nie udało się zapisać połączenia VPN:
-%1</translation>
-    </message>
-    <message>
         <source>Select PKCS#12 certificate file</source>
         <translation>Wybierz plik certyfikatu PKCS#12</translation>
     </message>
@@ -1242,48 +1154,6 @@ ikonę, aby dowiedzieć się więcej.</translation>
     <message>
         <source>Select file</source>
         <translation>Wybierz plik</translation>
-    </message>
-    <message>
-        <source>Missing data</source>
-        <translation>Brak wymaganych danych</translation>
-    </message>
-    <message>
-        <source>Enter VPN connection name!</source>
-        <translation>Podaj nazwę połączenia VPN!</translation>
-    </message>
-    <message>
-        <source>Enter VPN server name or IP address!</source>
-        <translation>Podaj nazwę lub adres IP serwera VPN!</translation>
-    </message>
-    <message>
-        <source>Select PKCS#12 certificate file!</source>
-        <translation>Wybierz plik certyfikatu PKCS#12!</translation>
-    </message>
-    <message>
-        <source>Invalid data</source>
-        <translation>Nieprawidłowe dane</translation>
-    </message>
-    <message>
-        <source>VPN connection name must not contain line breaks!</source>
-        <translation>Nazwa połączenia VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>VPN server name must not contain line breaks!</source>
-        <translation>Nazwa serwera VPN nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>PKCS#12 certificate file path must not contain line breaks!</source>
-        <translation>Ścieżka pliku certyfikatu PKCS#12 nie może zawierać znaków nowego wiersza!</translation>
-    </message>
-    <message>
-        <source>Error</source>
-        <translation>Błąd</translation>
-    </message>
-    <message>
-        <source>VPN connection could not be saved:
-%1</source>
-        <translation>Nie udało się zapisać połączenia VPN:
-%1</translation>
     </message>
     <message>
         <source>Select connection template file</source>

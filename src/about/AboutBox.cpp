@@ -1,5 +1,7 @@
 #include "AboutBox.h"
 
+#include "profiles/RegularFile.h"
+
 #include <QFile>
 #include <QGridLayout>
 #include <QLabel>
@@ -69,9 +71,7 @@ QString AboutBox::readLicenseHtml(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    const QByteArray bytes = file.readAll();
-    const qsizetype nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
+    return RegularFile::latin1UpToNul(file.readAll());
 }
 
 void AboutBox::setAboutPixmap(const QPixmap& pixmap)

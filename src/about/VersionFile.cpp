@@ -1,5 +1,7 @@
 #include "VersionFile.h"
 
+#include "profiles/RegularFile.h"
+
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -17,8 +19,7 @@ const QRegularExpression::PatternOptions patternOptions = QRegularExpression::Us
 
 QString decode(const QByteArray& bytes)
 {
-    const qsizetype nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
+    return RegularFile::latin1UpToNul(bytes);
 }
 
 QStringList splitLines(const QString& text)

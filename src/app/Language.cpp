@@ -13,8 +13,7 @@ namespace Language {
 
 QString decodeLanguage(const QByteArray& bytes)
 {
-    const int nul = bytes.indexOf('\0');
-    return QString::fromLatin1(nul < 0 ? bytes : bytes.left(nul));
+    return RegularFile::latin1UpToNul(bytes);
 }
 
 bool readLanguageFile(const QString& path)

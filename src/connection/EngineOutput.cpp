@@ -1,5 +1,7 @@
 #include "EngineOutput.h"
 
+#include "profiles/RegularFile.h"
+
 #include <QStringDecoder>
 
 namespace EngineOutput {
@@ -53,8 +55,7 @@ qsizetype readLength(const QByteArray& head, bool morePending)
 
 QString decodeChunk(const QByteArray& bytes)
 {
-    const qsizetype nul = bytes.indexOf('\0');
-    const QByteArrayView text = nul < 0 ? QByteArrayView(bytes) : QByteArrayView(bytes.constData(), nul);
+    const QByteArrayView text = RegularFile::upToNul(bytes);
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString decoded = utf8.decode(text);
     if (!utf8.hasError())

@@ -140,67 +140,10 @@ QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const 
     return button;
 }
 
-namespace {
-
-// Each dialog shows these in its own translation context; listed here so lupdate finds them.
-[[maybe_unused]] const char* const translatedTexts[] = {
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Select CA certificate file!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Select User certificate file!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Select private key file!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Private key name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "VPN connection could not be saved:\n%1"),
-    QT_TRANSLATE_NOOP("VpnNewWindow", "Certificate file %1 cannot be read or is empty!"),
-
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Select CA certificate file!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Select User certificate file!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Select private key file!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Private key name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "VPN connection could not be saved:\n%1"),
-    QT_TRANSLATE_NOOP("VpnEditWindow", "Certificate file %1 cannot be read or is empty!"),
-
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Select PKCS#12 certificate file!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "PKCS#12 certificate file path must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnPKCS12NewWindow", "VPN connection could not be saved:\n%1"),
-
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Missing data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Enter VPN connection name!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Enter VPN server name or IP address!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Select PKCS#12 certificate file!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Invalid data"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN connection name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN server name must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "PKCS#12 certificate file path must not contain line breaks!"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "Error"),
-    QT_TRANSLATE_NOOP("VpnPKCS12EditWindow", "VPN connection could not be saved:\n%1"),
-};
-
-} // namespace
-
-bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
+bool saveFromDialog(QDialog* dialog, ProfileKind kind, const ProfileFields& fields,
                     const QString& editDirName, QString* newDirName)
 {
-    auto tr = [trContext](const char* text) { return QCoreApplication::translate(trContext, text); };
+    auto tr = [](const char* text) { return QCoreApplication::translate("ProfileSave", text); };
     const SaveResult result = ProfileSave::save(kind, fields, editDirName, QDir::currentPath());
     switch (result.status) {
     case SaveResult::Saved:

@@ -60,10 +60,11 @@ QPushButton* addSelectButton(QGroupBox* group, int row, const char* name, const 
 QString spokenCaption(const QString& caption, bool* required = nullptr);
 
 // The body of the dialogs' saveSlot(): saves into the current directory (the profile root) and
-// shows any problem the save reports in a message box parented to dialog, translated in the context trContext
-// (the dialog's class name). Calls dialog->accept() and returns true only when the profile was
-// written; *newDirName (may be null) then receives the profile directory's name.
-bool saveFromDialog(QDialog* dialog, const char* trContext, ProfileKind kind, const ProfileFields& fields,
+// shows any problem the save reports in a message box parented to dialog, in the save's own
+// translation context ("ProfileSave"), one for all dialogs. Calls dialog->accept() and returns true
+// only when the profile was written; *newDirName (may be null) then receives the profile
+// directory's name.
+bool saveFromDialog(QDialog* dialog, ProfileKind kind, const ProfileFields& fields,
                     const QString& editDirName, QString* newDirName);
 
 } // namespace DialogParts

@@ -24,27 +24,32 @@
 
 namespace ProfileSave {
 
-const char* const missingDataTitle = "Missing data";
-const char* const refusedTitle = "Invalid data";
-const char* const errorTitle = "Error";
-const char* const errorText = "VPN connection could not be saved:\n%1";
+const char* const missingDataTitle = QT_TRANSLATE_NOOP("ProfileSave", "Missing data");
+const char* const refusedTitle = QT_TRANSLATE_NOOP("ProfileSave", "Invalid data");
+const char* const errorTitle = QT_TRANSLATE_NOOP("ProfileSave", "Error");
+const char* const errorText = QT_TRANSLATE_NOOP("ProfileSave", "VPN connection could not be saved:\n%1");
 const char* const defaultPort = "1194";
 const char* const templateMarker = "\n#\n# configuration template\n#\n\n";
-const char* const unreadableText = "Certificate file %1 cannot be read or is empty!";
+const char* const unreadableText =
+    QT_TRANSLATE_NOOP("ProfileSave", "Certificate file %1 cannot be read or is empty!");
 
 namespace {
 
-const char* const nameMissing = "Enter VPN connection name!";
-const char* const serverMissing = "Enter VPN server name or IP address!";
-const char* const caMissing = "Select CA certificate file!";
-const char* const userMissing = "Select User certificate file!";
-const char* const keyMissing = "Select private key file!";
-const char* const pkcs12Missing = "Select PKCS#12 certificate file!";
+const char* const nameMissing = QT_TRANSLATE_NOOP("ProfileSave", "Enter VPN connection name!");
+const char* const serverMissing = QT_TRANSLATE_NOOP("ProfileSave", "Enter VPN server name or IP address!");
+const char* const caMissing = QT_TRANSLATE_NOOP("ProfileSave", "Select CA certificate file!");
+const char* const userMissing = QT_TRANSLATE_NOOP("ProfileSave", "Select User certificate file!");
+const char* const keyMissing = QT_TRANSLATE_NOOP("ProfileSave", "Select private key file!");
+const char* const pkcs12Missing = QT_TRANSLATE_NOOP("ProfileSave", "Select PKCS#12 certificate file!");
 
-const char* const nameRefused = "VPN connection name must not contain line breaks!";
-const char* const serverRefused = "VPN server name must not contain line breaks!";
-const char* const keyRefused = "Private key name must not contain line breaks!";
-const char* const pkcs12Refused = "PKCS#12 certificate file path must not contain line breaks!";
+const char* const nameRefused =
+    QT_TRANSLATE_NOOP("ProfileSave", "VPN connection name must not contain line breaks!");
+const char* const serverRefused =
+    QT_TRANSLATE_NOOP("ProfileSave", "VPN server name must not contain line breaks!");
+const char* const keyRefused =
+    QT_TRANSLATE_NOOP("ProfileSave", "Private key name must not contain line breaks!");
+const char* const pkcs12Refused =
+    QT_TRANSLATE_NOOP("ProfileSave", "PKCS#12 certificate file path must not contain line breaks!");
 
 const char* const certHeader =
     "#\n# qLumarVpnName %1\n#\nremote %2\nrport %3\nca ca\ncert user\nkey \"%4\"\n";
