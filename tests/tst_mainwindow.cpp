@@ -144,8 +144,8 @@ private Q_SLOTS:
 
         QMenu* tray = window->tray()->contextMenu();
         QVERIFY(tray);
-        QCOMPARE(menuTexts(tray->actions()),
-                 QStringList({"&Connect", "&Disconnect", "--", "&Language", "About", "--", "E&xit"}));
+        QCOMPARE(menuTexts(tray->actions()), QStringList({"&Connect", "&Disconnect", "--", "&Language",
+                                                          "Start at login", "About", "--", "E&xit"}));
         QMenu* connectMenu = tray->actions().at(0)->menu();
         QVERIFY(connectMenu);
         QCOMPARE(iconImage(connectMenu->icon()), resourceIcon(QStringLiteral(":img/vpn_con.png")));

@@ -40,17 +40,18 @@
 
 #include <memory>
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
 {
     setWindowTitle(tr("qLumar Velkoro"));
     createActions();
     createTray();
+    addDesktopActions();
     setWindowIcon(Pictures::icon(QStringLiteral(":img/qlumar_velkoro.png")));
 
     aboutBox = new AboutBox(this);
     fillAboutBox();
 
-    trayIcon->setVisible(true);
+    setTrayHostAvailable(trayHost);
 
     animationTimer.setInterval(TrayAnimation::tickMilliseconds);
     connect(&animationTimer, &QTimer::timeout, this, &MainWindow::trayIconSetConnectionUpdate);
@@ -690,10 +691,12 @@ void MainWindow::exit()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (trayIcon->isVisible()) {
+    if (m_trayHost && trayIcon->isVisible()) {
         hide();
         event->ignore();
+        return;
     }
+    closeWithoutTray(event);
 }
 
 QProcess* MainWindow::engineProcess() const

@@ -10,6 +10,8 @@
 #include <memory>
 
 class AboutBox;
+class QCloseEvent;
+class QDockWidget;
 class CappedLog;
 class VpnConnection;
 class QAction;
@@ -28,7 +30,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // trayHost: whether a tray can show the icon now. Without one the window is all there is:
+    // closing it ends the program, and a notice in it says how to get a tray.
+    explicit MainWindow(QWidget* parent = nullptr, bool trayHost = true);
     ~MainWindow() override;
 
     // Rebuilds the connection list and the tray's Connect submenu from the profile root.
@@ -56,6 +60,23 @@ public:
     };
     const Balloon& lastBalloon() const { return lastBalloonShown; }
     int balloonCount() const { return balloonsShown; }
+
+    // Requests handed over by a second start of the program, or given on the first one.
+    // connectByName() starts the profile shown under that name (or kept in that directory) as its
+    // Connect menu entry does, password prompt included, once the caller's event turns; it
+    // returns why it cannot, or an empty text when it will.
+    QString connectByName(const QString& name);
+    void bringForward();
+
+    // A tray host came or went: the icon shows only with one, and closing the window hides it
+    // into the tray only then.
+    void setTrayHostAvailable(bool available);
+    bool hasTrayHost() const { return m_trayHost; }
+    QDockWidget* noTrayNotice() const { return m_noTrayNotice; }
+
+Q_SIGNALS:
+    // An OpenVPN client file to import, absolute, from the command line of this or a second start.
+    void importRequested(const QString& path);
 
 public Q_SLOTS:
     void vpnConnectSlot();
@@ -87,6 +108,9 @@ private:
 
     void createActions();
     void createTray();
+    void addDesktopActions();
+    void setStartAtLogin(bool enabled);
+    void closeWithoutTray(QCloseEvent* event);
     void fillAboutBox();
     void languageChangedNotice();
     void buildCentralArea();
@@ -132,4 +156,8 @@ private:
     std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
     int balloonsShown = 0;
+
+    bool m_trayHost = true;
+    QDockWidget* m_noTrayNotice = nullptr;
+    QAction* m_startAtLoginAction = nullptr;
 };
