@@ -139,8 +139,8 @@ void SingleInstance::answerPending()
         // The handler may run a nested event loop in which the client gave up.
         if (!socket || socket->state() != QLocalSocket::ConnectedState)
             continue;
-        const QByteArray reply = refusal.isEmpty() ? QByteArray("ok\n")
-                                                   : "error " + refusal.simplified().toUtf8() + '\n';
+        const QByteArray reply =
+            refusal.isEmpty() ? QByteArray("ok\n") : "error " + refusal.simplified().toUtf8() + '\n';
         socket->write(reply);
         socket->disconnectFromServer();
     }

@@ -73,8 +73,8 @@ TrayHost::TrayHost(const QDBusConnection& bus, QObject* parent) : QObject(parent
         // A watcher may come up before any host registers with it, and a host may leave while
         // the watcher stays.
         for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"})
-            m_bus.connect(QLatin1String(watcherService), QLatin1String(watcherPath), QLatin1String(watcherService),
-                          QLatin1String(signal), this, SLOT(askWatcher()));
+            m_bus.connect(QLatin1String(watcherService), QLatin1String(watcherPath),
+                          QLatin1String(watcherService), QLatin1String(signal), this, SLOT(askWatcher()));
         askWatcher();
     }
     m_poll.setInterval(3000);
@@ -89,9 +89,9 @@ void TrayHost::checkNow()
 {
     bool host = false;
     if (m_bus.isConnected() && m_bus.interface()->isServiceRegistered(QLatin1String(watcherService))) {
-        QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(watcherService), QLatin1String(watcherPath),
-                                                          QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                          QStringLiteral("Get"));
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            QLatin1String(watcherService), QLatin1String(watcherPath),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
         get << QLatin1String(watcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
         const QDBusMessage reply = m_bus.call(get, QDBus::Block, 2000);
         host = reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
@@ -103,19 +103,20 @@ void TrayHost::checkNow()
 
 void TrayHost::askWatcher()
 {
-    QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(watcherService), QLatin1String(watcherPath),
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("Get"));
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        QLatin1String(watcherService), QLatin1String(watcherPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
     get << QLatin1String(watcherService) << QStringLiteral("IsStatusNotifierHostRegistered");
     const quint64 question = ++m_question;
     auto* pending = new QDBusPendingCallWatcher(m_bus.asyncCall(get, 5000), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, question](QDBusPendingCallWatcher* call) {
-        call->deleteLater();
-        if (question != m_question)
-            return;
-        const QDBusPendingReply<QDBusVariant> reply = *call;
-        setStatusNotifierHost(reply.isValid() && reply.value().variant().toBool());
-    });
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, question](QDBusPendingCallWatcher* call) {
+                call->deleteLater();
+                if (question != m_question)
+                    return;
+                const QDBusPendingReply<QDBusVariant> reply = *call;
+                setStatusNotifierHost(reply.isValid() && reply.value().variant().toBool());
+            });
 }
 
 void TrayHost::setStatusNotifierHost(bool present)
