@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include "app/Autostart.h"
+#include "app/DesktopNotifier.h"
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "app/SingleInstance.h"
@@ -27,8 +28,6 @@
 #include <csignal>
 #include <functional>
 
-namespace {
-
 // A StatusNotifierWatcher with a host registered, as a panel offers it.
 class TestWatcher : public QObject
 {
@@ -39,6 +38,39 @@ class TestWatcher : public QObject
 public:
     bool isHostRegistered() const { return true; }
 };
+
+// A notification server that hands out a new id for every message and keeps what it was sent.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Sent
+    {
+        uint replaces = 0;
+        QString icon;
+        QString summary;
+        uint id = 0;
+    };
+    QList<Sent> sent;
+
+public Q_SLOTS:
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus method's own name
+    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
+    {
+        Q_UNUSED(app);
+        Q_UNUSED(body);
+        Q_UNUSED(actions);
+        Q_UNUSED(hints);
+        Q_UNUSED(timeout);
+        sent.append({replaces, icon, summary, uint(sent.size() + 100)});
+        return sent.last().id;
+    }
+};
+
+namespace {
 
 struct SecondStart
 {
@@ -200,6 +232,8 @@ private Q_SLOTS:
                              QTRY_VERIFY(w->isVpnRunning());
                              QCOMPARE(w->activeProfile()->dirName(), QStringLiteral("0001"));
                              QVERIFY(w->isVisible()); // the password was asked over the window
+                             QCOMPARE(w->tray()->toolTip(),
+                                      QStringLiteral("qLumar VPN - connecting to Home…"));
                              QCOMPARE(Prompt::history().size(), 1);
                              QCOMPARE(Prompt::history().first().kind, Prompt::Kind::Text);
 
@@ -321,7 +355,8 @@ private Q_SLOTS:
                              QVERIFY(w->isVisible());
                              QVERIFY(!w->tray()->isVisible());
                              QVERIFY(w->noTrayNotice() && w->noTrayNotice()->isVisible());
-                             QVERIFY(w->noTrayNotice()->findChild<QLabel*>()->text().contains("AppIndicator"));
+                             QVERIFY(
+                                 w->noTrayNotice()->findChild<QLabel*>()->text().contains("AppIndicator"));
                              QVERIFY(Prompt::messages().isEmpty()); // no modal box at start
 
                              Prompt::answerText(QStringLiteral("secret"));
@@ -397,13 +432,53 @@ private Q_SLOTS:
                  0);
     }
 
+    // On a StatusNotifierItem tray the messages go to the notification server, each replacing
+    // the one before, even when the next is sent before the server answered the first.
+    void messagesGoToTheNotificationServer()
+    {
+        PrivateBus bus;
+        if (!bus.start())
+            QSKIP(qPrintable(bus.error()));
+        QDBusConnection client =
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("notify-client"));
+        QDBusConnection desktop =
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("notify-server"));
+        const auto disconnect = qScopeGuard([] {
+            QDBusConnection::disconnectFromBus(QStringLiteral("notify-client"));
+            QDBusConnection::disconnectFromBus(QStringLiteral("notify-server"));
+        });
+        DesktopNotifier notifier(client);
+        QVERIFY(!notifier.isAvailable());
+        FakeNotifications server;
+        QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                       QDBusConnection::ExportAllSlots));
+        QVERIFY(desktop.registerService(QLatin1String(DesktopNotifier::service)));
+        QVERIFY(notifier.isAvailable());
+
+        MainWindow* w = mainWindow();
+        w->setDesktopNotifier(&notifier);
+        w->vpnFinishSlot(0, QProcess::NormalExit);
+        QTRY_COMPARE(server.sent.size(), 1);
+        QCOMPARE(server.sent.at(0).summary, QStringLiteral("Disconnected"));
+        QCOMPARE(server.sent.at(0).icon, QStringLiteral("qlumar-velkoro"));
+        QCOMPARE(server.sent.at(0).replaces, 0u);
+
+        notifier.notify("Connecting", "", 1000);
+        notifier.notify("Connected", "", 1000); // before the answer to the first
+        QTRY_COMPARE(server.sent.size(), 3);
+        QCOMPARE(server.sent.at(1).replaces, server.sent.at(0).id);
+        QCOMPARE(server.sent.at(2).replaces, server.sent.at(1).id);
+        QCOMPARE(server.sent.at(2).summary, QStringLiteral("Connected"));
+    }
+
     void minimizedFallsBackToTheWindowWhenNoTrayComes()
     {
         PrivateBus bus;
         if (!bus.start())
             QSKIP(qPrintable(bus.error()));
         QDBusConnection client = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-client"));
-        const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("tray-client")); });
+        const auto disconnect =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("tray-client")); });
         TrayHost host(client);
         Startup::Options options;
         options.trayAvailable = false;

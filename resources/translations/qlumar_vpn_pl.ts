@@ -258,6 +258,10 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>The VPN connection %1 cannot be started now: a connection is being edited.</source>
         <translation>Nie można teraz uruchomić połączenia VPN %1: trwa edycja połączenia.</translation>
     </message>
+    <message>
+        <source>qLumar VPN - connecting to %1…</source>
+        <translation>qLumar VPN - łączenie z %1…</translation>
+    </message>
 </context>
 <context>
     <name>ProfileSave</name>

@@ -3,6 +3,7 @@
 #include "about/AboutBox.h"
 #include "about/UpdateAction.h"
 #include "app/ConnectAction.h"
+#include "app/DesktopNotifier.h"
 #include "app/Language.h"
 #include "app/Pictures.h"
 #include "app/Prompt.h"
@@ -478,6 +479,10 @@ void MainWindow::showBalloon(const QString& title, const QString& text, QSystemT
 {
     lastBalloonShown = {title, text, icon, milliseconds};
     ++balloonsShown;
+    if (m_notifier && m_notifier->isAvailable()) {
+        m_notifier->notify(title, text, milliseconds);
+        return;
+    }
     trayIcon->showMessage(title, text, icon, milliseconds);
 }
 
@@ -614,6 +619,7 @@ void MainWindow::setTrayIcon(VpnTrayIcon icon)
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         labelFrame = 0;
         animationTimer.start();
+        showConnectingToolTip();
         break;
     }
 }

@@ -10,6 +10,7 @@
 #include <memory>
 
 class AboutBox;
+class DesktopNotifier;
 class QCloseEvent;
 class QDockWidget;
 class CappedLog;
@@ -74,6 +75,10 @@ public:
     bool hasTrayHost() const { return m_trayHost; }
     QDockWidget* noTrayNotice() const { return m_noTrayNotice; }
 
+    // Messages go to the desktop's notification server while one is set and running, else to
+    // the tray icon's balloons. Not owned.
+    void setDesktopNotifier(DesktopNotifier* notifier) { m_notifier = notifier; }
+
 Q_SIGNALS:
     // An OpenVPN client file to import, absolute, from the command line of this or a second start.
     void importRequested(const QString& path);
@@ -111,6 +116,7 @@ private:
     void addDesktopActions();
     void setStartAtLogin(bool enabled);
     void closeWithoutTray(QCloseEvent* event);
+    void showConnectingToolTip();
     void fillAboutBox();
     void languageChangedNotice();
     void buildCentralArea();
@@ -160,4 +166,5 @@ private:
     bool m_trayHost = true;
     QDockWidget* m_noTrayNotice = nullptr;
     QAction* m_startAtLoginAction = nullptr;
+    DesktopNotifier* m_notifier = nullptr;
 };

@@ -90,6 +90,14 @@ void MainWindow::closeWithoutTray(QCloseEvent* event)
     exit();
 }
 
+// The tooltip is where a tray user looks for the state while the icon animates.
+void MainWindow::showConnectingToolTip()
+{
+    const VpnItem* profile = activeItem ? activeItem : selectedItem;
+    trayIcon->setToolTip(
+        tr("qLumar VPN - connecting to %1…").arg(profile ? profile->displayName() : QString()));
+}
+
 void MainWindow::bringForward()
 {
     if (isMinimized())

@@ -1,5 +1,6 @@
 #include "Startup.h"
 
+#include "app/DesktopNotifier.h"
 #include "app/Language.h"
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
@@ -159,7 +160,17 @@ int run(QApplication& app, const Options& options)
         trayWait.setInterval(options.trayWaitMilliseconds);
         QObject::connect(&trayWait, &QTimer::timeout, &window, &MainWindow::show);
 
+        // An XEmbed tray shows balloons of its own; on a StatusNotifierItem host, or without a
+        // tray, the desktop's notification server takes the messages.
+        const auto chooseMessages = [&window, &options] {
+            const TrayHost* host = options.trayHost;
+            const bool xembedOnly = host ? host->hasXEmbedTray() && !host->hasStatusNotifierHost() : false;
+            window.setDesktopNotifier(xembedOnly ? nullptr : options.notifier);
+        };
+        chooseMessages();
+
         if (options.trayHost) {
+            QObject::connect(options.trayHost, &TrayHost::availabilityChanged, &window, chooseMessages);
             const bool confirm = options.confirmWithToolkit;
             QObject::connect(options.trayHost, &TrayHost::availabilityChanged, &window,
                              [&window, &trayWait, confirm](bool available) {
@@ -246,6 +257,8 @@ int start(QApplication& app)
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     TrayHost trayHost;
     trayHost.checkNow();
+    DesktopNotifier notifier;
+    options.notifier = &notifier;
     options.trayHost = &trayHost;
     options.confirmWithToolkit = true;
     options.trayAvailable = trayHost.isAvailable() && QSystemTrayIcon::isSystemTrayAvailable();

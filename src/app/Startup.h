@@ -5,6 +5,7 @@
 #include <QString>
 
 class QApplication;
+class DesktopNotifier;
 class SingleInstance;
 class TrayHost;
 
@@ -20,10 +21,11 @@ struct Options
 {
     bool trayAvailable = true; // a tray can show the icon at start
     CommandLine::Request request;
-    SingleInstance* instance = nullptr; // the primary's guard, whose requests the window answers
-    TrayHost* trayHost = nullptr;       // tells when a tray comes or goes while the program runs
-    bool confirmWithToolkit = false;    // a host seen counts only if QSystemTrayIcon can use it
-    int trayWaitMilliseconds = 30000;   // how long --minimized waits for a tray before showing
+    SingleInstance* instance = nullptr;  // the primary's guard, whose requests the window answers
+    TrayHost* trayHost = nullptr;        // tells when a tray comes or goes while the program runs
+    bool confirmWithToolkit = false;     // a host seen counts only if QSystemTrayIcon can use it
+    int trayWaitMilliseconds = 30000;    // how long --minimized waits for a tray before showing
+    DesktopNotifier* notifier = nullptr; // messages, unless the tray is an XEmbed one
 };
 
 // Everything after the application object exists: the profile root, the language, the main
