@@ -15,12 +15,16 @@
 #include <QAction>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDockWidget>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -37,6 +41,11 @@ class TestWatcher : public QObject
 
 public:
     bool isHostRegistered() const { return true; }
+    QStringList items; // services of the items that registered
+
+public Q_SLOTS:
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus method's own name
+    void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
 };
 
 // A notification server that hands out a new id for every message and keeps what it was sent.
@@ -353,7 +362,7 @@ private Q_SLOTS:
         QCOMPARE(runWith(options,
                          [&](MainWindow* w) {
                              QVERIFY(w->isVisible());
-                             QVERIFY(!w->tray()->isVisible());
+                             QVERIFY(!w->tray()); // not even made: the toolkit would keep a "no"
                              QVERIFY(w->noTrayNotice() && w->noTrayNotice()->isVisible());
                              QVERIFY(
                                  w->noTrayNotice()->findChild<QLabel*>()->text().contains("AppIndicator"));
@@ -412,7 +421,7 @@ private Q_SLOTS:
         QCOMPARE(runWith(options,
                          [&](MainWindow* w) {
                              QCOMPARE(w->isVisible(), !minimized);
-                             QVERIFY(!w->tray()->isVisible());
+                             QVERIFY(!w->tray());
                              QVERIFY(panel.registerService(QLatin1String(TrayHost::watcherService)));
                              QTRY_VERIFY(host.hasStatusNotifierHost());
                              QVERIFY(w->hasTrayHost());
@@ -469,6 +478,70 @@ private Q_SLOTS:
         QCOMPARE(server.sent.at(1).replaces, server.sent.at(0).id);
         QCOMPARE(server.sent.at(2).replaces, server.sent.at(1).id);
         QCOMPARE(server.sent.at(2).summary, QStringLiteral("Connected"));
+    }
+
+    // The real program on a real X server with no tray: when a StatusNotifierItem host comes up,
+    // the toolkit's D-Bus tray item registers with it (the toolkit was not asked before).
+    void statusNotifierItemRegistersWhenAHostComesLater()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            QSKIP("Xvfb is not installed");
+        PrivateBus bus;
+        if (!bus.start())
+            QSKIP(qPrintable(bus.error()));
+        const QString display = QStringLiteral(":%1").arg(200 + QCoreApplication::applicationPid() % 500);
+        QProcess server;
+        server.start(xvfb, {display, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        QVERIFY(server.waitForStarted());
+        const auto stopServer = qScopeGuard([&server] {
+            server.terminate();
+            server.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists("/tmp/.X11-unix/X" + display.mid(1)), 10000);
+
+        QDBusConnection panel = QDBusConnection::connectToBus(bus.address(), QStringLiteral("sni-panel"));
+        const auto disconnect =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("sni-panel")); });
+        TestWatcher watcher;
+        QVERIFY(panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                     QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSlots));
+
+        QTemporaryDir runtime;
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("HOME"), home()->path());
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+        program.setProcessEnvironment(env);
+        program.start(builtProgram(QStringLiteral("qlumar_vpn")), QStringList());
+        QVERIFY(program.waitForStarted());
+        const auto stopProgram = qScopeGuard([&program] {
+            program.terminate();
+            if (!program.waitForFinished(10000))
+                program.kill();
+        });
+        SingleInstance probe(runtime.path());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(probe.socketPath()), 20000);
+        QTest::qWait(200);
+        QVERIFY(watcher.items.isEmpty());
+
+        QVERIFY(panel.registerService(QLatin1String(TrayHost::watcherService)));
+        QTRY_VERIFY_WITH_TIMEOUT(!watcher.items.isEmpty(), 20000);
+        // The item answers on the bus, as a host asks it.
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            watcher.items.first(), QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Status");
+        QDBusPendingCallWatcher status(panel.asyncCall(get, 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(status.isFinished(), 15000);
+        const QDBusPendingReply<QDBusVariant> reply = status;
+        QVERIFY2(reply.isValid(), qPrintable(reply.error().message()));
+        QCOMPARE(reply.value().variant().toString(), QStringLiteral("Active"));
+        QCOMPARE(program.state(), QProcess::Running);
     }
 
     void minimizedFallsBackToTheWindowWhenNoTrayComes()

@@ -37,7 +37,7 @@ private:
     void send(const Message& message);
 
     QDBusConnection m_bus;
-    uint m_shownId = 0;           // the server's id of the message on screen, 0 for none
-    bool m_waiting = false;       // a Notify is on its way: its id is not known yet
+    uint m_shownId = 0;            // the server's id of the message on screen, 0 for none
+    bool m_waiting = false;        // a Notify is on its way: its id is not known yet
     std::optional<Message> m_next; // sent when the answer comes, replacing that one
 };

@@ -154,12 +154,9 @@ void MainWindow::createTray()
     trayMenu->addSeparator();
     trayMenu->addAction(exitAction);
 
-    trayIcon = new QSystemTrayIcon(this);
-    trayIcon->setObjectName(QStringLiteral("trayIcon"));
-    trayIcon->setContextMenu(trayMenu);
-    trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(TrayDisconnected)));
-    trayIcon->setToolTip(tr("qLumar VPN - disconnected"));
-    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActive);
+    // The icon itself is made once a tray host is there (see setTrayHostAvailable).
+    setTrayPicture(Pictures::icon(TrayAnimation::trayImage(TrayDisconnected)));
+    setTrayToolTip(tr("qLumar VPN - disconnected"));
 }
 
 void MainWindow::fillAboutBox()
@@ -422,7 +419,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
     setTrayIcon(TrayDisconnected);
-    trayIcon->setToolTip(tr("qLumar VPN - no connection"));
+    setTrayToolTip(tr("qLumar VPN - no connection"));
     showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
     vpnRunning = false;
     vpnInitialized = false;
@@ -454,7 +451,7 @@ void MainWindow::showTunnelUp()
     setTrayIcon(TrayConnected);
     if (activeItem)
         activeItem->setIcon(VpnItem::connectedIcon());
-    trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
+    setTrayToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
     showBalloon(tr("Connected"), tr("VPN connection was initialized properly."), QSystemTrayIcon::Information,
                 10000);
 }
@@ -483,7 +480,8 @@ void MainWindow::showBalloon(const QString& title, const QString& text, QSystemT
         m_notifier->notify(title, text, milliseconds);
         return;
     }
-    trayIcon->showMessage(title, text, icon, milliseconds);
+    if (trayIcon)
+        trayIcon->showMessage(title, text, icon, milliseconds);
 }
 
 void MainWindow::vpnNewSlot()
@@ -609,12 +607,12 @@ void MainWindow::setTrayIcon(VpnTrayIcon icon)
     switch (icon) {
     case TrayDisconnected:
     case TrayConnected:
-        trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         break;
     case TrayConnecting:
         // Both cycles restart from their first picture on every attempt.
-        trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
         trayFrame = 0;
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         labelFrame = 0;
@@ -668,7 +666,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 void MainWindow::trayIconSetConnectionUpdate()
 {
     trayFrame = (trayFrame + 1) % TrayAnimation::trayFrameCount;
-    trayIcon->setIcon(Pictures::icon(TrayAnimation::trayFrameImage(trayFrame)));
+    setTrayPicture(Pictures::icon(TrayAnimation::trayFrameImage(trayFrame)));
     labelFrame = (labelFrame + 1) % TrayAnimation::labelFrameCount;
     const QString picture = TrayAnimation::pictureFrameImage(labelFrame);
     if (!picture.isEmpty())
@@ -697,7 +695,7 @@ void MainWindow::exit()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (m_trayHost && trayIcon->isVisible()) {
+    if (m_trayHost && trayIcon && trayIcon->isVisible()) {
         hide();
         event->ignore();
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QProcess>
 #include <QSystemTrayIcon>
@@ -44,7 +45,8 @@ public:
     bool isVpnInitialized() const { return vpnInitialized; }
     VpnItem* selectedProfile() const { return selectedItem; }
     VpnItem* activeProfile() const { return activeItem; }
-    QSystemTrayIcon* tray() const { return trayIcon; }
+    QSystemTrayIcon* tray() const { return trayIcon; } // none until a tray host was seen
+    QString trayToolTip() const { return m_trayToolTip; }
     QProcess* engineProcess() const;
     VpnConnection* connection() const { return vpnConnection; }
     int trayAnimationFrame() const { return trayFrame; }
@@ -117,6 +119,8 @@ private:
     void setStartAtLogin(bool enabled);
     void closeWithoutTray(QCloseEvent* event);
     void showConnectingToolTip();
+    void setTrayPicture(const QIcon& picture);
+    void setTrayToolTip(const QString& text);
     void fillAboutBox();
     void languageChangedNotice();
     void buildCentralArea();
@@ -167,4 +171,6 @@ private:
     QDockWidget* m_noTrayNotice = nullptr;
     QAction* m_startAtLoginAction = nullptr;
     DesktopNotifier* m_notifier = nullptr;
+    QIcon m_trayPicture;
+    QString m_trayToolTip;
 };

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 void MainWindow::addDesktopActions()
@@ -45,7 +46,18 @@ void MainWindow::setStartAtLogin(bool enabled)
 void MainWindow::setTrayHostAvailable(bool available)
 {
     m_trayHost = available;
-    trayIcon->setVisible(available);
+    // The toolkit decides on its first tray icon, once for the whole process, whether the
+    // StatusNotifierItem host is there; made before one is, the icon would never reach it.
+    if (available && !trayIcon) {
+        trayIcon = new QSystemTrayIcon(this);
+        trayIcon->setObjectName(QStringLiteral("trayIcon"));
+        trayIcon->setContextMenu(trayMenu);
+        trayIcon->setIcon(m_trayPicture);
+        trayIcon->setToolTip(m_trayToolTip);
+        connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActive);
+    }
+    if (trayIcon)
+        trayIcon->setVisible(available);
     if (available) {
         if (m_noTrayNotice)
             m_noTrayNotice->hide();
@@ -94,8 +106,21 @@ void MainWindow::closeWithoutTray(QCloseEvent* event)
 void MainWindow::showConnectingToolTip()
 {
     const VpnItem* profile = activeItem ? activeItem : selectedItem;
-    trayIcon->setToolTip(
-        tr("qLumar VPN - connecting to %1…").arg(profile ? profile->displayName() : QString()));
+    setTrayToolTip(tr("qLumar VPN - connecting to %1…").arg(profile ? profile->displayName() : QString()));
+}
+
+void MainWindow::setTrayPicture(const QIcon& picture)
+{
+    m_trayPicture = picture;
+    if (trayIcon)
+        trayIcon->setIcon(picture);
+}
+
+void MainWindow::setTrayToolTip(const QString& text)
+{
+    m_trayToolTip = text;
+    if (trayIcon)
+        trayIcon->setToolTip(text);
 }
 
 void MainWindow::bringForward()
