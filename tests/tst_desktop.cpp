@@ -535,13 +535,19 @@ private Q_SLOTS:
         QDBusMessage get = QDBusMessage::createMethodCall(
             watcher.items.first(), QStringLiteral("/StatusNotifierItem"),
             QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Status");
+        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Title");
         QDBusPendingCallWatcher status(panel.asyncCall(get, 10000));
         QTRY_VERIFY_WITH_TIMEOUT(status.isFinished(), 15000);
         const QDBusPendingReply<QDBusVariant> reply = status;
         QVERIFY2(reply.isValid(), qPrintable(reply.error().message()));
-        QCOMPARE(reply.value().variant().toString(), QStringLiteral("Active"));
+        QCOMPARE(reply.value().variant().toString(), QStringLiteral("qLumar Velkoro"));
         QCOMPARE(program.state(), QProcess::Running);
+
+        // Its window keeps the class the desktop entry names.
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {"-display", display, "-name", "qLumar Velkoro", "WM_CLASS"});
+        if (xprop.waitForStarted() && xprop.waitForFinished(10000) && xprop.exitCode() == 0)
+            QVERIFY2(xprop.readAllStandardOutput().contains("\"qlumar_vpn\""), "WM_CLASS changed");
     }
 
     void minimizedFallsBackToTheWindowWhenNoTrayComes()

@@ -239,8 +239,20 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <translation>Brak zasobnika systemowego</translation>
     </message>
     <message>
-        <source>No system tray was found, so qLumar Velkoro runs as a normal window: closing it ends the program. As soon as a tray appears, the icon shows there and closing the window hides it in the tray again. On GNOME, install and switch on the AppIndicator extension (Debian package gnome-shell-extension-appindicator).</source>
-        <translation>Nie znaleziono zasobnika systemowego, więc qLumar Velkoro działa jako zwykłe okno: zamknięcie go kończy program. Gdy tylko pojawi się zasobnik, ikona pokaże się w nim, a zamknięcie okna znów schowa je do zasobnika. W GNOME zainstaluj i włącz rozszerzenie AppIndicator (pakiet Debiana gnome-shell-extension-appindicator).</translation>
+        <source>No system tray was found, so qLumar Velkoro runs
+as a normal window: closing it ends the program.
+As soon as a tray appears, the icon shows there and
+closing the window hides it in the tray again.
+On GNOME, install and switch on the AppIndicator
+extension (Debian package
+gnome-shell-extension-appindicator).</source>
+        <translation>Nie znaleziono zasobnika systemowego, więc qLumar
+Velkoro działa jako zwykłe okno: zamknięcie go
+kończy program. Gdy tylko pojawi się zasobnik,
+ikona pokaże się w nim, a zamknięcie okna znów
+schowa je do zasobnika. W GNOME zainstaluj i włącz
+rozszerzenie AppIndicator (pakiet Debiana
+gnome-shell-extension-appindicator).</translation>
     </message>
     <message>
         <source>A VPN connection is running. Closing the window ends it and the program. Close anyway?</source>

@@ -68,14 +68,16 @@ void MainWindow::setTrayHostAvailable(bool available)
         m_noTrayNotice->setObjectName(QStringLiteral("noTrayNotice"));
         m_noTrayNotice->setFeatures(QDockWidget::DockWidgetClosable);
         m_noTrayNotice->setAllowedAreas(Qt::TopDockWidgetArea);
-        auto* text = new QLabel(
-            tr("No system tray was found, so qLumar Velkoro runs as a normal window: closing it ends the "
-               "program. As soon as a tray appears, the icon shows there and closing the window hides it "
-               "in the tray again. On GNOME, install and switch on the AppIndicator extension (Debian "
-               "package gnome-shell-extension-appindicator)."),
-            m_noTrayNotice);
+        // Broken by hand: a wrapping label in a dock gets the height of one line.
+        auto* text = new QLabel(tr("No system tray was found, so qLumar Velkoro runs\n"
+                                   "as a normal window: closing it ends the program.\n"
+                                   "As soon as a tray appears, the icon shows there and\n"
+                                   "closing the window hides it in the tray again.\n"
+                                   "On GNOME, install and switch on the AppIndicator\n"
+                                   "extension (Debian package\n"
+                                   "gnome-shell-extension-appindicator)."),
+                                m_noTrayNotice);
         text->setObjectName(QStringLiteral("noTrayText"));
-        text->setWordWrap(true);
         text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
         text->setContentsMargins(6, 6, 6, 6);
         m_noTrayNotice->setWidget(text);

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -255,6 +256,14 @@ int start(QApplication& app)
     options.request = request;
     options.instance = &instance;
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // A StatusNotifierItem host shows the application name as the item's title. The X11 window
+    // class is taken from the same name when the first window is made: one made now keeps the
+    // class the desktop entry's StartupWMClass names.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        QWindow classProbe;
+        classProbe.create();
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("qLumar Velkoro"));
     TrayHost trayHost;
     trayHost.checkNow();
     DesktopNotifier notifier;
