@@ -862,7 +862,7 @@ void TestConnection::pkcs12RightPasswordConnects()
     QVERIFY(m_window->isVpnRunning());
     QVERIFY(m_window->isAnimating());
     QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
-    QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
+    QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - connecting to Home…"));
     QVERIFY(first->isBlocked() && last->isBlocked() && !item->isBlocked());
     QVERIFY(!action("connectAction")->isEnabled());
     QVERIFY(action("disconnectAction")->isEnabled());

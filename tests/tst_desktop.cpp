@@ -472,12 +472,16 @@ private Q_SLOTS:
         QCOMPARE(server.sent.at(0).icon, QStringLiteral("qlumar-velkoro"));
         QCOMPARE(server.sent.at(0).replaces, 0u);
 
+        // Sent before the answer to the one before: "Connecting" may be dropped while an
+        // earlier message waits for its id, but the newest always comes last and replaces.
         notifier.notify("Connecting", "", 1000);
-        notifier.notify("Connected", "", 1000); // before the answer to the first
-        QTRY_COMPARE(server.sent.size(), 3);
-        QCOMPARE(server.sent.at(1).replaces, server.sent.at(0).id);
-        QCOMPARE(server.sent.at(2).replaces, server.sent.at(1).id);
-        QCOMPARE(server.sent.at(2).summary, QStringLiteral("Connected"));
+        notifier.notify("Connected", "", 1000);
+        QTRY_COMPARE(server.sent.last().summary, QStringLiteral("Connected"));
+        QTest::qWait(100);
+        QCOMPARE(server.sent.last().summary, QStringLiteral("Connected"));
+        QVERIFY(server.sent.size() <= 3);
+        for (int i = 1; i < server.sent.size(); ++i)
+            QCOMPARE(server.sent.at(i).replaces, server.sent.at(i - 1).id);
     }
 
     // The real program on a real X server with no tray: when a StatusNotifierItem host comes up,

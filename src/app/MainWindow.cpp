@@ -604,6 +604,8 @@ void MainWindow::setTrayIcon(VpnTrayIcon icon)
 {
     animationTimer.stop();
     describeConnectionPicture(icon);
+    if (icon == TrayDisconnected)
+        restoreToolTipAfterConnecting();
     switch (icon) {
     case TrayDisconnected:
     case TrayConnected:

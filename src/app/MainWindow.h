@@ -119,6 +119,7 @@ private:
     void setStartAtLogin(bool enabled);
     void closeWithoutTray(QCloseEvent* event);
     void showConnectingToolTip();
+    void restoreToolTipAfterConnecting();
     void setTrayPicture(const QIcon& picture);
     void setTrayToolTip(const QString& text);
     void fillAboutBox();
@@ -173,4 +174,5 @@ private:
     DesktopNotifier* m_notifier = nullptr;
     QIcon m_trayPicture;
     QString m_trayToolTip;
+    QString m_toolTipBeforeConnecting; // back when an attempt fails before the engine runs
 };

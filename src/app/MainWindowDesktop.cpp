@@ -17,6 +17,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include <utility>
+
 void MainWindow::addDesktopActions()
 {
     m_startAtLoginAction = new QAction(tr("Start at login"), this);
@@ -107,8 +109,17 @@ void MainWindow::closeWithoutTray(QCloseEvent* event)
 // The tooltip is where a tray user looks for the state while the icon animates.
 void MainWindow::showConnectingToolTip()
 {
+    if (m_toolTipBeforeConnecting.isEmpty())
+        m_toolTipBeforeConnecting = m_trayToolTip;
     const VpnItem* profile = activeItem ? activeItem : selectedItem;
     setTrayToolTip(tr("qLumar VPN - connecting to %1…").arg(profile ? profile->displayName() : QString()));
+}
+
+void MainWindow::restoreToolTipAfterConnecting()
+{
+    // A connection that ends sets its own text after this; one that never started has none.
+    if (!m_toolTipBeforeConnecting.isEmpty())
+        setTrayToolTip(std::exchange(m_toolTipBeforeConnecting, QString()));
 }
 
 void MainWindow::setTrayPicture(const QIcon& picture)
