@@ -281,19 +281,24 @@ private Q_SLOTS:
 
         // Start-up with a file to import: the dialog comes up over the started window.
         opened.clear();
-        QTimer::singleShot(0, this, [&] {
-            QTimer::singleShot(0, this, [&] {
-                if (QWidget* dialog = QApplication::activeModalWidget()) {
-                    opened = dialog->findChild<QLineEdit*>("nameEdit")->text();
-                    static_cast<QDialog*>(dialog)->reject();
-                }
+        QTimer poll;
+        poll.setInterval(10);
+        int turns = 0;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                opened = dialog->findChild<QLineEdit*>("nameEdit")->text();
+                static_cast<QDialog*>(dialog)->reject();
                 QCoreApplication::exit(0);
-            });
+            } else if (++turns > 1000) {
+                QCoreApplication::exit(0);
+            }
         });
-        QCOMPARE(
-            Startup::run(*qApp, true,
-                         writeSource(QStringLiteral("started.ovpn"), "remote h.example\nauth-user-pass\n")),
-            0);
+        poll.start();
+        Startup::Options options;
+        options.request.action = CommandLine::Request::Import;
+        options.request.importPath =
+            writeSource(QStringLiteral("started.ovpn"), "remote h.example\nauth-user-pass\n");
+        QCOMPARE(Startup::run(*qApp, options), 0);
         QCOMPARE(opened, QString("started"));
     }
 

@@ -161,18 +161,23 @@ private Q_SLOTS:
         QVERIFY(info.exists());
     }
 
-    void noTrayExitsWithOneAndTouchesNothing()
+    // Without a tray the window is the program: it shows, says so without a modal box, and
+    // closing it ends the run the way Exit does.
+    void noTrayRunsAsAWindowThatEndsOnClose()
     {
         ScratchHome home;
-        QCOMPARE(Startup::run(*qApp, false), 1);
-        const auto shown = Prompt::messages();
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.first().title, QStringLiteral("qLumar VPN"));
-        QCOMPARE(shown.first().text, QStringLiteral("Cannot run program on taskbar."));
-        QCOMPARE(shown.first().icon, QMessageBox::Critical);
-        QVERIFY(
-            QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
-        QVERIFY(!mainWindow());
+        QVERIFY(ScratchHome::writeFile(home.rootPath() + "/lang", "pl"));
+        QCOMPARE(runWith(
+                     [](MainWindow* w) {
+                         QVERIFY(w->isVisible());
+                         QVERIFY(!w->hasTrayHost());
+                         appLanguage = QString();
+                         w->close();
+                     },
+                     false),
+                 0);
+        QVERIFY(Prompt::messages().isEmpty());
+        QCOMPARE(ScratchHome::readFile(home.rootPath() + "/lang"), QByteArray());
     }
 
     void unusableRootStopsWithoutFallingBackToHome()

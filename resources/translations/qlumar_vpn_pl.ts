@@ -520,6 +520,54 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <source>Import connection</source>
         <translation>Import połączenia</translation>
     </message>
+    <message>
+        <source>Start at login</source>
+        <translation>Uruchamiaj po zalogowaniu</translation>
+    </message>
+    <message>
+        <source>Cannot change the start at login: %1</source>
+        <translation>Nie można zmienić uruchamiania po zalogowaniu: %1</translation>
+    </message>
+    <message>
+        <source>No system tray</source>
+        <translation>Brak zasobnika systemowego</translation>
+    </message>
+    <message>
+        <source>No system tray was found, so qLumar Velkoro runs
+as a normal window: closing it ends the program.
+As soon as a tray appears, the icon shows there and
+closing the window hides it in the tray again.
+On GNOME, install and switch on the AppIndicator
+extension (Debian package
+gnome-shell-extension-appindicator).</source>
+        <translation>Nie znaleziono zasobnika systemowego, więc qLumar
+Velkoro działa jako zwykłe okno: zamknięcie go
+kończy program. Gdy tylko pojawi się zasobnik,
+ikona pokaże się w nim, a zamknięcie okna znów
+schowa je do zasobnika. W GNOME zainstaluj i włącz
+rozszerzenie AppIndicator (pakiet Debiana
+gnome-shell-extension-appindicator).</translation>
+    </message>
+    <message>
+        <source>A VPN connection is running. Closing the window ends it and the program. Close anyway?</source>
+        <translation>Połączenie VPN jest aktywne. Zamknięcie okna zakończy je wraz z programem. Zamknąć mimo to?</translation>
+    </message>
+    <message>
+        <source>There is no VPN connection named %1.</source>
+        <translation>Nie ma połączenia VPN o nazwie %1.</translation>
+    </message>
+    <message>
+        <source>The VPN connection %1 cannot be started now: another connection is running.</source>
+        <translation>Nie można teraz uruchomić połączenia VPN %1: działa inne połączenie.</translation>
+    </message>
+    <message>
+        <source>The VPN connection %1 cannot be started now: a connection is being edited.</source>
+        <translation>Nie można teraz uruchomić połączenia VPN %1: trwa edycja połączenia.</translation>
+    </message>
+    <message>
+        <source>qLumar VPN - connecting to %1…</source>
+        <translation>qLumar VPN - łączenie z %1…</translation>
+    </message>
 </context>
 <context>
     <name>OvpnImport</name>
@@ -766,10 +814,6 @@ ikonę, aby dowiedzieć się więcej.</translation>
     <message>
         <source>qLumar VPN</source>
         <translation>qLumar VPN</translation>
-    </message>
-    <message>
-        <source>Cannot run program on taskbar.</source>
-        <translation>Nie można uruchomić programu w zasobniku systemowym.</translation>
     </message>
     <message>
         <source>Cannot create or open the connection directory %1.</source>

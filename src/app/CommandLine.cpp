@@ -23,14 +23,59 @@ Request parse(const QStringList& arguments, const QString& workingDir)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QCommandLineOption importOption(QStringLiteral("import"), QString(), QStringLiteral("FILE"));
+    parser.setApplicationDescription(
+        QStringLiteral("VPN connection manager in the system tray. A second start hands its request to "
+                       "the manager already running for this user and ends."));
+    const QCommandLineOption helpOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("Show this help and end."));
+    parser.addOption(helpOption);
+    const QCommandLineOption importOption(QStringLiteral("import"),
+                                          QStringLiteral("Import the OpenVPN client file FILE."),
+                                          QStringLiteral("FILE"));
     parser.addOption(importOption);
+    const QCommandLineOption connectOption(
+        QStringLiteral("connect"),
+        QStringLiteral("Connect the profile named NAME, as its Connect menu entry does (the password is "
+                       "asked for)."),
+        QStringLiteral("NAME"));
+    parser.addOption(connectOption);
+    const QCommandLineOption minimizedOption(
+        QStringLiteral("minimized"),
+        QStringLiteral("Start hidden in the system tray; without a tray, wait up to 30 seconds for one "
+                       "before showing the window."));
+    parser.addOption(minimizedOption);
+    parser.addPositionalArgument(QStringLiteral("FILE"),
+                                 QStringLiteral("An OpenVPN client file or file:// URL to import."),
+                                 QStringLiteral("[FILE]"));
     if (!parser.parse(arguments))
         return invalid(parser.errorText());
+    if (parser.isSet(helpOption)) {
+        Request request;
+        request.action = Request::Help;
+        request.text = parser.helpText();
+        return request;
+    }
 
     QStringList files = parser.values(importOption) + parser.positionalArguments();
-    if (files.isEmpty())
-        return Request();
+    const QStringList names = parser.values(connectOption);
+    if (!names.isEmpty()) {
+        if (!files.isEmpty())
+            return invalid(QStringLiteral("--connect cannot be combined with a file to import."));
+        if (names.size() > 1)
+            return invalid(QStringLiteral("Only one connection can be connected at a time."));
+        if (names.first().trimmed().isEmpty())
+            return invalid(QStringLiteral("Missing value after '--connect'."));
+        Request request;
+        request.action = Request::Connect;
+        request.connectName = names.first();
+        request.minimized = parser.isSet(minimizedOption);
+        return request;
+    }
+    if (files.isEmpty()) {
+        Request request;
+        request.minimized = parser.isSet(minimizedOption);
+        return request;
+    }
     if (files.size() > 1)
         return invalid(QStringLiteral("Only one file can be imported at a time: %1")
                            .arg(files.join(QLatin1String(", "))));
@@ -49,6 +94,7 @@ Request parse(const QStringList& arguments, const QString& workingDir)
     Request request;
     request.action = Request::Import;
     request.importPath = QDir::cleanPath(QDir(workingDir).absoluteFilePath(file));
+    request.minimized = parser.isSet(minimizedOption);
     return request;
 }
 

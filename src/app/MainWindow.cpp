@@ -3,6 +3,7 @@
 #include "about/AboutBox.h"
 #include "about/UpdateAction.h"
 #include "app/ConnectAction.h"
+#include "app/DesktopNotifier.h"
 #include "app/Language.h"
 #include "app/Pictures.h"
 #include "app/Prompt.h"
@@ -47,17 +48,18 @@
 
 #include <memory>
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
 {
     setWindowTitle(tr("qLumar Velkoro"));
     createActions();
     createTray();
+    addDesktopActions();
     setWindowIcon(Pictures::icon(QStringLiteral(":img/qlumar_velkoro.png")));
 
     aboutBox = new AboutBox(this);
     fillAboutBox();
 
-    trayIcon->setVisible(true);
+    setTrayHostAvailable(trayHost);
 
     animationTimer.setInterval(TrayAnimation::tickMilliseconds);
     connect(&animationTimer, &QTimer::timeout, this, &MainWindow::trayIconSetConnectionUpdate);
@@ -76,6 +78,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     activeItem = nullptr;
     resize(300, 300);
     setAcceptDrops(true); // an OpenVPN file dropped anywhere on the window is imported
+    // A file named on this start's command line or handed over by a second start.
+    connect(this, &MainWindow::importRequested, this, &MainWindow::importFile);
 
     buildCentralArea();
     connectStatusLine();
@@ -164,12 +168,9 @@ void MainWindow::createTray()
     trayMenu->addSeparator();
     trayMenu->addAction(exitAction);
 
-    trayIcon = new QSystemTrayIcon(this);
-    trayIcon->setObjectName(QStringLiteral("trayIcon"));
-    trayIcon->setContextMenu(trayMenu);
-    trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(TrayDisconnected)));
-    trayIcon->setToolTip(tr("qLumar VPN - disconnected"));
-    connect(trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::trayIconActive);
+    // The icon itself is made once a tray host is there (see setTrayHostAvailable).
+    setTrayPicture(Pictures::icon(TrayAnimation::trayImage(TrayDisconnected)));
+    setTrayToolTip(tr("qLumar VPN - disconnected"));
 }
 
 void MainWindow::fillAboutBox()
@@ -482,7 +483,7 @@ void MainWindow::showTunnelUp()
     setTrayIcon(TrayConnected);
     if (activeItem)
         activeItem->setIcon(VpnItem::connectedIcon());
-    trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
+    setTrayToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
     showBalloon(tr("Connected"), tr("VPN connection was initialized properly."), QSystemTrayIcon::Information,
                 10000);
 }
@@ -555,13 +556,13 @@ void MainWindow::showStatus()
     case ConnectionStatus::Snapshot::Phase::Idle:
         break;
     case ConnectionStatus::Snapshot::Phase::Connecting:
-        trayIcon->setToolTip(tr("qLumar VPN - %1").arg(line));
+        setTrayToolTip(tr("qLumar VPN - %1").arg(line));
         break;
     case ConnectionStatus::Snapshot::Phase::Connected:
-        trayIcon->setToolTip(tr("qLumar VPN - %1").arg(m_status.name) + QLatin1Char('\n') + line);
+        setTrayToolTip(tr("qLumar VPN - %1").arg(m_status.name) + QLatin1Char('\n') + line);
         break;
     case ConnectionStatus::Snapshot::Phase::Failed:
-        trayIcon->setToolTip(tr("qLumar VPN - no connection") + QLatin1Char('\n') + line);
+        setTrayToolTip(tr("qLumar VPN - no connection") + QLatin1Char('\n') + line);
         break;
     }
 }
@@ -580,7 +581,7 @@ void MainWindow::showConnectionEnd()
     }
     m_status = ConnectionStatus::Snapshot();
     showStatus();
-    trayIcon->setToolTip(tr("qLumar VPN - no connection"));
+    setTrayToolTip(tr("qLumar VPN - no connection"));
     showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
 }
 
@@ -619,7 +620,12 @@ void MainWindow::showBalloon(const QString& title, const QString& text, QSystemT
 {
     lastBalloonShown = {title, text, icon, milliseconds};
     ++balloonsShown;
-    trayIcon->showMessage(title, text, icon, milliseconds);
+    if (m_notifier && m_notifier->isAvailable()) {
+        m_notifier->notify(title, text, milliseconds);
+        return;
+    }
+    if (trayIcon)
+        trayIcon->showMessage(title, text, icon, milliseconds);
 }
 
 void MainWindow::vpnNewSlot()
@@ -788,19 +794,22 @@ void MainWindow::setTrayIcon(VpnTrayIcon icon)
 {
     animationTimer.stop();
     describeConnectionPicture(icon);
+    if (icon == TrayDisconnected)
+        restoreToolTipAfterConnecting();
     switch (icon) {
     case TrayDisconnected:
     case TrayConnected:
-        trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         break;
     case TrayConnecting:
         // Both cycles restart from their first picture on every attempt.
-        trayIcon->setIcon(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
         trayFrame = 0;
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         labelFrame = 0;
         animationTimer.start();
+        showConnectingToolTip();
         break;
     }
 }
@@ -849,7 +858,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 void MainWindow::trayIconSetConnectionUpdate()
 {
     trayFrame = (trayFrame + 1) % TrayAnimation::trayFrameCount;
-    trayIcon->setIcon(Pictures::icon(TrayAnimation::trayFrameImage(trayFrame)));
+    setTrayPicture(Pictures::icon(TrayAnimation::trayFrameImage(trayFrame)));
     labelFrame = (labelFrame + 1) % TrayAnimation::labelFrameCount;
     const QString picture = TrayAnimation::pictureFrameImage(labelFrame);
     if (!picture.isEmpty())
@@ -878,10 +887,12 @@ void MainWindow::exit()
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (trayIcon->isVisible()) {
+    if (m_trayHost && trayIcon && trayIcon->isVisible()) {
         hide();
         event->ignore();
+        return;
     }
+    closeWithoutTray(event);
 }
 
 QProcess* MainWindow::engineProcess() const

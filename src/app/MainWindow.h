@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QProcess>
 #include <QSystemTrayIcon>
@@ -11,6 +12,9 @@
 #include <memory>
 
 class AboutBox;
+class DesktopNotifier;
+class QCloseEvent;
+class QDockWidget;
 class CappedLog;
 class VpnConnection;
 class QAction;
@@ -29,7 +33,9 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget* parent = nullptr);
+    // trayHost: whether a tray can show the icon now. Without one the window is all there is:
+    // closing it ends the program, and a notice in it says how to get a tray.
+    explicit MainWindow(QWidget* parent = nullptr, bool trayHost = true);
     ~MainWindow() override;
 
     // Rebuilds the connection list and the tray's Connect submenu from the profile root.
@@ -40,7 +46,8 @@ public:
     bool isVpnInitialized() const { return vpnInitialized; }
     VpnItem* selectedProfile() const { return selectedItem; }
     VpnItem* activeProfile() const { return activeItem; }
-    QSystemTrayIcon* tray() const { return trayIcon; }
+    QSystemTrayIcon* tray() const { return trayIcon; } // none until a tray host was seen
+    QString trayToolTip() const { return m_trayToolTip; }
     QProcess* engineProcess() const;
     VpnConnection* connection() const { return vpnConnection; }
     int trayAnimationFrame() const { return trayFrame; }
@@ -59,6 +66,27 @@ public:
     // The connection's state in words, as the status line under the picture shows it.
     QString statusText() const;
     int balloonCount() const { return balloonsShown; }
+
+    // Requests handed over by a second start of the program, or given on the first one.
+    // connectByName() starts the profile shown under that name (or kept in that directory) as its
+    // Connect menu entry does, password prompt included, once the caller's event turns; it
+    // returns why it cannot, or an empty text when it will.
+    QString connectByName(const QString& name);
+    void bringForward();
+
+    // A tray host came or went: the icon shows only with one, and closing the window hides it
+    // into the tray only then.
+    void setTrayHostAvailable(bool available);
+    bool hasTrayHost() const { return m_trayHost; }
+    QDockWidget* noTrayNotice() const { return m_noTrayNotice; }
+
+    // Messages go to the desktop's notification server while one is set and running, else to
+    // the tray icon's balloons. Not owned.
+    void setDesktopNotifier(DesktopNotifier* notifier) { m_notifier = notifier; }
+
+Q_SIGNALS:
+    // An OpenVPN client file to import, absolute, from the command line of this or a second start.
+    void importRequested(const QString& path);
 
 public Q_SLOTS:
     void vpnConnectSlot();
@@ -98,6 +126,13 @@ private:
 
     void createActions();
     void createTray();
+    void addDesktopActions();
+    void setStartAtLogin(bool enabled);
+    void closeWithoutTray(QCloseEvent* event);
+    void showConnectingToolTip();
+    void restoreToolTipAfterConnecting();
+    void setTrayPicture(const QIcon& picture);
+    void setTrayToolTip(const QString& text);
     void fillAboutBox();
     void languageChangedNotice();
     void buildCentralArea();
@@ -152,4 +187,12 @@ private:
     int balloonsShown = 0;
     QLabel* m_statusLine = nullptr;
     ConnectionStatus::Snapshot m_status;
+
+    bool m_trayHost = true;
+    QDockWidget* m_noTrayNotice = nullptr;
+    QAction* m_startAtLoginAction = nullptr;
+    DesktopNotifier* m_notifier = nullptr;
+    QIcon m_trayPicture;
+    QString m_trayToolTip;
+    QString m_toolTipBeforeConnecting; // back when an attempt fails before the engine runs
 };

@@ -1,13 +1,20 @@
 #include "Startup.h"
 
+#include "app/DesktopNotifier.h"
 #include "app/Language.h"
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
+#include "app/SingleInstance.h"
+#include "app/TrayHost.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
+
+#include <cstdio>
 
 #ifdef Q_OS_UNIX
 #include <QSocketNotifier>
@@ -94,14 +101,39 @@ bool enterProfileRoot(QString* failedPath)
     return true;
 }
 
-int run(QApplication& app, bool trayAvailable, const QString& importPath)
+int run(QApplication& app, bool trayAvailable)
 {
-    if (!trayAvailable) {
-        Prompt::message(nullptr, QMessageBox::Critical, QObject::tr("qLumar VPN"),
-                        QObject::tr("Cannot run program on taskbar."), QMessageBox::Ok);
-        return 1;
-    }
+    Options options;
+    options.trayAvailable = trayAvailable;
+    return run(app, options);
+}
 
+namespace {
+
+// What a request asks of the running window; an empty result when it is under way.
+QString answer(MainWindow& window, const CommandLine::Request& request)
+{
+    switch (request.action) {
+    case CommandLine::Request::Connect:
+        return window.connectByName(request.connectName);
+    case CommandLine::Request::Import: {
+        window.bringForward();
+        const QString path = request.importPath;
+        // Importing may ask questions in dialogs of its own: the second start is answered first.
+        QTimer::singleShot(0, &window, [&window, path] { Q_EMIT window.importRequested(path); });
+        return QString();
+    }
+    default:
+        if (!request.minimized)
+            window.bringForward();
+        return QString();
+    }
+}
+
+} // namespace
+
+int run(QApplication& app, const Options& options)
+{
     QString failedPath;
     if (!enterProfileRoot(&failedPath)) {
         Prompt::message(nullptr, QMessageBox::Critical, QObject::tr("qLumar VPN"),
@@ -110,8 +142,8 @@ int run(QApplication& app, bool trayAvailable, const QString& importPath)
         return 1;
     }
 
-    // A tray program ends only through Exit: closing a message box or dialog while the main
-    // window is hidden must not end it.
+    // With a tray the program ends only through Exit: closing a message box or dialog while the
+    // main window is hidden must not end it. Without one, closing the window ends it explicitly.
     app.setQuitOnLastWindowClosed(false);
 
     Language::readLanguageFile();
@@ -120,14 +152,129 @@ int run(QApplication& app, bool trayAvailable, const QString& importPath)
 
     int result = 0;
     {
-        MainWindow window;
-        window.show();
-        if (!importPath.isEmpty())
-            QTimer::singleShot(0, &window, [&window, importPath] { window.importFile(importPath); });
+        MainWindow window(nullptr, options.trayAvailable);
+        const CommandLine::Request& request = options.request;
+
+        // --minimized without a tray: the panel may still be starting (autostart races it).
+        QTimer trayWait;
+        trayWait.setSingleShot(true);
+        trayWait.setInterval(options.trayWaitMilliseconds);
+        QObject::connect(&trayWait, &QTimer::timeout, &window, &MainWindow::show);
+
+        // An XEmbed tray shows balloons of its own; on a StatusNotifierItem host, or without a
+        // tray, the desktop's notification server takes the messages.
+        const auto chooseMessages = [&window, &options] {
+            const TrayHost* host = options.trayHost;
+            const bool xembedOnly = host ? host->hasXEmbedTray() && !host->hasStatusNotifierHost() : false;
+            window.setDesktopNotifier(xembedOnly ? nullptr : options.notifier);
+        };
+        chooseMessages();
+
+        if (options.trayHost) {
+            QObject::connect(options.trayHost, &TrayHost::availabilityChanged, &window, chooseMessages);
+            const bool confirm = options.confirmWithToolkit;
+            QObject::connect(options.trayHost, &TrayHost::availabilityChanged, &window,
+                             [&window, &trayWait, confirm](bool available) {
+                                 if (available && confirm && !QSystemTrayIcon::isSystemTrayAvailable())
+                                     available = false;
+                                 if (available == window.hasTrayHost())
+                                     return;
+                                 window.setTrayHostAvailable(available);
+                                 if (available)
+                                     trayWait.stop(); // stays in the tray, as asked
+                                 else if (!trayWait.isActive())
+                                     window.show(); // hidden with no tray, nothing could reach it
+                             });
+        }
+
+        if (options.trayAvailable ? !request.minimized : !(request.minimized && options.trayHost))
+            window.show();
+        else if (!options.trayAvailable)
+            trayWait.start();
+
+        if (options.instance)
+            options.instance->setHandler(
+                [&window](const CommandLine::Request& handed) { return answer(window, handed); });
+        if (request.action == CommandLine::Request::Connect ||
+            request.action == CommandLine::Request::Import) {
+            QTimer::singleShot(0, &window, [&window, request] {
+                const QString refusal = answer(window, request);
+                if (!refusal.isEmpty())
+                    std::fprintf(stderr, "qlumar_vpn: %s\n", qPrintable(refusal));
+            });
+        }
+
         result = app.exec();
+        if (options.instance)
+            options.instance->setHandler({});
         Language::writeLanguageFile();
     }
     return result;
+}
+
+int printHelp()
+{
+    const CommandLine::Request request =
+        CommandLine::parse({QCoreApplication::arguments().value(0), QStringLiteral("--help")}, QString());
+    std::fputs(qPrintable(request.text), stdout);
+    std::fflush(stdout);
+    return 0;
+}
+
+int start(QApplication& app)
+{
+    const CommandLine::Request request =
+        CommandLine::parse(QCoreApplication::arguments(), QDir::currentPath());
+    if (request.action == CommandLine::Request::Invalid) {
+        std::fprintf(stderr, "qlumar_vpn: %s\nTry 'qlumar_vpn --help' for more information.\n",
+                     qPrintable(request.error));
+        return 2;
+    }
+    if (request.action == CommandLine::Request::Help)
+        return printHelp();
+
+    SingleInstance instance;
+    switch (instance.claim()) {
+    case SingleInstance::Claim::Secondary: {
+        QString message;
+        const int code = instance.handOver(request, &message);
+        if (!message.isEmpty())
+            std::fprintf(stderr, "qlumar_vpn: %s\n", qPrintable(message));
+        return code;
+    }
+    case SingleInstance::Claim::Alone:
+        qWarning("qlumar_vpn: a second start cannot find this one: %s", qPrintable(instance.errorString()));
+        break;
+    case SingleInstance::Claim::Primary:
+        if (!instance.errorString().isEmpty())
+            qWarning("qlumar_vpn: a second start cannot hand over to this one: %s",
+                     qPrintable(instance.errorString()));
+        break;
+    }
+
+    Options options;
+    options.request = request;
+    options.instance = &instance;
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // A StatusNotifierItem host shows the application name as the item's title. The X11 window
+    // class is taken from the same name when the first window is made: one made now keeps the
+    // class the desktop entry's StartupWMClass names.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        QWindow classProbe;
+        classProbe.create();
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("qLumar Velkoro"));
+    TrayHost trayHost;
+    trayHost.checkNow();
+    DesktopNotifier notifier;
+    options.notifier = &notifier;
+    options.trayHost = &trayHost;
+    options.confirmWithToolkit = true;
+    options.trayAvailable = trayHost.isAvailable() && QSystemTrayIcon::isSystemTrayAvailable();
+#else
+    options.trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+#endif
+    return run(app, options);
 }
 
 } // namespace Startup

@@ -1,22 +1,21 @@
-#include "app/CommandLine.h"
 #include "app/Startup.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QSystemTrayIcon>
 
-#include <cstdio>
+#include <cstring>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    // Read before start-up moves into the profile root: a relative FILE names the caller's file.
-    const CommandLine::Request request =
-        CommandLine::parse(QCoreApplication::arguments(), QDir::currentPath());
-    if (request.action == CommandLine::Request::Invalid) {
-        std::fprintf(stderr, "qlumar_vpn: %s\nUsage: qlumar_vpn [--import FILE | FILE]\n",
-                     qPrintable(request.error));
-        return 2;
+    // --help needs no display: it is answered before the toolkit looks for one.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-help") == 0 ||
+            std::strcmp(argv[i], "-h") == 0) {
+            QCoreApplication core(argc, argv);
+            return Startup::printHelp();
+        }
     }
-    return Startup::run(app, QSystemTrayIcon::isSystemTrayAvailable(), request.importPath);
+    QApplication app(argc, argv);
+    return Startup::start(app);
 }

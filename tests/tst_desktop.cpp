@@ -1,0 +1,583 @@
+// The manager on a desktop: one per user, started at login, and at home with or without a tray.
+#include "GuiTestBase.h"
+#include "PrivateBus.h"
+#include "TestSupport.h"
+
+#include "app/Autostart.h"
+#include "app/DesktopNotifier.h"
+#include "app/MainWindow.h"
+#include "app/Prompt.h"
+#include "app/SingleInstance.h"
+#include "app/Startup.h"
+#include "app/TrayHost.h"
+#include "profiles/VpnItem.h"
+
+#include <QAction>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QDockWidget>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+#include <functional>
+
+// A StatusNotifierWatcher with a host registered, as a panel offers it.
+class TestWatcher : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isHostRegistered)
+
+public:
+    bool isHostRegistered() const { return true; }
+    QStringList items; // services of the items that registered
+
+public Q_SLOTS:
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus method's own name
+    void RegisterStatusNotifierItem(const QString& service) { items.append(service); }
+};
+
+// A notification server that hands out a new id for every message and keeps what it was sent.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Sent
+    {
+        uint replaces = 0;
+        QString icon;
+        QString summary;
+        uint id = 0;
+    };
+    QList<Sent> sent;
+
+public Q_SLOTS:
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus method's own name
+    uint Notify(const QString& app, uint replaces, const QString& icon, const QString& summary,
+                const QString& body, const QStringList& actions, const QVariantMap& hints, int timeout)
+    {
+        Q_UNUSED(app);
+        Q_UNUSED(body);
+        Q_UNUSED(actions);
+        Q_UNUSED(hints);
+        Q_UNUSED(timeout);
+        sent.append({replaces, icon, summary, uint(sent.size() + 100)});
+        return sent.last().id;
+    }
+};
+
+namespace {
+
+struct SecondStart
+{
+    int exitCode = -1;
+    QByteArray errors;
+};
+
+// The real program started a second time against runtimeDir; the caller's event loop keeps
+// turning meanwhile, so a primary in this process can answer.
+SecondStart startSecond(const QString& runtimeDir, const QStringList& arguments,
+                        const QString& workingDir = QString())
+{
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+    program.setProcessEnvironment(env);
+    if (!workingDir.isEmpty())
+        program.setWorkingDirectory(workingDir);
+    program.start(builtProgram(QStringLiteral("qlumar_vpn")), arguments);
+    SecondStart result;
+    if (!program.waitForStarted())
+        return result;
+    const QDeadlineTimer deadline(30000);
+    while (program.state() != QProcess::NotRunning && !deadline.hasExpired())
+        QTest::qWait(20);
+    if (program.state() != QProcess::NotRunning) {
+        program.kill();
+        program.waitForFinished();
+        return result;
+    }
+    result.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
+    result.errors = program.readAllStandardError();
+    return result;
+}
+
+} // namespace
+
+class TestDesktop : public GuiTestBase
+{
+    Q_OBJECT
+
+    QTemporaryDir m_runtime;
+    QTemporaryDir m_config;
+
+    void addProfile(const QString& dir, const QString& name)
+    {
+        QVERIFY(ScratchHome::writeFile(home()->rootPath() + "/" + dir + "/conf",
+                                       "#\n# qLumarVpnName " + name.toUtf8() +
+                                           "\n#\nremote vpn.example.net\npkcs12 x.p12\n"));
+    }
+
+    // Start-up as the program runs it; `during` acts once the loop turns and must end the run.
+    int runWith(const Startup::Options& options, const std::function<void(MainWindow*)>& during)
+    {
+        QTimer::singleShot(0, qApp, [&] {
+            MainWindow* w = runningMainWindow();
+            QVERIFY(w);
+            during(w);
+            if (QTest::currentTestFailed())
+                QCoreApplication::exit(98);
+        });
+        QTimer guard;
+        guard.setSingleShot(true);
+        connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+        guard.start(60000);
+        return Startup::run(*qApp, options);
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        GuiTestBase::init();
+        removeInstalledTranslators();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+        QFile::remove(Autostart::filePath());
+    }
+    void cleanup() { GuiTestBase::cleanup(); }
+
+    // A second start delivers what it was asked and ends; the first one decides what happens.
+    void secondStartHandsOverAndEnds()
+    {
+        QTemporaryDir runtime;
+        SingleInstance primary(runtime.path());
+        QCOMPARE(primary.claim(), SingleInstance::Claim::Primary);
+        QList<CommandLine::Request> received;
+        primary.setHandler([&](const CommandLine::Request& request) {
+            received.append(request);
+            return request.connectName == QLatin1String("Nowhere") ? QStringLiteral("no such connection")
+                                                                   : QString();
+        });
+
+        SecondStart second = startSecond(runtime.path(), {});
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(received.size(), 1);
+        QCOMPARE(received.last().action, CommandLine::Request::Run);
+        QVERIFY(!received.last().minimized);
+
+        second = startSecond(runtime.path(), {"--connect", "Office VPN"});
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(received.last().action, CommandLine::Request::Connect);
+        QCOMPARE(received.last().connectName, QStringLiteral("Office VPN"));
+
+        QTemporaryDir downloads;
+        second = startSecond(runtime.path(), {"--import", "my.ovpn"}, downloads.path());
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(received.last().action, CommandLine::Request::Import);
+        QCOMPARE(received.last().importPath, downloads.path() + "/my.ovpn");
+
+        second = startSecond(runtime.path(), {"--minimized"});
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(received.last().action, CommandLine::Request::Run);
+        QVERIFY(received.last().minimized);
+
+        // A refusal reaches the person who typed the command, and the exit code says so.
+        second = startSecond(runtime.path(), {"--connect", "Nowhere"});
+        QCOMPARE(second.exitCode, 1);
+        QVERIFY2(second.errors.contains("no such connection"), second.errors.constData());
+
+        // Usage errors never reach the running manager.
+        const int before = received.size();
+        second = startSecond(runtime.path(), {"--connect"});
+        QCOMPARE(second.exitCode, 2);
+        second = startSecond(runtime.path(), {"--help"});
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(received.size(), before);
+
+        // Garbage on the socket is refused without reaching the handler.
+        QCOMPARE(SingleInstance::decode("{\"action\":\"import\",\"path\":\"rel.ovpn\"}").action,
+                 CommandLine::Request::Invalid);
+        QCOMPARE(SingleInstance::decode("\xff{").action, CommandLine::Request::Invalid);
+    }
+
+    // The whole way: a second start with --connect makes the running manager ask for the
+    // password and start the engine for that profile.
+    void connectReachesTheRunningManager()
+    {
+        addProfile("0000", "Office");
+        addProfile("0001", "Home");
+        QTemporaryDir engineDir;
+        const QString engine = engineDir.filePath("engine.sh");
+        QVERIFY(ScratchHome::writeFile(engine, "#!/bin/sh\nexec sleep 60\n"));
+        QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
+        const auto restore = qScopeGuard([] { qunsetenv("QLUMAR_ENGINE_PATH"); });
+
+        QTemporaryDir runtime;
+        SingleInstance instance(runtime.path());
+        QCOMPARE(instance.claim(), SingleInstance::Claim::Primary);
+        Startup::Options options;
+        options.instance = &instance;
+        options.request.minimized = true;
+        QCOMPARE(runWith(options,
+                         [&](MainWindow* w) {
+                             QVERIFY(!w->isVisible()); // --minimized with a tray
+                             Prompt::answerText(QStringLiteral("secret"));
+                             QCOMPARE(startSecond(runtime.path(), {"--connect", "Home"}).exitCode, 0);
+                             QTRY_VERIFY(w->isVpnRunning());
+                             QCOMPARE(w->activeProfile()->dirName(), QStringLiteral("0001"));
+                             QVERIFY(w->isVisible()); // the password was asked over the window
+                             QCOMPARE(w->tray()->toolTip(),
+                                      QStringLiteral("qLumar VPN - Connecting to Home…"));
+                             QCOMPARE(Prompt::history().size(), 1);
+                             QCOMPARE(Prompt::history().first().kind, Prompt::Kind::Text);
+
+                             // While it runs, another profile is refused; the same one is fine.
+                             const SecondStart other = startSecond(runtime.path(), {"--connect", "Office"});
+                             QCOMPARE(other.exitCode, 1);
+                             QVERIFY2(other.errors.contains("another connection is running"),
+                                      other.errors.constData());
+                             QCOMPARE(startSecond(runtime.path(), {"--connect", "Home"}).exitCode, 0);
+                             QCOMPARE(Prompt::history().size(), 1);
+                             QCOMPARE(startSecond(runtime.path(), {"--connect", "Nobody"}).exitCode, 1);
+
+                             QSignalSpy imports(w, &MainWindow::importRequested);
+                             QCOMPARE(startSecond(runtime.path(), {"--import", "/tmp/new.ovpn"}).exitCode, 0);
+                             QTRY_COMPARE(imports.size(), 1);
+                             QCOMPARE(imports.first().first().toString(), QStringLiteral("/tmp/new.ovpn"));
+                             w->exit();
+                         }),
+                 0);
+    }
+
+    // A manager killed with SIGKILL leaves its lock and socket behind; the next start takes over.
+    void staleLockAndSocketDoNotBlockTheNextStart()
+    {
+        QTemporaryDir runtime;
+        QProcess first;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("HOME"), home()->path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
+        first.setProcessEnvironment(env);
+        first.start(builtProgram(QStringLiteral("qlumar_vpn")), QStringList());
+        QVERIFY(first.waitForStarted());
+        SingleInstance probe(runtime.path());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(probe.socketPath()), 20000);
+        // Two real starts: the second hands over to the first.
+        QCOMPARE(startSecond(runtime.path(), {}).exitCode, 0);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        ::kill(pid_t(first.processId()), SIGKILL);
+        QVERIFY(first.waitForFinished());
+        QVERIFY(QFileInfo::exists(probe.lockPath()));
+        QVERIFY(QFileInfo::exists(probe.socketPath()));
+
+        SingleInstance next(runtime.path());
+        QCOMPARE(next.claim(), SingleInstance::Claim::Primary);
+        int shown = 0;
+        next.setHandler([&](const CommandLine::Request&) {
+            ++shown;
+            return QString();
+        });
+        QCOMPARE(startSecond(runtime.path(), {}).exitCode, 0);
+        QCOMPARE(shown, 1);
+    }
+
+    void startAtLoginWritesAndRemovesTheEntry()
+    {
+        const QString entry = m_config.path() + "/autostart/qlumar_vpn.desktop";
+        QCOMPARE(Autostart::filePath(), entry);
+        MainWindow* w = mainWindow();
+        auto* startAtLogin = w->findChild<QAction*>(QStringLiteral("startAtLoginAction"));
+        QVERIFY(startAtLogin);
+        QVERIFY(w->tray()->contextMenu()->actions().contains(startAtLogin));
+        QVERIFY(startAtLogin->isCheckable());
+        QVERIFY(!startAtLogin->isChecked());
+
+        triggerAction(startAtLogin);
+        QVERIFY(startAtLogin->isChecked());
+        const QByteArray written = ScratchHome::readFile(entry);
+        QVERIFY(written.startsWith("[Desktop Entry]\n"));
+        QVERIFY(written.contains("\nExec=qlumar_vpn --minimized\n"));
+        QVERIFY(written.contains("\nType=Application\n"));
+        QVERIFY(QDir(m_config.path() + "/autostart").entryList(QDir::Files | QDir::Hidden).size() == 1);
+
+        // A new start reads the state from the file.
+        w = mainWindow();
+        startAtLogin = w->findChild<QAction*>(QStringLiteral("startAtLoginAction"));
+        QVERIFY(startAtLogin->isChecked());
+        triggerAction(startAtLogin);
+        QVERIFY(!startAtLogin->isChecked());
+        QVERIFY(!QFileInfo::exists(entry));
+
+        // An entry the session settings switched off counts as off.
+        QVERIFY(ScratchHome::writeFile(entry, Autostart::entryContents() + "Hidden=true\n"));
+        QVERIFY(!mainWindow()->findChild<QAction*>(QStringLiteral("startAtLoginAction"))->isChecked());
+        QVERIFY(QFile::remove(entry));
+
+        // A refused write says so and leaves the mark off.
+        QVERIFY(QDir(m_config.path() + "/autostart").removeRecursively());
+        QVERIFY(ScratchHome::writeFile(m_config.path() + "/autostart", "a file, not a directory"));
+        w = mainWindow();
+        startAtLogin = w->findChild<QAction*>(QStringLiteral("startAtLoginAction"));
+        triggerAction(startAtLogin);
+        QVERIFY(!startAtLogin->isChecked());
+        QCOMPARE(Prompt::messages().size(), 1);
+        QCOMPARE(Prompt::messages().first().icon, QMessageBox::Warning);
+        QVERIFY(QFile::remove(m_config.path() + "/autostart"));
+    }
+
+    // No tray: a plain window with the notice, and closing it ends the program, asking first
+    // while a connection runs.
+    void withoutTrayTheWindowIsTheProgram()
+    {
+        addProfile("0000", "Office");
+        QTemporaryDir engineDir;
+        const QString engine = engineDir.filePath("engine.sh");
+        QVERIFY(ScratchHome::writeFile(engine, "#!/bin/sh\nexec sleep 60\n"));
+        QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
+        const auto restore = qScopeGuard([] { qunsetenv("QLUMAR_ENGINE_PATH"); });
+
+        Startup::Options options;
+        options.trayAvailable = false;
+        options.request.minimized = true; // nothing to wait for without a host to watch
+        bool closedWhileRunning = false;
+        QCOMPARE(runWith(options,
+                         [&](MainWindow* w) {
+                             QVERIFY(w->isVisible());
+                             QVERIFY(!w->tray()); // not even made: the toolkit would keep a "no"
+                             QVERIFY(w->noTrayNotice() && w->noTrayNotice()->isVisible());
+                             QVERIFY(
+                                 w->noTrayNotice()->findChild<QLabel*>()->text().contains("AppIndicator"));
+                             QVERIFY(Prompt::messages().isEmpty()); // no modal box at start
+
+                             Prompt::answerText(QStringLiteral("secret"));
+                             QCOMPARE(w->connectByName(QStringLiteral("Office")), QString());
+                             QTRY_VERIFY(w->isVpnRunning());
+                             Prompt::answerButton(QMessageBox::No);
+                             w->close();
+                             QVERIFY(w->isVisible());
+                             QVERIFY(w->isVpnRunning());
+                             QCOMPARE(Prompt::messages().size(), 1);
+                             QCOMPARE(Prompt::messages().first().icon, QMessageBox::Question);
+                             closedWhileRunning = true;
+                             Prompt::answerButton(QMessageBox::Yes);
+                             w->close(); // ends the run
+                         }),
+                 0);
+        QVERIFY(closedWhileRunning);
+        QCOMPARE(Prompt::messages().size(), 2);
+    }
+
+    // A tray host that registers later takes the icon and closing hides again; when it goes, the
+    // hidden window comes back. --minimized waits for one before showing the window.
+    void trayHostComingAndGoing_data()
+    {
+        QTest::addColumn<bool>("minimized");
+        QTest::newRow("plain start") << false;
+        QTest::newRow("--minimized") << true;
+    }
+    void trayHostComingAndGoing()
+    {
+        QFETCH(bool, minimized);
+        PrivateBus bus;
+        if (!bus.start())
+            QSKIP(qPrintable(bus.error()));
+        QDBusConnection client = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-client"));
+        QDBusConnection panel = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-panel"));
+        const auto disconnect = qScopeGuard([] {
+            QDBusConnection::disconnectFromBus(QStringLiteral("tray-client"));
+            QDBusConnection::disconnectFromBus(QStringLiteral("tray-panel"));
+        });
+        QVERIFY(client.isConnected() && panel.isConnected());
+        TrayHost host(client);
+        QVERIFY(!host.isAvailable());
+        TestWatcher watcher;
+        QVERIFY(panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                     QDBusConnection::ExportAllProperties));
+
+        Startup::Options options;
+        options.trayAvailable = false;
+        options.trayHost = &host;
+        options.request.minimized = minimized;
+        options.trayWaitMilliseconds = 600000; // only the host's arrival may end the wait here
+        QCOMPARE(runWith(options,
+                         [&](MainWindow* w) {
+                             QCOMPARE(w->isVisible(), !minimized);
+                             QVERIFY(!w->tray());
+                             QVERIFY(panel.registerService(QLatin1String(TrayHost::watcherService)));
+                             QTRY_VERIFY(host.hasStatusNotifierHost());
+                             QVERIFY(w->hasTrayHost());
+                             QVERIFY(w->tray()->isVisible());
+                             QVERIFY(!w->noTrayNotice()->isVisible());
+                             QCOMPARE(w->isVisible(), !minimized);
+                             w->close();
+                             QVERIFY(!w->isVisible()); // hidden in the tray
+
+                             QVERIFY(panel.unregisterService(QLatin1String(TrayHost::watcherService)));
+                             QTRY_VERIFY(!host.isAvailable());
+                             QVERIFY(w->isVisible()); // nothing else could bring it back
+                             QVERIFY(!w->tray()->isVisible());
+                             QVERIFY(w->noTrayNotice()->isVisible());
+                             w->close(); // without a tray, the end
+                         }),
+                 0);
+    }
+
+    // On a StatusNotifierItem tray the messages go to the notification server, each replacing
+    // the one before, even when the next is sent before the server answered the first.
+    void messagesGoToTheNotificationServer()
+    {
+        PrivateBus bus;
+        if (!bus.start())
+            QSKIP(qPrintable(bus.error()));
+        QDBusConnection client =
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("notify-client"));
+        QDBusConnection desktop =
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("notify-server"));
+        const auto disconnect = qScopeGuard([] {
+            QDBusConnection::disconnectFromBus(QStringLiteral("notify-client"));
+            QDBusConnection::disconnectFromBus(QStringLiteral("notify-server"));
+        });
+        DesktopNotifier notifier(client);
+        QVERIFY(!notifier.isAvailable());
+        FakeNotifications server;
+        QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &server,
+                                       QDBusConnection::ExportAllSlots));
+        QVERIFY(desktop.registerService(QLatin1String(DesktopNotifier::service)));
+        QVERIFY(notifier.isAvailable());
+
+        MainWindow* w = mainWindow();
+        w->setDesktopNotifier(&notifier);
+        w->vpnFinishSlot(0, QProcess::NormalExit);
+        QTRY_COMPARE(server.sent.size(), 1);
+        QCOMPARE(server.sent.at(0).summary, QStringLiteral("Disconnected"));
+        QCOMPARE(server.sent.at(0).icon, QStringLiteral("qlumar-velkoro"));
+        QCOMPARE(server.sent.at(0).replaces, 0u);
+
+        // Sent before the answer to the one before: "Connecting" may be dropped while an
+        // earlier message waits for its id, but the newest always comes last and replaces.
+        notifier.notify("Connecting", "", 1000);
+        notifier.notify("Connected", "", 1000);
+        QTRY_COMPARE(server.sent.last().summary, QStringLiteral("Connected"));
+        QTest::qWait(100);
+        QCOMPARE(server.sent.last().summary, QStringLiteral("Connected"));
+        QVERIFY(server.sent.size() <= 3);
+        for (int i = 1; i < server.sent.size(); ++i)
+            QCOMPARE(server.sent.at(i).replaces, server.sent.at(i - 1).id);
+    }
+
+    // The real program on a real X server with no tray: when a StatusNotifierItem host comes up,
+    // the toolkit's D-Bus tray item registers with it (the toolkit was not asked before).
+    void statusNotifierItemRegistersWhenAHostComesLater()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            QSKIP("Xvfb is not installed");
+        PrivateBus bus;
+        if (!bus.start())
+            QSKIP(qPrintable(bus.error()));
+        const QString display = QStringLiteral(":%1").arg(200 + QCoreApplication::applicationPid() % 500);
+        QProcess server;
+        server.start(xvfb, {display, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+        QVERIFY(server.waitForStarted());
+        const auto stopServer = qScopeGuard([&server] {
+            server.terminate();
+            server.waitForFinished();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists("/tmp/.X11-unix/X" + display.mid(1)), 10000);
+
+        QDBusConnection panel = QDBusConnection::connectToBus(bus.address(), QStringLiteral("sni-panel"));
+        const auto disconnect =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("sni-panel")); });
+        TestWatcher watcher;
+        QVERIFY(panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
+                                     QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSlots));
+
+        QTemporaryDir runtime;
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        env.insert(QStringLiteral("HOME"), home()->path());
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+        program.setProcessEnvironment(env);
+        program.start(builtProgram(QStringLiteral("qlumar_vpn")), QStringList());
+        QVERIFY(program.waitForStarted());
+        const auto stopProgram = qScopeGuard([&program] {
+            program.terminate();
+            if (!program.waitForFinished(10000))
+                program.kill();
+        });
+        SingleInstance probe(runtime.path());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(probe.socketPath()), 20000);
+        QTest::qWait(200);
+        QVERIFY(watcher.items.isEmpty());
+
+        QVERIFY(panel.registerService(QLatin1String(TrayHost::watcherService)));
+        QTRY_VERIFY_WITH_TIMEOUT(!watcher.items.isEmpty(), 20000);
+        // The item answers on the bus, as a host asks it.
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            watcher.items.first(), QStringLiteral("/StatusNotifierItem"),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Title");
+        QDBusPendingCallWatcher status(panel.asyncCall(get, 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(status.isFinished(), 15000);
+        const QDBusPendingReply<QDBusVariant> reply = status;
+        QVERIFY2(reply.isValid(), qPrintable(reply.error().message()));
+        QCOMPARE(reply.value().variant().toString(), QStringLiteral("qLumar Velkoro"));
+        QCOMPARE(program.state(), QProcess::Running);
+
+        // Its window keeps the class the desktop entry names.
+        QProcess xprop;
+        xprop.start(QStringLiteral("xprop"), {"-display", display, "-name", "qLumar Velkoro", "WM_CLASS"});
+        if (xprop.waitForStarted() && xprop.waitForFinished(10000) && xprop.exitCode() == 0)
+            QVERIFY2(xprop.readAllStandardOutput().contains("\"qlumar_vpn\""), "WM_CLASS changed");
+    }
+
+    void minimizedFallsBackToTheWindowWhenNoTrayComes()
+    {
+        PrivateBus bus;
+        if (!bus.start())
+            QSKIP(qPrintable(bus.error()));
+        QDBusConnection client = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tray-client"));
+        const auto disconnect =
+            qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("tray-client")); });
+        TrayHost host(client);
+        Startup::Options options;
+        options.trayAvailable = false;
+        options.trayHost = &host;
+        options.request.minimized = true;
+        options.trayWaitMilliseconds = 200;
+        QCOMPARE(runWith(options,
+                         [&](MainWindow* w) {
+                             QVERIFY(!w->isVisible());
+                             QTRY_VERIFY(w->isVisible());
+                             QVERIFY(w->noTrayNotice()->isVisible());
+                             w->close();
+                         }),
+                 0);
+    }
+};
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"
