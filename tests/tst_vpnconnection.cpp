@@ -59,7 +59,11 @@ class TestVpnConnection : public QObject
             });
             QObject::connect(&c, &VpnConnection::tunnelUp, [this] { events << "tunnelUp"; });
             QObject::connect(&c, &VpnConnection::passwordRejected, [this] { events << "passwordRejected"; });
-            QObject::connect(&c, &VpnConnection::logDropped, [this] { events << "logDropped"; });
+            // As the window's log does: what was shown goes, the output still to come refills it.
+            QObject::connect(&c, &VpnConnection::logDropped, [this] {
+                events << "logDropped";
+                log.clear();
+            });
             QObject::connect(&c, &VpnConnection::logText, [this](const QString& text) { log << text; });
             QObject::connect(&c, &VpnConnection::tunnelAddressChanged,
                              [this](const QString& address) { events << "address:" + address; });
