@@ -118,7 +118,7 @@ private Q_SLOTS:
             {"infoAction", "&Information", nullptr, false},
             {"editAction", "&Edit", nullptr, false},
             {"deleteAction", "De&lete", nullptr, false},
-            {"aboutAction", "About", ":img/info.png", true},
+            {"aboutAction", "&About", ":img/info.png", true},
             {"exitAction", "E&xit", ":img/exit.png", true},
         };
         for (const Expected& e : expected) {
@@ -140,18 +140,19 @@ private Q_SLOTS:
         QCOMPARE(list()->contextMenuPolicy(), Qt::ActionsContextMenu);
         QCOMPARE(menuTexts(list()->actions()),
                  QStringList({"&Connect", "&Disconnect", "--", "&New connection", "&Edit", "&Information",
-                              "De&lete"}));
+                              "De&lete", "Forget saved password"}));
 
         QMenu* tray = window->tray()->contextMenu();
         QVERIFY(tray);
         QCOMPARE(menuTexts(tray->actions()),
-                 QStringList({"&Connect", "&Disconnect", "--", "&Language", "About", "--", "E&xit"}));
+                 QStringList({"&Connect", "&Disconnect", "--", "Reconnect automatically", "&Language",
+                              "&About", "--", "E&xit"}));
         QMenu* connectMenu = tray->actions().at(0)->menu();
         QVERIFY(connectMenu);
         QCOMPARE(iconImage(connectMenu->icon()), resourceIcon(QStringLiteral(":img/vpn_con.png")));
-        QMenu* language = tray->actions().at(3)->menu();
+        QMenu* language = tray->actions().at(4)->menu();
         QVERIFY(language);
-        QCOMPARE(menuTexts(language->actions()), QStringList({"English", "Polish"}));
+        QCOMPARE(menuTexts(language->actions()), QStringList({"English", "Polski"}));
         QVERIFY(action("langEnAction")->isCheckable());
         QVERIFY(action("langEnAction")->isChecked());
         QVERIFY(!action("langPlAction")->isChecked());
@@ -374,7 +375,7 @@ private Q_SLOTS:
         });
         QTest::keyClick(list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(shown, QStringList({"&Connect", "&Disconnect", "&New connection", "&Edit", "&Information",
-                                     "De&lete"}));
+                                     "De&lete", "Forget saved password"}));
         QCOMPARE(enabled, QStringList({"&Connect", "&New connection", "&Edit", "&Information", "De&lete"}));
         // Over the highlighted profile, not wherever the mouse pointer happens to be.
         const QRect row = list()->visualItemRect(list()->item(1));

@@ -69,6 +69,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
     activeItem = nullptr;
     resize(300, 300);
 
+    setUpSavedSecrets();
+    setUpSleepAndNetwork();
     buildCentralArea();
     vpnConnection->setLogLimits(connectionLog->maxLines(), connectionLog->maxCharacters());
     connect(vpnConnection, &VpnConnection::logDropped, this, [this] { connectionLog->dropAll(); });
@@ -109,7 +111,7 @@ void MainWindow::createActions()
     connect(editAction, &QAction::triggered, this, &MainWindow::vpnEditSlot);
     deleteAction = makeAction("deleteAction", tr("De&lete"), QString(), false);
     connect(deleteAction, &QAction::triggered, this, &MainWindow::vpnDeleteSlot);
-    aboutAction = makeAction("aboutAction", tr("About"), QStringLiteral(":img/info.png"), true);
+    aboutAction = makeAction("aboutAction", tr("&About"), QStringLiteral(":img/info.png"), true);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::aboutSlot);
     exitAction = makeAction("exitAction", tr("E&xit"), QStringLiteral(":img/exit.png"), true);
     connect(exitAction, &QAction::triggered, this, &MainWindow::exit);
@@ -122,10 +124,11 @@ void MainWindow::createActions()
 
     langGroup = new QActionGroup(this);
     langGroup->setExclusive(true);
-    langEnAction = makeAction("langEnAction", tr("English"), QString(), true);
+    // Each language in its own name, so that it can be found whatever the current one is.
+    langEnAction = makeAction("langEnAction", QStringLiteral("English"), QString(), true);
     langEnAction->setCheckable(true);
     connect(langEnAction, &QAction::triggered, this, &MainWindow::langEnSlot);
-    langPlAction = makeAction("langPlAction", tr("Polish"), QString(), true);
+    langPlAction = makeAction("langPlAction", QStringLiteral("Polski"), QString(), true);
     langPlAction->setCheckable(true);
     connect(langPlAction, &QAction::triggered, this, &MainWindow::langPlSlot);
     langGroup->addAction(langEnAction);
@@ -245,8 +248,8 @@ void MainWindow::buildCentralArea()
     vpnList->setContextMenuPolicy(Qt::ActionsContextMenu);
     auto* separator = new QAction(this);
     separator->setSeparator(true);
-    vpnList->addActions(
-        {connectAction, disconnectAction, separator, newAction, editAction, infoAction, deleteAction});
+    vpnList->addActions({connectAction, disconnectAction, separator, newAction, editAction, infoAction,
+                         deleteAction, m_forgetSecretAction});
 
     auto* logBox = new QGroupBox(tr("VPN connection log"), splitter);
     logBox->setObjectName(QStringLiteral("logBox"));
@@ -258,6 +261,7 @@ void MainWindow::buildCentralArea()
     // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
     vpnLog->setUndoRedoEnabled(false);
     connectionLog = std::make_unique<CappedLog>(vpnLog->document());
+    setUpLogMenu();
     logGrid->addWidget(vpnLog, 0, 0);
 
     splitter->addWidget(profileBox);
@@ -321,6 +325,7 @@ void MainWindow::loadVpnList()
 void MainWindow::vpnItemPressedSlot(QListWidgetItem* item)
 {
     selectedItem = dynamic_cast<VpnItem*>(item);
+    updateForgetAction(selectedItem);
     if (!selectedItem) {
         for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
             action->setEnabled(false);
@@ -367,19 +372,13 @@ void MainWindow::vpnConnectSlot()
     // Its callers only offer Connect when idle with a profile selected; a stale offer asks nothing.
     if (vpnRunning || !selectedItem || profileDialogOpen)
         return;
-    // The prompt runs a nested event loop in which the tray may select, or connect, another
-    // profile: the password typed belongs to the profile it was asked for.
-    const QString dirName = selectedItem->dirName();
-    if (!isVisible())
-        show();
-    connectionLog->clear();
-    vpnConnection->discardOutput();
+    connectProfile(selectedItem->dirName(), false);
+}
 
-    bool ok = false;
-    const QString secret = Prompt::getText(this, tr("Enter private key password"), tr("Password:"),
-                                           QLineEdit::Password, QString(), &ok);
-    if (!ok)
-        return;
+void MainWindow::startConnection(const QString& dirName, const QString& secret)
+{
+    // The prompt ran a nested event loop in which the tray may have selected, or connected,
+    // another profile: the secret belongs to the profile it was asked for.
     VpnItem* target = profileByDirName(dirName);
     if (vpnRunning || !target || profileDialogOpen || vpnConnection->state() != VpnConnection::State::Idle)
         return;
@@ -395,6 +394,7 @@ void MainWindow::vpnConnectSlot()
         infoAction->setEnabled(vpnRunning);
         target->setConnected(true);
         activeItem = target;
+        m_connectionDir = dirName;
         vpnItemPressedSlot(activeItem);
         for (int i = 0; i < vpnList->count(); ++i) {
             auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
@@ -421,7 +421,9 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
     Q_UNUSED(exitStatus);
     setTrayIcon(TrayDisconnected);
     trayIcon->setToolTip(tr("qLumar VPN - no connection"));
-    showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
+    if (!askingAgain())
+        showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information,
+                    10000);
     vpnRunning = false;
     vpnInitialized = false;
     trayConnectMenu->setEnabled(true);
@@ -439,6 +441,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
     }
     vpnItemPressedSlot(selectedItem);
     activeItem = nullptr;
+    askAgainWhenIdle();
 }
 
 void MainWindow::vpnOutputSlot()
@@ -455,11 +458,6 @@ void MainWindow::showTunnelUp()
     trayIcon->setToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
     showBalloon(tr("Connected"), tr("VPN connection was initialized properly."), QSystemTrayIcon::Information,
                 10000);
-}
-
-void MainWindow::showPasswordRejected()
-{
-    Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Incorrect password!"), QMessageBox::Ok);
 }
 
 void MainWindow::appendLogParagraph(const QString& text)
@@ -545,6 +543,7 @@ void MainWindow::vpnDeleteSlot()
     const ProfileStore::DeleteResult deleted = ProfileStore::deleteProfile(QDir::currentPath(), dirName);
     if (!deleted.deleted)
         qWarning("profile not deleted: %s", qPrintable(deleted.reason));
+    forgetDeletedProfile(dirName);
     loadVpnList();
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QProcess>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "app/Prompt.h"
 #include "connection/TrayAnimation.h"
 
 #include <memory>
@@ -12,6 +15,9 @@
 class AboutBox;
 class CappedLog;
 class VpnConnection;
+class NetworkWatcher;
+class SavedSecrets;
+class SleepWatcher;
 class QAction;
 class QActionGroup;
 class QLabel;
@@ -128,8 +134,46 @@ private:
     AboutBox* aboutBox = nullptr;
     QToolButton* updateButton = nullptr;
 
+    // Asking for secrets, second tries, saved secrets, sleep, certificate expiry and the log's
+    // menu: MainWindowConnecting.cpp.
+    Prompt::PasswordAnswer askSecret(const VpnItem& profile, bool again);
+    void connectProfile(const QString& dirName, bool again);
+    void startConnection(const QString& dirName, const QString& secret);
+    bool askingAgain() const { return !m_askAgainDir.isEmpty(); }
+    void askAgainWhenIdle();
+    void clearConnectionLog();
+    void askAndStart(const VpnItem& profile, bool again);
+    void setUpSavedSecrets();
+    void updateForgetAction(const VpnItem* profile);
+    void forgetDeletedProfile(const QString& dirName);
+    void savedSecretLoaded(const QString& dirName, bool found, const QString& secret);
+    void setUpSleepAndNetwork();
+    bool certificatesAllowConnect(const VpnItem& profile, const QString& secret);
+    void setUpLogMenu();
+    void saveLog();
+    void reconnectWhenIdle(const QString& dirName);
+
     bool profileDialogOpen = false; // an Edit dialog: no connection starts meanwhile
     std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
     int balloonsShown = 0;
+
+    QString m_connectionDir;      // the profile of the connection running or last run
+    QString m_askAgainDir;        // its password was rejected: asked again once idle
+    bool m_askAgainReady = false; // the user has seen "Incorrect password!"
+    SavedSecrets* m_savedSecrets = nullptr;
+    QAction* m_forgetSecretAction = nullptr;
+    QString m_loadingSecretFor;      // the keyring is asked for this profile's secret
+    bool m_usingSavedSecret = false; // the running connection's secret came from the keyring
+    QString m_secretToSave;          // "Remember" was ticked: saved once the tunnel is up
+    QString m_secretToSaveFor;
+    static constexpr qint64 kNetworkSettleMs = 10000;
+    QAction* m_reconnectAction = nullptr;
+    SleepWatcher* m_sleepWatcher = nullptr;
+    NetworkWatcher* m_networkWatcher = nullptr;
+    bool m_closingForSleep = false;
+    QString m_resumeDir;    // closed for sleep: brought back on resume
+    QString m_reconnectDir; // connected again once the connection has ended
+    QElapsedTimer m_tunnelUpSince;
+    QSet<QString> m_expiryWarned; // profiles warned of a certificate's end in this run
 };
