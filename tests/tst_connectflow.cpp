@@ -13,9 +13,9 @@
 #include "connection/SavedSecrets.h"
 #include "profiles/VpnItem.h"
 
-#include <QDirIterator>
 #include <QAction>
 #include <QClipboard>
+#include <QDirIterator>
 #include <QListWidget>
 #include <QMenu>
 #include <QTextEdit>
@@ -54,7 +54,8 @@ class TestConnectFlow : public GuiTestBase
 
     void writeProfile(const QString& dir, const QByteArray& name, bool pkcs12)
     {
-        const QByteArray key = pkcs12 ? QByteArray("pkcs12 p12\n") : QByteArray("ca ca\ncert user\nkey \"k\"\n");
+        const QByteArray key =
+            pkcs12 ? QByteArray("pkcs12 p12\n") : QByteArray("ca ca\ncert user\nkey \"k\"\n");
         QVERIFY(ScratchHome::writeFile(home()->rootPath() + "/" + dir + "/conf",
                                        "#\n# qLumarVpnName " + name + "\n#\nremote vpn.example.org\n" + key));
     }
@@ -388,7 +389,8 @@ private Q_SLOTS:
             QVERIFY(ScratchHome::writeFile(dir + "user", pem(cert)));
         }
         const QString file = pkcs12 ? "p12" : "user";
-        const QString date = QLocale().toString(now.addDays(daysLeft).toLocalTime().date(), QLocale::ShortFormat);
+        const QString date =
+            QLocale().toString(now.addDays(daysLeft).toLocalTime().date(), QLocale::ShortFormat);
         m_window->loadVpnList();
         select(profile("0000"));
 
@@ -445,8 +447,9 @@ private Q_SLOTS:
         triggerAction(logAction("saveLogAction"));
         QCOMPARE(Prompt::messages().size(), 1);
         QCOMPARE(Prompt::messages().first().icon, QMessageBox::Critical);
-        QVERIFY2(Prompt::messages().first().text.startsWith("The log could not be saved to " + unwritable + ": "),
-                 qPrintable(Prompt::messages().first().text));
+        QVERIFY2(
+            Prompt::messages().first().text.startsWith("The log could not be saved to " + unwritable + ": "),
+            qPrintable(Prompt::messages().first().text));
         QVERIFY(!QFile::exists(unwritable));
     }
 };

@@ -49,16 +49,16 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-    ScratchHome* home = nullptr;
-    MainWindow* window = nullptr;
+    ScratchHome* m_home = nullptr;
+    MainWindow* m_window = nullptr;
 
-    QAction* action(const char* name) { return window->findChild<QAction*>(QLatin1String(name)); }
-    QListWidget* list() { return window->findChild<QListWidget*>(QStringLiteral("vpnList")); }
-    QLabel* picture() { return window->findChild<QLabel*>(QStringLiteral("connectionLabel")); }
+    QAction* action(const char* name) { return m_window->findChild<QAction*>(QLatin1String(name)); }
+    QListWidget* list() { return m_window->findChild<QListWidget*>(QStringLiteral("vpnList")); }
+    QLabel* picture() { return m_window->findChild<QLabel*>(QStringLiteral("connectionLabel")); }
 
     VpnItem* addProfile(const QString& dir, const QString& name)
     {
-        const QString conf = home->rootPath() + "/" + dir + "/conf";
+        const QString conf = m_home->rootPath() + "/" + dir + "/conf";
         ScratchHome::writeFile(conf, "#\n# qLumarVpnName " + name.toUtf8() + "\n#\nremote vpn.example.net\n");
         auto* item = new VpnItem(conf, dir);
         list()->addItem(item);
@@ -87,19 +87,19 @@ private Q_SLOTS:
     {
         Prompt::setTestMode(true);
         Prompt::reset();
-        home = new ScratchHome;
-        QVERIFY(home->enterRoot());
-        window = new MainWindow;
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window));
+        m_home = new ScratchHome;
+        QVERIFY(m_home->enterRoot());
+        m_window = new MainWindow;
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
     }
 
     void cleanup()
     {
-        delete window;
-        window = nullptr;
-        delete home;
-        home = nullptr;
+        delete m_window;
+        m_window = nullptr;
+        delete m_home;
+        m_home = nullptr;
     }
 
     void actionsStartAsDesigned()
@@ -131,8 +131,8 @@ private Q_SLOTS:
             else
                 QVERIFY2(a->icon().isNull(), e.name);
         }
-        QCOMPARE(window->windowTitle(), QStringLiteral("qLumar Velkoro"));
-        QCOMPARE(iconImage(window->windowIcon()), resourceIcon(QStringLiteral(":img/qlumar_velkoro.png")));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("qLumar Velkoro"));
+        QCOMPARE(iconImage(m_window->windowIcon()), resourceIcon(QStringLiteral(":img/qlumar_velkoro.png")));
     }
 
     void menusHoldTheirItemsInOrder()
@@ -142,7 +142,7 @@ private Q_SLOTS:
                  QStringList({"&Connect", "&Disconnect", "--", "&New connection", "&Edit", "&Information",
                               "De&lete", "Forget saved password"}));
 
-        QMenu* tray = window->tray()->contextMenu();
+        QMenu* tray = m_window->tray()->contextMenu();
         QVERIFY(tray);
         QCOMPARE(menuTexts(tray->actions()),
                  QStringList({"&Connect", "&Disconnect", "--", "Reconnect automatically", "&Language",
@@ -162,28 +162,28 @@ private Q_SLOTS:
 
     void trayStartsDisconnected()
     {
-        QVERIFY(window->tray()->isVisible());
-        QCOMPARE(window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(QStringLiteral(":img/vpn_dis.png")));
+        QVERIFY(m_window->tray()->isVisible());
+        QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - disconnected"));
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(QStringLiteral(":img/vpn_dis.png")));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                  resourcePicture(QStringLiteral(":img/connect_01.png")));
-        QVERIFY(!window->isAnimating());
+        QVERIFY(!m_window->isAnimating());
     }
 
     void centralAreaLayout()
     {
-        auto* grid = qobject_cast<QGridLayout*>(window->centralWidget()->layout());
+        auto* grid = qobject_cast<QGridLayout*>(m_window->centralWidget()->layout());
         QVERIFY(grid);
         int row, column, rowSpan, columnSpan;
         grid->getItemPosition(grid->indexOf(picture()), &row, &column, &rowSpan, &columnSpan);
         QCOMPARE(QList<int>({row, column, rowSpan, columnSpan}), QList<int>({0, 0, 1, 1}));
         QCOMPARE(picture()->alignment(), Qt::AlignCenter);
         QCOMPARE(picture()->minimumSize(), QSize(224, 64));
-        auto* logo = window->findChild<QLabel*>(QStringLiteral("logoLabel"));
+        auto* logo = m_window->findChild<QLabel*>(QStringLiteral("logoLabel"));
         grid->getItemPosition(grid->indexOf(logo), &row, &column, &rowSpan, &columnSpan);
         QCOMPARE(QList<int>({row, column, rowSpan, columnSpan}), QList<int>({0, 1, 1, 1}));
         QCOMPARE(logo->alignment(), Qt::AlignRight | Qt::AlignTop);
-        auto* splitter = window->findChild<QSplitter*>();
+        auto* splitter = m_window->findChild<QSplitter*>();
         grid->getItemPosition(grid->indexOf(splitter), &row, &column, &rowSpan, &columnSpan);
         QCOMPARE(QList<int>({row, column, rowSpan, columnSpan}), QList<int>({1, 0, 1, 2}));
         QCOMPARE(grid->rowStretch(1), 1);
@@ -196,7 +196,7 @@ private Q_SLOTS:
         QCOMPARE(bottom->title(), QStringLiteral("VPN connection log"));
         QVERIFY(top->isAncestorOf(list()));
         QCOMPARE(list()->spacing(), 3);
-        auto* log = window->findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+        auto* log = m_window->findChild<QTextEdit*>(QStringLiteral("vpnLog"));
         QVERIFY(bottom->isAncestorOf(log));
         QVERIFY(log->isReadOnly());
         // The log can grow to tens of megabytes: no undo copy of it, also after a Connect clears it.
@@ -214,16 +214,16 @@ private Q_SLOTS:
         QCOMPARE(actionStates(), QList<bool>({false, false, true, false, false, false}));
 
         press(first);
-        QCOMPARE(window->selectedProfile(), first);
+        QCOMPARE(m_window->selectedProfile(), first);
         QCOMPARE(actionStates(), QList<bool>({true, false, true, true, true, true}));
 
         // The table's running rows: the connected profile, then another (blocked) one.
         first->setConnected(true);
         second->setBlocked(true);
-        window->setProperty("simulateRunning", true);
-        QMetaObject::invokeMethod(window, "vpnItemPressedSlot", Q_ARG(QListWidgetItem*, first));
+        m_window->setProperty("simulateRunning", true);
+        QMetaObject::invokeMethod(m_window, "vpnItemPressedSlot", Q_ARG(QListWidgetItem*, first));
         QCOMPARE(actionStates().mid(0, 2), QList<bool>({false, true}));
-        QMetaObject::invokeMethod(window, "vpnItemPressedSlot", Q_ARG(QListWidgetItem*, second));
+        QMetaObject::invokeMethod(m_window, "vpnItemPressedSlot", Q_ARG(QListWidgetItem*, second));
         QCOMPARE(actionStates().mid(0, 4), QList<bool>({false, false, true, true}));
     }
 
@@ -237,10 +237,10 @@ private Q_SLOTS:
         list()->setFocus();
         QTest::keyClick(list(), Qt::Key_Down);
         QCOMPARE(list()->currentItem(), second);
-        QCOMPARE(window->selectedProfile(), second);
+        QCOMPARE(m_window->selectedProfile(), second);
         QCOMPARE(actionStates(), QList<bool>({true, false, true, true, true, true}));
         QTest::keyClick(list(), Qt::Key_Up);
-        QCOMPARE(window->selectedProfile(), first);
+        QCOMPARE(m_window->selectedProfile(), first);
     }
 
     void keyboardOnlyDeleteRemovesTheHighlightedProfile()
@@ -248,7 +248,7 @@ private Q_SLOTS:
         addProfile("0000", "Office");
         addProfile("0001", "Home");
         addProfile("0002", "Lab");
-        window->loadVpnList();
+        m_window->loadVpnList();
         QCOMPARE(list()->count(), 3);
         press(list()->item(0)); // clicked first, then the keyboard moves on
         list()->setFocus();
@@ -259,9 +259,9 @@ private Q_SLOTS:
         QCOMPARE(Prompt::messages().size(), 1);
         QCOMPARE(Prompt::messages().at(0).text,
                  QStringLiteral("Do you want to delete selected VPN connection?"));
-        QVERIFY(QDir(home->rootPath() + "/0000").exists());
-        QVERIFY(!QDir(home->rootPath() + "/0001").exists());
-        QVERIFY(QDir(home->rootPath() + "/0002").exists());
+        QVERIFY(QDir(m_home->rootPath() + "/0000").exists());
+        QVERIFY(!QDir(m_home->rootPath() + "/0001").exists());
+        QVERIFY(QDir(m_home->rootPath() + "/0002").exists());
         QCOMPARE(list()->count(), 2);
 
         // Nothing highlighted after the reload: Delete is off and asks nothing.
@@ -277,20 +277,20 @@ private Q_SLOTS:
     {
         addProfile("0000", "Office");
         addProfile("0001", "Home");
-        window->loadVpnList();
+        m_window->loadVpnList();
         list()->setFocus();
         list()->setCurrentRow(1);
-        QCOMPARE(window->selectedProfile()->dirName(), QStringLiteral("0001"));
-        window->loadVpnList();
+        QCOMPARE(m_window->selectedProfile()->dirName(), QStringLiteral("0001"));
+        m_window->loadVpnList();
         QCOMPARE(actionStates(), QList<bool>({false, false, true, false, false, false}));
-        QCOMPARE(list()->currentItem(), window->selectedProfile());
-        QMetaObject::invokeMethod(window, "vpnItemPressedSlot",
-                                  Q_ARG(QListWidgetItem*, window->selectedProfile()));
+        QCOMPARE(list()->currentItem(), m_window->selectedProfile());
+        QMetaObject::invokeMethod(m_window, "vpnItemPressedSlot",
+                                  Q_ARG(QListWidgetItem*, m_window->selectedProfile()));
         QVERIFY(action("deleteAction")->isEnabled());
         Prompt::answerButton(QMessageBox::Yes);
         QTest::keyClick(list(), Qt::Key_Delete);
-        QVERIFY(QDir(home->rootPath() + "/0000").exists());
-        QVERIFY(!QDir(home->rootPath() + "/0001").exists());
+        QVERIFY(QDir(m_home->rootPath() + "/0000").exists());
+        QVERIFY(!QDir(m_home->rootPath() + "/0001").exists());
     }
 
     void keyboardOnlyConnectStartsTheHighlightedProfile_data()
@@ -311,7 +311,7 @@ private Q_SLOTS:
         const auto restore = qScopeGuard([] { qunsetenv("QLUMAR_ENGINE_PATH"); });
         addProfile("0000", "Office");
         addProfile("0001", "Home");
-        window->loadVpnList();
+        m_window->loadVpnList();
         list()->setFocus();
         QTest::keyClick(list(), Qt::Key_Down); // the first key only enters the list
         if (list()->currentRow() != 1)
@@ -320,21 +320,21 @@ private Q_SLOTS:
         QVERIFY(action("connectAction")->isEnabled());
         Prompt::answerText(QStringLiteral("secret"));
         QTest::keyClick(list(), Qt::Key(key));
-        QVERIFY(window->isVpnRunning());
-        QVERIFY(window->activeProfile());
-        QCOMPARE(window->activeProfile()->dirName(), QStringLiteral("0001"));
-        QVERIFY(window->engineProcess()->workingDirectory().endsWith("/0001"));
+        QVERIFY(m_window->isVpnRunning());
+        QVERIFY(m_window->activeProfile());
+        QCOMPARE(m_window->activeProfile()->dirName(), QStringLiteral("0001"));
+        QVERIFY(m_window->engineProcess()->workingDirectory().endsWith("/0001"));
         QCOMPARE(picture()->accessibleName(), QStringLiteral("VPN connecting to Home"));
 
         // Enter again while connected starts nothing: Connect is off for the connected profile.
         QVERIFY(!action("connectAction")->isEnabled());
-        const qint64 pid = window->engineProcess()->processId();
+        const qint64 pid = m_window->engineProcess()->processId();
         QTest::keyClick(list(), Qt::Key(key));
-        QCOMPARE(window->engineProcess()->processId(), pid);
+        QCOMPARE(m_window->engineProcess()->processId(), pid);
 
         QVERIFY(action("disconnectAction")->isEnabled());
         action("disconnectAction")->trigger();
-        QTRY_VERIFY(!window->isVpnRunning());
+        QTRY_VERIFY(!m_window->isVpnRunning());
         QCOMPARE(picture()->accessibleName(), QStringLiteral("VPN disconnected"));
     }
 
@@ -352,7 +352,7 @@ private Q_SLOTS:
         QFETCH(int, modifiers);
         addProfile("0000", "Office");
         addProfile("0001", "Home");
-        window->loadVpnList();
+        m_window->loadVpnList();
         list()->setFocus();
         list()->setCurrentRow(1);
 
@@ -381,14 +381,14 @@ private Q_SLOTS:
         const QRect row = list()->visualItemRect(list()->item(1));
         QCOMPARE(menuAt, list()->viewport()->mapToGlobal(row.center()));
         QVERIFY(!QApplication::activePopupWidget());
-        QCOMPARE(window->selectedProfile()->dirName(), QStringLiteral("0001"));
+        QCOMPARE(m_window->selectedProfile()->dirName(), QStringLiteral("0001"));
     }
 
     // What a screen reader announces: the list, the log and the picture, which follows the state.
     void accessibleNamesFollowTheState()
     {
         QCOMPARE(list()->accessibleName(), QStringLiteral("Available VPN connections"));
-        QCOMPARE(window->findChild<QTextEdit*>(QStringLiteral("vpnLog"))->accessibleName(),
+        QCOMPARE(m_window->findChild<QTextEdit*>(QStringLiteral("vpnLog"))->accessibleName(),
                  QStringLiteral("VPN connection log"));
         QCOMPARE(picture()->accessibleName(), QStringLiteral("VPN disconnected"));
         QCOMPARE(picture()->accessibleDescription(), QStringLiteral("No VPN connection is running."));
@@ -397,14 +397,14 @@ private Q_SLOTS:
         QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN disconnected"));
 
         press(addProfile("0000", "Office"));
-        window->setTrayIcon(TrayConnecting);
+        m_window->setTrayIcon(TrayConnecting);
         QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN connecting to Office"));
         QCOMPARE(iface->text(QAccessible::Description),
                  QStringLiteral("The VPN connection Office is being set up."));
-        window->setTrayIcon(TrayConnected);
+        m_window->setTrayIcon(TrayConnected);
         QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN connected to Office"));
         QCOMPARE(iface->text(QAccessible::Description), QStringLiteral("The VPN connection Office is up."));
-        window->setTrayIcon(TrayDisconnected);
+        m_window->setTrayIcon(TrayDisconnected);
         QCOMPARE(iface->text(QAccessible::Name), QStringLiteral("VPN disconnected"));
     }
 
@@ -414,29 +414,29 @@ private Q_SLOTS:
         VpnItem* second = addProfile("0001", "Home");
         const QRect rect = list()->visualItemRect(second);
         QTest::mousePress(list()->viewport(), Qt::RightButton, {}, rect.center());
-        QCOMPARE(window->selectedProfile(), second);
+        QCOMPARE(m_window->selectedProfile(), second);
         QVERIFY(action("editAction")->isEnabled());
     }
 
     void closeHidesIntoTheTray()
     {
-        window->close();
-        QVERIFY(!window->isVisible());
-        QVERIFY(window->tray()->isVisible());
+        m_window->close();
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(m_window->tray()->isVisible());
     }
 
     void singleClickOnTheTrayToggles()
     {
-        QSystemTrayIcon* tray = window->tray();
-        window->close();
+        QSystemTrayIcon* tray = m_window->tray();
+        m_window->close();
         Q_EMIT tray->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(window->isVisible());
+        QVERIFY(m_window->isVisible());
         Q_EMIT tray->activated(QSystemTrayIcon::Trigger);
-        QVERIFY(!window->isVisible());
+        QVERIFY(!m_window->isVisible());
         for (auto reason :
              {QSystemTrayIcon::Context, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick})
             Q_EMIT tray->activated(reason);
-        QVERIFY(!window->isVisible());
+        QVERIFY(!m_window->isVisible());
     }
 
     void animationFramesPerTick()
@@ -446,14 +446,14 @@ private Q_SLOTS:
                                   "01", "02", "03", "04", "01", "02"};
         const QStringList pictures = {"01", "02", "02", "03", "03", "04", "04",
                                       "05", "05", "06", "06", "01", "01"};
-        window->setTrayIcon(TrayConnecting);
-        QVERIFY(window->isAnimating());
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
+        m_window->setTrayIcon(TrayConnecting);
+        QVERIFY(m_window->isAnimating());
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                  resourcePicture(":img/connect_01.png"));
         for (int tick = 0; tick < tray.size(); ++tick) {
-            window->trayIconSetConnectionUpdate();
-            QCOMPARE(iconImage(window->tray()->icon()),
+            m_window->trayIconSetConnectionUpdate();
+            QCOMPARE(iconImage(m_window->tray()->icon()),
                      resourceIcon(":img/vpn_set_" + tray.at(tick) + ".png"));
             QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                      resourcePicture(":img/connect_" + pictures.at(tick) + ".png"));
@@ -462,39 +462,39 @@ private Q_SLOTS:
 
     void everyConnectingRestartsBothCycles()
     {
-        window->setTrayIcon(TrayConnecting);
+        m_window->setTrayIcon(TrayConnecting);
         for (int i = 0; i < 5; ++i)
-            window->trayIconSetConnectionUpdate();
-        QVERIFY(window->trayAnimationFrame() != 0);
-        window->setTrayIcon(TrayConnecting);
-        QCOMPARE(window->trayAnimationFrame(), 0);
-        QCOMPARE(window->pictureAnimationFrame(), 0);
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
-        window->trayIconSetConnectionUpdate();
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_02.png"));
+            m_window->trayIconSetConnectionUpdate();
+        QVERIFY(m_window->trayAnimationFrame() != 0);
+        m_window->setTrayIcon(TrayConnecting);
+        QCOMPARE(m_window->trayAnimationFrame(), 0);
+        QCOMPARE(m_window->pictureAnimationFrame(), 0);
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
+        m_window->trayIconSetConnectionUpdate();
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_set_02.png"));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                  resourcePicture(":img/connect_01.png"));
     }
 
     void timerDrivesTheAnimationOnlyWhileConnecting()
     {
-        window->setTrayIcon(TrayConnecting);
-        QTRY_VERIFY_WITH_TIMEOUT(window->trayAnimationFrame() == 2, 5000);
-        window->setTrayIcon(TrayConnected);
-        QVERIFY(!window->isAnimating());
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_con.png"));
+        m_window->setTrayIcon(TrayConnecting);
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->trayAnimationFrame() == 2, 5000);
+        m_window->setTrayIcon(TrayConnected);
+        QVERIFY(!m_window->isAnimating());
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_con.png"));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                  resourcePicture(":img/connect_07.png"));
-        window->setTrayIcon(TrayConnecting);
-        window->setTrayIcon(TrayDisconnected);
-        QVERIFY(!window->isAnimating());
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
+        m_window->setTrayIcon(TrayConnecting);
+        m_window->setTrayIcon(TrayDisconnected);
+        QVERIFY(!m_window->isAnimating());
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_dis.png"));
         QCOMPARE(picture()->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
                  resourcePicture(":img/connect_01.png"));
-        window->setTrayIcon(TrayConnecting);
-        window->setTrayIcon(static_cast<VpnTrayIcon>(7)); // unknown: only stops the timer
-        QVERIFY(!window->isAnimating());
-        QCOMPARE(iconImage(window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
+        m_window->setTrayIcon(TrayConnecting);
+        m_window->setTrayIcon(static_cast<VpnTrayIcon>(7)); // unknown: only stops the timer
+        QVERIFY(!m_window->isAnimating());
+        QCOMPARE(iconImage(m_window->tray()->icon()), resourceIcon(":img/vpn_set_01.png"));
     }
 };
 

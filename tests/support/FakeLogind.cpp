@@ -31,7 +31,8 @@ bool FakeLogind::start()
 
 bool FakeLogind::prepareForSleep(bool start)
 {
-    QDBusMessage signal = QDBusMessage::createSignal(kLogin1Path, kManager, QStringLiteral("PrepareForSleep"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(kLogin1Path, kManager, QStringLiteral("PrepareForSleep"));
     signal << start;
     return m_bus.send(signal);
 }
@@ -47,7 +48,8 @@ QDBusUnixFileDescriptor FakeLogind::Inhibit(const QString& what, const QString& 
 {
     calls.append({what, who, why, mode});
     if (refuse) {
-        sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"), QStringLiteral("Not allowed"));
+        sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
+                       QStringLiteral("Not allowed"));
         return QDBusUnixFileDescriptor();
     }
     int fds[2];

@@ -30,6 +30,8 @@ public:
     bool refuse = false;
 
 public Q_SLOTS:
+    // logind's own method name, which the bus calls by.
+    // NOLINTNEXTLINE(readability-identifier-naming)
     QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
                                     const QString& mode);
 
