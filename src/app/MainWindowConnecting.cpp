@@ -20,8 +20,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QSaveFile>
-#include <QTextEdit>
 #include <QSettings>
+#include <QTextEdit>
 #include <QTimer>
 
 void MainWindow::setUpSavedSecrets()
@@ -161,8 +161,8 @@ bool MainWindow::certificatesAllowConnect(const VpnItem& profile, const QString&
     }
     if (!soon.isEmpty() && !m_expiryWarned.contains(profile.dirName())) {
         m_expiryWarned.insert(profile.dirName());
-        Prompt::message(this, QMessageBox::Warning, tr("Certificate expires soon"), soon.join(QLatin1Char('\n')),
-                        QMessageBox::Ok);
+        Prompt::message(this, QMessageBox::Warning, tr("Certificate expires soon"),
+                        soon.join(QLatin1Char('\n')), QMessageBox::Ok);
     }
     return true;
 }
@@ -309,14 +309,16 @@ void MainWindow::saveLog()
 {
     // Taken now: the log may grow while the dialog is open, and what was asked for is what it showed.
     const QByteArray text = vpnLog->toPlainText().toUtf8() + '\n';
-    const QString path = Prompt::getSaveFileName(this, tr("Save log"), QDir::home().filePath(QStringLiteral("vpn.log")),
-                                                 tr("Text files (*.txt *.log);;All files (*)"));
+    const QString path =
+        Prompt::getSaveFileName(this, tr("Save log"), QDir::home().filePath(QStringLiteral("vpn.log")),
+                                tr("Text files (*.txt *.log);;All files (*)"));
     if (path.isEmpty())
         return;
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         Prompt::message(this, QMessageBox::Critical, tr("Error"),
-                        tr("The log could not be saved to %1: %2").arg(QDir::toNativeSeparators(path), file.errorString()),
+                        tr("The log could not be saved to %1: %2")
+                            .arg(QDir::toNativeSeparators(path), file.errorString()),
                         QMessageBox::Ok);
     }
 }
