@@ -119,7 +119,7 @@ private Q_SLOTS:
             {"infoAction", "&Information", nullptr, false},
             {"editAction", "&Edit", nullptr, false},
             {"deleteAction", "De&lete", nullptr, false},
-            {"aboutAction", "About", ":img/info.png", true},
+            {"aboutAction", "&About", ":img/info.png", true},
             {"exitAction", "E&xit", ":img/exit.png", true},
         };
         for (const Expected& e : expected) {
@@ -141,19 +141,19 @@ private Q_SLOTS:
         QCOMPARE(list()->contextMenuPolicy(), Qt::ActionsContextMenu);
         QCOMPARE(menuTexts(list()->actions()),
                  QStringList({"&Connect", "&Disconnect", "--", "&New connection", "Import connection…",
-                              "&Edit", "&Information", "De&lete"}));
+                              "&Edit", "&Information", "De&lete", "Forget saved password"}));
 
         QMenu* tray = m_window->tray()->contextMenu();
         QVERIFY(tray);
         QCOMPARE(menuTexts(tray->actions()),
-                 QStringList({"&Connect", "&Disconnect", "--", "Import connection…", "&Language", "Start at login",
-                              "About", "--", "E&xit"}));
+                 QStringList({"&Connect", "&Disconnect", "--", "Import connection…", "Reconnect automatically",
+                              "&Language", "Start at login", "&About", "--", "E&xit"}));
         QMenu* connectMenu = tray->actions().at(0)->menu();
         QVERIFY(connectMenu);
         QCOMPARE(iconImage(connectMenu->icon()), resourceIcon(QStringLiteral(":img/vpn_con.png")));
-        QMenu* language = tray->actions().at(4)->menu();
+        QMenu* language = tray->actions().at(5)->menu();
         QVERIFY(language);
-        QCOMPARE(menuTexts(language->actions()), QStringList({"English", "Polish"}));
+        QCOMPARE(menuTexts(language->actions()), QStringList({"English", "Polski"}));
         QVERIFY(action("langEnAction")->isCheckable());
         QVERIFY(action("langEnAction")->isChecked());
         QVERIFY(!action("langPlAction")->isChecked());
@@ -381,7 +381,7 @@ private Q_SLOTS:
         });
         QTest::keyClick(list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(shown, QStringList({"&Connect", "&Disconnect", "&New connection", "Import connection…",
-                                     "&Edit", "&Information", "De&lete"}));
+                                     "&Edit", "&Information", "De&lete", "Forget saved password"}));
         QCOMPARE(enabled, QStringList({"&Connect", "&New connection", "Import connection…", "&Edit",
                                        "&Information", "De&lete"}));
         // Over the highlighted profile, not wherever the mouse pointer happens to be.

@@ -1,14 +1,11 @@
 #include "PrivateBus.h"
+#include "TestKeyring.h"
 #include "connection/SecretStore.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDirIterator>
-#include <QStandardPaths>
 #include <QtTest>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 // Against a real Secret Service: gnome-keyring-daemon, unlocked with a throw-away password, on a
 // session bus and in a home of the test's own.
@@ -16,9 +13,7 @@ class TestSecretStore : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_home;
-    PrivateBus m_bus;
-    QProcess m_keyring;
+    TestKeyring m_keyring;
 
     static SecretStore::Result resultAt(const QSignalSpy& spy, int index)
     {
@@ -38,53 +33,15 @@ class TestSecretStore : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("gnome-keyring-daemon"));
-        if (daemon.isEmpty())
-            QSKIP("gnome-keyring-daemon is not installed (scripts/install-deps installs gnome-keyring)");
-        if (!m_bus.start())
-            QSKIP(qPrintable(m_bus.error()));
-        QVERIFY(m_home.isValid());
-        const QString runtime = m_home.filePath(QStringLiteral("run"));
-        QVERIFY(QDir().mkpath(runtime));
-        QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        // Before anything in this process opens the session bus: the keychain's own connection
-        // is made once and kept.
-        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
-        qputenv("HOME", m_home.path().toUtf8());
-        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
-        qputenv("XDG_DATA_HOME", m_home.filePath(QStringLiteral("data")).toUtf8());
-        qputenv("XDG_CONFIG_HOME", m_home.filePath(QStringLiteral("config")).toUtf8());
-        qputenv("XDG_CACHE_HOME", m_home.filePath(QStringLiteral("cache")).toUtf8());
-        // The keychain picks its backend by desktop; without one it takes the Secret Service.
-        qunsetenv("XDG_CURRENT_DESKTOP");
-        qunsetenv("DESKTOP_SESSION");
-        qunsetenv("KDE_FULL_SESSION");
-
-        m_keyring.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        m_keyring.start(daemon, {QStringLiteral("--unlock"), QStringLiteral("--components=secrets"),
-                                 QStringLiteral("--foreground")});
-        if (!m_keyring.waitForStarted())
-            QSKIP(qPrintable("gnome-keyring-daemon does not start: " + m_keyring.errorString()));
-        m_keyring.write("throw-away password");
-        m_keyring.closeWriteChannel();
-        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        QVERIFY(bus);
-        QDeadlineTimer deadline(15000);
-        while (!bus->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")) &&
-               !deadline.hasExpired() && m_keyring.state() == QProcess::Running)
-            QTest::qWait(50);
-        if (!bus->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")))
-            QSKIP(qPrintable("gnome-keyring-daemon gave no Secret Service: " +
-                             m_keyring.readAllStandardError()));
+        QString error;
+        if (!m_keyring.useBus(&error))
+            QSKIP(qPrintable(error));
+        qputenv("HOME", m_keyring.home().toUtf8());
+        if (!m_keyring.start(&error))
+            QSKIP(qPrintable(error));
     }
 
-    void cleanupTestCase()
-    {
-        if (m_keyring.state() != QProcess::NotRunning) {
-            m_keyring.terminate();
-            QVERIFY(m_keyring.waitForFinished());
-        }
-    }
+    void cleanupTestCase() { m_keyring.stop(); }
 
     void availability()
     {
@@ -136,7 +93,7 @@ private Q_SLOTS:
         QCOMPARE(load(later, QStringLiteral("0000")), std::make_pair(SecretStore::Result::Ok, secret));
 
         // Nothing of ours holds it in plain text.
-        QDirIterator files(m_home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator files(m_keyring.home(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             QFile file(files.next());
             QVERIFY(file.open(QIODevice::ReadOnly));

@@ -1,68 +1,23 @@
+#include "FakeLogind.h"
 #include "PrivateBus.h"
 #include "connection/NetworkWatcher.h"
 #include "connection/SleepWatcher.h"
 
 #include <QDBusConnection>
-#include <QDBusContext>
 #include <QDBusMessage>
-#include <QDBusUnixFileDescriptor>
 #include <QtTest>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
-const QString kLogin1 = QStringLiteral("org.freedesktop.login1");
 const QString kLogin1Path = QStringLiteral("/org/freedesktop/login1");
 const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 
-// True while some process still holds the write end of the pipe whose read end is `fd`.
 bool writeEndOpen(int fd)
 {
-    char byte = 0;
-    return ::read(fd, &byte, 1) < 0 && errno == EAGAIN;
+    return FakeLogind::writeEndOpen(fd);
 }
 
 } // namespace
-
-// logind as far as the watcher uses it: Inhibit hands out the write end of a fresh pipe, so the
-// test sees through the read end when every holder has closed it.
-class FakeLogind : public QObject, protected QDBusContext
-{
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
-
-public:
-    ~FakeLogind() override
-    {
-        for (int fd : readEnds)
-            ::close(fd);
-    }
-
-    QList<QStringList> calls;
-    QList<int> readEnds;
-    bool refuse = false;
-
-public Q_SLOTS:
-    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
-                                    const QString& mode)
-    {
-        calls.append({what, who, why, mode});
-        if (refuse) {
-            sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"),
-                           QStringLiteral("Not allowed"));
-            return QDBusUnixFileDescriptor();
-        }
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-            return QDBusUnixFileDescriptor();
-        readEnds.append(fds[0]);
-        QDBusUnixFileDescriptor writeEnd(fds[1]); // a duplicate
-        ::close(fds[1]);
-        return writeEnd;
-    }
-};
 
 class TestSleepWatcher : public QObject
 {
@@ -80,23 +35,10 @@ class TestSleepWatcher : public QObject
     // logind on its own connection, owning its well-known name.
     struct Logind
     {
-        QDBusConnection bus;
         FakeLogind object;
-        explicit Logind(const QDBusConnection& connection) : bus(connection) {}
-        ~Logind() { QDBusConnection::disconnectFromBus(bus.name()); }
-        bool start()
-        {
-            return bus.isConnected() &&
-                   bus.registerObject(kLogin1Path, &object, QDBusConnection::ExportAllSlots) &&
-                   bus.registerService(kLogin1);
-        }
-        bool prepareForSleep(bool start)
-        {
-            QDBusMessage signal =
-                QDBusMessage::createSignal(kLogin1Path, kManager, QStringLiteral("PrepareForSleep"));
-            signal << start;
-            return bus.send(signal);
-        }
+        explicit Logind(const QDBusConnection& connection) : object(connection) {}
+        bool start() { return object.start(); }
+        bool prepareForSleep(bool start) { return object.prepareForSleep(start); }
     };
 
 private Q_SLOTS:

@@ -321,24 +321,12 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <translation>&amp;Usuń</translation>
     </message>
     <message>
-        <source>About</source>
-        <translation>O programie</translation>
-    </message>
-    <message>
         <source>E&amp;xit</source>
         <translation>&amp;Zakończ</translation>
     </message>
     <message>
         <source>en</source>
         <translation>pl</translation>
-    </message>
-    <message>
-        <source>English</source>
-        <translation>Angielski</translation>
-    </message>
-    <message>
-        <source>Polish</source>
-        <translation>Polski</translation>
     </message>
     <message>
         <source>&amp;Language</source>
@@ -567,6 +555,86 @@ gnome-shell-extension-appindicator).</translation>
     <message>
         <source>qLumar VPN - connecting to %1…</source>
         <translation>qLumar VPN - łączenie z %1…</translation>
+    </message>
+    <message>
+        <source>Forget saved password</source>
+        <translation>Zapomnij zapisane hasło</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>Ostrzeżenie</translation>
+    </message>
+    <message>
+        <source>The password could not be saved in the keyring: %1</source>
+        <translation>Nie udało się zapisać hasła w pęku kluczy: %1</translation>
+    </message>
+    <message>
+        <source>The saved password could not be removed from the keyring: %1</source>
+        <translation>Nie udało się usunąć zapisanego hasła z pęku kluczy: %1</translation>
+    </message>
+    <message>
+        <source>PIN:</source>
+        <translation>PIN:</translation>
+    </message>
+    <message>
+        <source>Remember</source>
+        <translation>Zapamiętaj</translation>
+    </message>
+    <message>
+        <source>No keyring service is running, so nothing can be remembered.</source>
+        <translation>Nie działa żadna usługa pęku kluczy, więc nie można niczego zapamiętać.</translation>
+    </message>
+    <message>
+        <source>Remember PIN</source>
+        <translation>Zapamiętanie PIN-u</translation>
+    </message>
+    <message>
+        <source>A remembered PIN is sent to the token on every connection. If the PIN on the token is changed, the remembered one is rejected and forgotten, but each wrong try counts towards the token&apos;s lockout.
+
+Remember the PIN anyway?</source>
+        <translation>Zapamiętany PIN jest wysyłany do tokenu przy każdym połączeniu. Jeśli PIN tokenu zostanie zmieniony, zapamiętany zostanie odrzucony i zapomniany, ale każda błędna próba przybliża zablokowanie tokenu.
+
+Czy mimo to zapamiętać PIN?</translation>
+    </message>
+    <message>
+        <source>Reconnect automatically</source>
+        <translation>Łącz ponownie automatycznie</translation>
+    </message>
+    <message>
+        <source>&amp;About</source>
+        <translation>&amp;O programie</translation>
+    </message>
+    <message>
+        <source>Certificate expired</source>
+        <translation>Certyfikat wygasł</translation>
+    </message>
+    <message>
+        <source>Certificate expires soon</source>
+        <translation>Certyfikat wkrótce wygaśnie</translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation>&amp;Kopiuj</translation>
+    </message>
+    <message>
+        <source>Select &amp;all</source>
+        <translation>Zaznacz &amp;wszystko</translation>
+    </message>
+    <message>
+        <source>Save log…</source>
+        <translation>Zapisz dziennik…</translation>
+    </message>
+    <message>
+        <source>Save log</source>
+        <translation>Zapisz dziennik</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt *.log);;All files (*)</source>
+        <translation>Pliki tekstowe (*.txt *.log);;Wszystkie pliki (*)</translation>
+    </message>
+    <message>
+        <source>The log could not be saved to %1: %2</source>
+        <translation>Nie udało się zapisać dziennika do %1: %2</translation>
     </message>
 </context>
 <context>

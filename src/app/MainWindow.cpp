@@ -81,6 +81,8 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     // A file named on this start's command line or handed over by a second start.
     connect(this, &MainWindow::importRequested, this, &MainWindow::importFile);
 
+    setUpSavedSecrets();
+    setUpSleepAndNetwork();
     buildCentralArea();
     connectStatusLine();
     vpnConnection->setLogLimits(connectionLog->maxLines(), connectionLog->maxCharacters());
@@ -124,7 +126,7 @@ void MainWindow::createActions()
     connect(editAction, &QAction::triggered, this, &MainWindow::vpnEditSlot);
     deleteAction = makeAction("deleteAction", tr("De&lete"), QString(), false);
     connect(deleteAction, &QAction::triggered, this, &MainWindow::vpnDeleteSlot);
-    aboutAction = makeAction("aboutAction", tr("About"), QStringLiteral(":img/info.png"), true);
+    aboutAction = makeAction("aboutAction", tr("&About"), QStringLiteral(":img/info.png"), true);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::aboutSlot);
     exitAction = makeAction("exitAction", tr("E&xit"), QStringLiteral(":img/exit.png"), true);
     connect(exitAction, &QAction::triggered, this, &MainWindow::exit);
@@ -137,10 +139,11 @@ void MainWindow::createActions()
 
     langGroup = new QActionGroup(this);
     langGroup->setExclusive(true);
-    langEnAction = makeAction("langEnAction", tr("English"), QString(), true);
+    // Each language in its own name, so that it can be found whatever the current one is.
+    langEnAction = makeAction("langEnAction", QStringLiteral("English"), QString(), true);
     langEnAction->setCheckable(true);
     connect(langEnAction, &QAction::triggered, this, &MainWindow::langEnSlot);
-    langPlAction = makeAction("langPlAction", tr("Polish"), QString(), true);
+    langPlAction = makeAction("langPlAction", QStringLiteral("Polski"), QString(), true);
     langPlAction->setCheckable(true);
     connect(langPlAction, &QAction::triggered, this, &MainWindow::langPlSlot);
     langGroup->addAction(langEnAction);
@@ -266,7 +269,7 @@ void MainWindow::buildCentralArea()
     auto* separator = new QAction(this);
     separator->setSeparator(true);
     vpnList->addActions({connectAction, disconnectAction, separator, newAction, importAction, editAction,
-                         infoAction, deleteAction});
+                         infoAction, deleteAction, m_forgetSecretAction});
 
     auto* logBox = new QGroupBox(tr("VPN connection log"), splitter);
     logBox->setObjectName(QStringLiteral("logBox"));
@@ -278,6 +281,7 @@ void MainWindow::buildCentralArea()
     // Nobody can undo a read-only log; the undo stack would only hold a second copy of it.
     vpnLog->setUndoRedoEnabled(false);
     connectionLog = std::make_unique<CappedLog>(vpnLog->document());
+    setUpLogMenu();
     logGrid->addWidget(vpnLog, 0, 0);
 
     splitter->addWidget(profileBox);
@@ -341,6 +345,7 @@ void MainWindow::loadVpnList()
 void MainWindow::vpnItemPressedSlot(QListWidgetItem* item)
 {
     selectedItem = dynamic_cast<VpnItem*>(item);
+    updateForgetAction(selectedItem);
     if (!selectedItem) {
         for (QAction* action : {connectAction, disconnectAction, infoAction, editAction, deleteAction})
             action->setEnabled(false);
@@ -387,31 +392,13 @@ void MainWindow::vpnConnectSlot()
     // Its callers only offer Connect when idle with a profile selected; a stale offer asks nothing.
     if (vpnRunning || !selectedItem || profileDialogOpen)
         return;
-    // Such a profile has no key to unlock: a private key password or PIN prompt would lead
-    // nowhere, and the engine would take it for a token profile.
-    if (selectedItem->isUserPasswordOnly()) {
-        if (!isVisible())
-            show();
-        Prompt::message(this, QMessageBox::Information, tr("Information"),
-                        tr("The connection %1 signs in with a username and password, which this version "
-                           "cannot send to the server yet.")
-                            .arg(selectedItem->displayName()),
-                        QMessageBox::Ok);
-        return;
-    }
-    // The prompt runs a nested event loop in which the tray may select, or connect, another
-    // profile: the password typed belongs to the profile it was asked for.
-    const QString dirName = selectedItem->dirName();
-    if (!isVisible())
-        show();
-    connectionLog->clear();
-    vpnConnection->discardOutput();
+    connectProfile(selectedItem->dirName(), false);
+}
 
-    bool ok = false;
-    const QString secret = Prompt::getText(this, tr("Enter private key password"), tr("Password:"),
-                                           QLineEdit::Password, QString(), &ok);
-    if (!ok)
-        return;
+void MainWindow::startConnection(const QString& dirName, const QString& secret)
+{
+    // The prompt ran a nested event loop in which the tray may have selected, or connected,
+    // another profile: the secret belongs to the profile it was asked for.
     VpnItem* target = profileByDirName(dirName);
     if (vpnRunning || !target || profileDialogOpen || vpnConnection->state() != VpnConnection::State::Idle)
         return;
@@ -427,6 +414,7 @@ void MainWindow::vpnConnectSlot()
         infoAction->setEnabled(vpnRunning);
         target->setConnected(true);
         activeItem = target;
+        m_connectionDir = dirName;
         vpnItemPressedSlot(activeItem);
         for (int i = 0; i < vpnList->count(); ++i) {
             auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
@@ -452,7 +440,8 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
     setTrayIcon(TrayDisconnected);
-    showConnectionEnd();
+    // Asked again, the prompt is the message: no balloon tells of the attempt before it.
+    showConnectionEnd(!askingAgain());
     vpnRunning = false;
     vpnInitialized = false;
     trayConnectMenu->setEnabled(true);
@@ -470,6 +459,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
     }
     vpnItemPressedSlot(selectedItem);
     activeItem = nullptr;
+    askAgainWhenIdle();
 }
 
 void MainWindow::vpnOutputSlot()
@@ -486,11 +476,6 @@ void MainWindow::showTunnelUp()
     setTrayToolTip(tr("qLumar VPN - %1").arg(activeItem ? activeItem->displayName() : QString()));
     showBalloon(tr("Connected"), tr("VPN connection was initialized properly."), QSystemTrayIcon::Information,
                 10000);
-}
-
-void MainWindow::showPasswordRejected()
-{
-    Prompt::message(this, QMessageBox::Critical, tr("Error"), tr("Incorrect password!"), QMessageBox::Ok);
 }
 
 void MainWindow::appendLogParagraph(const QString& text)
@@ -569,20 +554,22 @@ void MainWindow::showStatus()
 
 // A connection that never came up failed, and says why; one that was up, or that the user
 // stopped, was closed.
-void MainWindow::showConnectionEnd()
+void MainWindow::showConnectionEnd(bool withBalloon)
 {
     const QString failure = vpnConnection->failureText();
     if (!vpnInitialized && !failure.isEmpty()) {
         m_status.phase = ConnectionStatus::Snapshot::Phase::Failed;
         m_status.failure = failure;
         showStatus();
-        showBalloon(tr("Connection failed"), failure, QSystemTrayIcon::Warning, 10000);
+        if (withBalloon)
+            showBalloon(tr("Connection failed"), failure, QSystemTrayIcon::Warning, 10000);
         return;
     }
     m_status = ConnectionStatus::Snapshot();
     showStatus();
     setTrayToolTip(tr("qLumar VPN - no connection"));
-    showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
+    if (withBalloon)
+        showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
 }
 
 // What the server asks for beyond the key's password (a user name, a one-time code) is asked here.
@@ -739,6 +726,7 @@ void MainWindow::vpnDeleteSlot()
     const ProfileStore::DeleteResult deleted = ProfileStore::deleteProfile(QDir::currentPath(), dirName);
     if (!deleted.deleted)
         qWarning("profile not deleted: %s", qPrintable(deleted.reason));
+    forgetDeletedProfile(dirName);
     loadVpnList();
 }
 

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QMainWindow>
 #include <QProcess>
+#include <QSet>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "app/Prompt.h"
 #include "connection/ConnectionStatus.h"
 #include "connection/TrayAnimation.h"
 
@@ -17,6 +20,9 @@ class QCloseEvent;
 class QDockWidget;
 class CappedLog;
 class VpnConnection;
+class NetworkWatcher;
+class SavedSecrets;
+class SleepWatcher;
 class QAction;
 class QActionGroup;
 class QLabel;
@@ -147,7 +153,7 @@ private:
     void connectStatusLine();
     void followConnectionState(int state);
     void showStatus();
-    void showConnectionEnd();
+    void showConnectionEnd(bool withBalloon = true);
     void answerEngineRequest(const QString& id, const QString& kind, const QString& prompt);
     void openEngineUrl(const QUrl& url);
 
@@ -181,6 +187,25 @@ private:
     AboutBox* aboutBox = nullptr;
     QToolButton* updateButton = nullptr;
 
+    // Asking for secrets, second tries, saved secrets, sleep, certificate expiry and the log's
+    // menu: MainWindowConnecting.cpp.
+    Prompt::PasswordAnswer askSecret(const VpnItem& profile, bool again);
+    void connectProfile(const QString& dirName, bool again);
+    void startConnection(const QString& dirName, const QString& secret);
+    bool askingAgain() const { return !m_askAgainDir.isEmpty(); }
+    void askAgainWhenIdle();
+    void clearConnectionLog();
+    void askAndStart(const VpnItem& profile, bool again);
+    void setUpSavedSecrets();
+    void updateForgetAction(const VpnItem* profile);
+    void forgetDeletedProfile(const QString& dirName);
+    void savedSecretLoaded(const QString& dirName, bool found, const QString& secret);
+    void setUpSleepAndNetwork();
+    bool certificatesAllowConnect(const VpnItem& profile, const QString& secret);
+    void setUpLogMenu();
+    void saveLog();
+    void reconnectWhenIdle(const QString& dirName);
+
     bool profileDialogOpen = false; // an Edit dialog: no connection starts meanwhile
     std::unique_ptr<CappedLog> connectionLog;
     Balloon lastBalloonShown;
@@ -195,4 +220,23 @@ private:
     QIcon m_trayPicture;
     QString m_trayToolTip;
     QString m_toolTipBeforeConnecting; // back when an attempt fails before the engine runs
+
+    QString m_connectionDir;      // the profile of the connection running or last run
+    QString m_askAgainDir;        // its password was rejected: asked again once idle
+    bool m_askAgainReady = false; // the user has seen "Incorrect password!"
+    SavedSecrets* m_savedSecrets = nullptr;
+    QAction* m_forgetSecretAction = nullptr;
+    QString m_loadingSecretFor;      // the keyring is asked for this profile's secret
+    bool m_usingSavedSecret = false; // the running connection's secret came from the keyring
+    QString m_secretToSave;          // "Remember" was ticked: saved once the tunnel is up
+    QString m_secretToSaveFor;
+    static constexpr qint64 kNetworkSettleMs = 10000;
+    QAction* m_reconnectAction = nullptr;
+    SleepWatcher* m_sleepWatcher = nullptr;
+    NetworkWatcher* m_networkWatcher = nullptr;
+    bool m_closingForSleep = false;
+    QString m_resumeDir;    // closed for sleep: brought back on resume
+    QString m_reconnectDir; // connected again once the connection has ended
+    QElapsedTimer m_tunnelUpSince;
+    QSet<QString> m_expiryWarned; // profiles warned of a certificate's end in this run
 };

@@ -1,8 +1,14 @@
 #include "Prompt.h"
 
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QInputDialog>
+#include <QLabel>
 #include <QQueue>
+#include <QVBoxLayout>
 
+#include <functional>
 #include <optional>
 
 namespace {
@@ -12,6 +18,7 @@ struct Answer
     enum Type { Text, Cancel, Item, Button, File } type;
     QString text;
     QMessageBox::StandardButton button = QMessageBox::NoButton;
+    bool remember = false;
 };
 
 struct TestState
@@ -62,6 +69,7 @@ Answer::Type answerType(Prompt::Kind kind)
     case Prompt::Kind::Item:
         return Answer::Item;
     case Prompt::Kind::OpenFile:
+    case Prompt::Kind::SaveFile:
         return Answer::File;
     case Prompt::Kind::Message:
         break;
@@ -69,11 +77,14 @@ Answer::Type answerType(Prompt::Kind kind)
     return Answer::Button;
 }
 
-// The one test-mode path of every request: it is recorded, then answered from the queue. A
-// queued cancel ends a text, item or file request; a message box is never cancelled, its caller
-// falls back to the escape button.
-std::optional<Answer> answerInTestMode(const Prompt::Shown& shown)
+// The one place that tells the modes apart. Outside test mode the real dialog answers; in test
+// mode the request is recorded and answered from the queue, where a queued cancel ends a text,
+// item or file request and a message box is never cancelled (its caller falls back to the escape
+// button). No answer means cancelled.
+std::optional<Answer> ask(const Prompt::Shown& shown, const std::function<std::optional<Answer>()>& dialog)
 {
+    if (!state().on)
+        return dialog();
     state().history.append(shown);
     const Answer::Type wanted = answerType(shown.kind);
     Answer a;
@@ -84,12 +95,67 @@ std::optional<Answer> answerInTestMode(const Prompt::Shown& shown)
     return a;
 }
 
-QString answeredText(const Prompt::Shown& shown, bool* ok)
+Prompt::Shown shownOf(Prompt::Kind kind, QWidget* parent, const QString& title, const QString& text)
 {
-    const std::optional<Answer> a = answerInTestMode(shown);
+    Prompt::Shown s;
+    s.kind = kind;
+    s.parent = parent;
+    s.title = title;
+    s.text = text;
+    return s;
+}
+
+std::optional<Answer> textAnswer(const QString& text, bool ok)
+{
+    if (!ok)
+        return std::nullopt;
+    return Answer{Answer::Text, text};
+}
+
+QString textOf(const std::optional<Answer>& a, bool* ok)
+{
     if (ok)
         *ok = a.has_value();
     return a ? a->text : QString();
+}
+
+std::optional<Answer> passwordDialog(QWidget* parent, const Prompt::PasswordRequest& request)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(request.title);
+    auto* layout = new QVBoxLayout(&dialog);
+    if (!request.profile.isEmpty()) {
+        auto* profile = new QLabel(&dialog);
+        profile->setTextFormat(Qt::PlainText);
+        profile->setText(request.profile);
+        QFont bold = profile->font();
+        bold.setBold(true);
+        profile->setFont(bold);
+        layout->addWidget(profile);
+    }
+    auto* label = new QLabel(request.label, &dialog);
+    auto* field = new QLineEdit(&dialog);
+    field->setEchoMode(QLineEdit::Password);
+    label->setBuddy(field);
+    layout->addWidget(label);
+    layout->addWidget(field);
+    QCheckBox* remember = nullptr;
+    if (!request.remember.isEmpty()) {
+        remember = new QCheckBox(request.remember, &dialog);
+        remember->setEnabled(request.rememberEnabled);
+        remember->setToolTip(request.rememberToolTip);
+        layout->addWidget(remember);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    field->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    Answer a{Answer::Text, field->text()};
+    a.remember = remember && remember->isEnabled() && remember->isChecked();
+    return a;
 }
 
 } // namespace
@@ -97,67 +163,97 @@ QString answeredText(const Prompt::Shown& shown, bool* ok)
 QString Prompt::getText(QWidget* parent, const QString& title, const QString& label, QLineEdit::EchoMode echo,
                         const QString& text, bool* ok)
 {
-    if (!state().on)
-        return QInputDialog::getText(parent, title, label, echo, text, ok);
-    Shown s;
-    s.kind = Kind::Text;
-    s.title = title;
-    s.text = label;
+    Shown s = shownOf(Kind::Text, parent, title, label);
     s.echo = echo;
-    s.parent = parent;
-    return answeredText(s, ok);
+    return textOf(ask(s,
+                      [&] {
+                          bool accepted = false;
+                          const QString answer =
+                              QInputDialog::getText(parent, title, label, echo, text, &accepted);
+                          return textAnswer(answer, accepted);
+                      }),
+                  ok);
+}
+
+Prompt::PasswordAnswer Prompt::getPassword(QWidget* parent, const PasswordRequest& request)
+{
+    Shown s = shownOf(Kind::Text, parent, request.title, request.label);
+    s.echo = QLineEdit::Password;
+    s.profile = request.profile;
+    s.remember = request.remember;
+    s.rememberEnabled = request.rememberEnabled;
+    s.rememberToolTip = request.rememberToolTip;
+    const std::optional<Answer> a = ask(s, [&] { return passwordDialog(parent, request); });
+    PasswordAnswer result;
+    result.ok = a.has_value();
+    if (a) {
+        result.secret = a->text;
+        // A box that is off or absent cannot have been ticked, whatever a test queued.
+        result.remember = a->remember && !request.remember.isEmpty() && request.rememberEnabled;
+    }
+    return result;
 }
 
 QString Prompt::getItem(QWidget* parent, const QString& title, const QString& label, const QStringList& items,
                         int current, bool editable, bool* ok)
 {
-    if (!state().on)
-        return QInputDialog::getItem(parent, title, label, items, current, editable, ok);
-    Shown s;
-    s.kind = Kind::Item;
-    s.title = title;
-    s.text = label;
+    Shown s = shownOf(Kind::Item, parent, title, label);
     s.items = items;
-    s.parent = parent;
-    return answeredText(s, ok);
+    return textOf(ask(s,
+                      [&] {
+                          bool accepted = false;
+                          const QString answer = QInputDialog::getItem(parent, title, label, items, current,
+                                                                       editable, &accepted);
+                          return textAnswer(answer, accepted);
+                      }),
+                  ok);
 }
 
 QMessageBox::StandardButton Prompt::message(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                             const QString& text, QMessageBox::StandardButtons buttons,
                                             QMessageBox::StandardButton defaultButton)
 {
-    if (!state().on) {
-        QMessageBox box(icon, title, text, buttons, parent);
-        if (defaultButton != QMessageBox::NoButton)
-            box.setDefaultButton(defaultButton);
-        const int result = box.exec();
-        // Closing the box with Escape or the title bar yields its escape button.
-        return static_cast<QMessageBox::StandardButton>(result);
-    }
-    Shown s;
-    s.kind = Kind::Message;
-    s.title = title;
-    s.text = text;
+    Shown s = shownOf(Kind::Message, parent, title, text);
     s.icon = icon;
     s.buttons = buttons;
     s.defaultButton = defaultButton;
-    s.parent = parent;
-    const std::optional<Answer> a = answerInTestMode(s);
+    const std::optional<Answer> a = ask(s, [&]() -> std::optional<Answer> {
+        QMessageBox box(icon, title, text, buttons, parent);
+        if (defaultButton != QMessageBox::NoButton)
+            box.setDefaultButton(defaultButton);
+        // Closing the box with Escape or the title bar yields its escape button.
+        return Answer{Answer::Button, QString(), static_cast<QMessageBox::StandardButton>(box.exec())};
+    });
     return a ? a->button : escapeButton(buttons, defaultButton);
 }
 
 QString Prompt::getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                 const QString& filter, QString* selectedFilter, QFileDialog::Options options)
 {
-    if (!state().on)
-        return QFileDialog::getOpenFileName(parent, caption, dir, filter, selectedFilter, options);
-    Shown s;
-    s.kind = Kind::OpenFile;
-    s.title = caption;
+    Shown s = shownOf(Kind::OpenFile, parent, caption, QString());
     s.directory = dir;
     s.filter = filter;
-    s.parent = parent;
-    return answeredText(s, nullptr);
+    return textOf(ask(s,
+                      [&] {
+                          const QString path = QFileDialog::getOpenFileName(parent, caption, dir, filter,
+                                                                            selectedFilter, options);
+                          return textAnswer(path, !path.isEmpty());
+                      }),
+                  nullptr);
+}
+
+QString Prompt::getSaveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                const QString& filter)
+{
+    Shown s = shownOf(Kind::SaveFile, parent, caption, QString());
+    s.directory = dir;
+    s.filter = filter;
+    return textOf(ask(s,
+                      [&] {
+                          const QString path = QFileDialog::getSaveFileName(parent, caption, dir, filter);
+                          return textAnswer(path, !path.isEmpty());
+                      }),
+                  nullptr);
 }
 
 void Prompt::setTestMode(bool on)
@@ -173,6 +269,13 @@ bool Prompt::testMode()
 void Prompt::answerText(const QString& text)
 {
     state().answers.enqueue({Answer::Text, text});
+}
+
+void Prompt::answerPassword(const QString& text, bool remember)
+{
+    Answer a{Answer::Text, text};
+    a.remember = remember;
+    state().answers.enqueue(a);
 }
 
 void Prompt::answerCancel()

@@ -15,7 +15,7 @@ class QWidget;
 class Prompt
 {
 public:
-    enum class Kind { Text, Item, Message, OpenFile };
+    enum class Kind { Text, Item, Message, OpenFile, SaveFile };
 
     struct Shown
     {
@@ -30,6 +30,28 @@ public:
         QStringList items; // item chooser: the choices
         QLineEdit::EchoMode echo = QLineEdit::Normal;
         QWidget* parent = nullptr;
+        // Password prompts: the profile asked for and the "Remember" box (absent when empty).
+        QString profile;
+        QString remember;
+        bool rememberEnabled = false;
+        QString rememberToolTip;
+    };
+
+    // A password or PIN for one profile, with an optional box to keep it.
+    struct PasswordRequest
+    {
+        QString title;
+        QString label;
+        QString profile;  // shown above the field
+        QString remember; // the box's text; no box when empty
+        bool rememberEnabled = true;
+        QString rememberToolTip; // why the box is off, when it is
+    };
+    struct PasswordAnswer
+    {
+        bool ok = false;
+        QString secret;
+        bool remember = false;
     };
 
     static QString getText(QWidget* parent, const QString& title, const QString& label,
@@ -40,6 +62,9 @@ public:
     message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
             QMessageBox::StandardButtons buttons,
             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static PasswordAnswer getPassword(QWidget* parent, const PasswordRequest& request);
+    static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir,
+                                   const QString& filter);
     static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
                                    const QString& filter, QString* selectedFilter,
                                    QFileDialog::Options options);
@@ -50,6 +75,8 @@ public:
     static void setTestMode(bool on);
     static bool testMode();
     static void answerText(const QString& text);
+    // A password prompt's answer with its "Remember" box ticked or not (answerText: not ticked).
+    static void answerPassword(const QString& text, bool remember);
     static void answerCancel(); // the next text, item or file request is cancelled
     static void answerItem(const QString& item);
     static void answerButton(QMessageBox::StandardButton button);

@@ -28,9 +28,12 @@ SecretStore::Result resultOf(const QKeychain::Job* job)
     }
 }
 
-template <typename Job> Job* makeJob(QObject* parent, const QString& profileDirName)
+// Without a parent: a job deleted while the keyring still works on it leaves the keyring library a
+// dangling pointer to call back. It deletes itself once finished; its answer reaches the store
+// only if the store is still there.
+template <typename Job> Job* makeJob(const QString& profileDirName)
 {
-    auto* job = new Job(SecretStore::serviceName(), parent);
+    auto* job = new Job(SecretStore::serviceName());
     job->setAutoDelete(true);
     job->setInsecureFallback(false);
     job->setKey(profileDirName);
@@ -88,7 +91,7 @@ void SecretStore::save(const QString& profileDirName, const QString& secret)
         });
         return;
     }
-    auto* job = makeJob<QKeychain::WritePasswordJob>(this, profileDirName);
+    auto* job = makeJob<QKeychain::WritePasswordJob>(profileDirName);
     job->setTextData(secret);
     connect(job, &QKeychain::Job::finished, this, [this, profileDirName](QKeychain::Job* done) {
         Q_EMIT saved(profileDirName, resultOf(done), done->error() ? done->errorString() : QString());
@@ -105,7 +108,7 @@ void SecretStore::load(const QString& profileDirName)
         });
         return;
     }
-    auto* job = makeJob<QKeychain::ReadPasswordJob>(this, profileDirName);
+    auto* job = makeJob<QKeychain::ReadPasswordJob>(profileDirName);
     connect(job, &QKeychain::Job::finished, this, [this, profileDirName](QKeychain::Job* done) {
         const Result result = resultOf(done);
         const QString secret =
@@ -123,7 +126,7 @@ void SecretStore::forget(const QString& profileDirName)
         });
         return;
     }
-    auto* job = makeJob<QKeychain::DeletePasswordJob>(this, profileDirName);
+    auto* job = makeJob<QKeychain::DeletePasswordJob>(profileDirName);
     connect(job, &QKeychain::Job::finished, this, [this, profileDirName](QKeychain::Job* done) {
         const Result result = resultOf(done);
         if (result == Result::NotFound)

@@ -6,6 +6,7 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
@@ -141,6 +142,30 @@ QList<CertificateInfo> CertificateInfo::fromPkcs12File(const QString& path, bool
                 result.append(infoOf(cert.get()));
         }
     }
+    return result;
+}
+
+QList<CertificateInfo> CertificateInfo::fromPkcs12FileWithPassword(const QString& path,
+                                                                   const QString& password)
+{
+    QList<CertificateInfo> result;
+    const QByteArray data = readAll(path);
+    BioPtr bio(data.isEmpty() ? nullptr : BIO_new_mem_buf(data.constData(), static_cast<int>(data.size())));
+    Pkcs12Ptr p12(bio ? d2i_PKCS12_bio(bio.get(), nullptr) : nullptr);
+    if (!p12)
+        return result;
+    EVP_PKEY* key = nullptr;
+    X509* cert = nullptr;
+    STACK_OF(X509)* chain = nullptr;
+    if (PKCS12_parse(p12.get(), password.toUtf8().constData(), &key, &cert, &chain) != 1)
+        return result;
+    EVP_PKEY_free(key);
+    if (cert)
+        result.append(infoOf(cert));
+    X509_free(cert);
+    for (int i = 0; i < sk_X509_num(chain); ++i)
+        result.append(infoOf(sk_X509_value(chain, i)));
+    sk_X509_pop_free(chain, X509_free);
     return result;
 }
 

@@ -26,6 +26,9 @@ struct CertificateInfo
     // encrypt their certificates too, and then this is empty: the file's MAC is not checked either,
     // so what it returns is for display only. `isPkcs12` tells an encrypted file from no PKCS#12 at all.
     static QList<CertificateInfo> fromPkcs12File(const QString& path, bool* isPkcs12 = nullptr);
+    // With the file's password: its own certificate first, then the chain it carries; empty when
+    // the password does not open it.
+    static QList<CertificateInfo> fromPkcs12FileWithPassword(const QString& path, const QString& password);
 };
 
 enum class ExpiryState { Fine, ExpiresSoon, Expired };
