@@ -80,7 +80,7 @@ wait_for() {
 }
 # check FILE TITLE: the window's tree into OUTPUT_DIR/atspi-FILE.txt, its names checked.
 check() {
-    "$python" "$here/atspi_tree.py" qlumar_vpn "$2" >"$out/atspi-$1.txt" 2>&1
+    "$python" "$here/atspi_tree.py" "qLumar Velkoro" "$2" >"$out/atspi-$1.txt" 2>&1
     local code=$?
     cat "$out/atspi-$1.txt"
     [ "$code" -eq 0 ] || fail "\"$2\": the accessibility tree has problems (above)"

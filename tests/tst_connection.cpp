@@ -210,7 +210,8 @@ class TestConnection : public QObject
     // Idle after a connection ended: everything back, "Disconnected" said once, or for a
     // connection that never came up, "Connection failed" with the reason instead; nothing at all
     // when its password was rejected, as the prompt asks again.
-    void verifyIdleAfterEnd(int balloonsBefore, const QString& failure = QString(), bool passwordRejected = false)
+    void verifyIdleAfterEnd(int balloonsBefore, const QString& failure = QString(),
+                            bool passwordRejected = false)
     {
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
         QVERIFY(!m_window->isVpnInitialized());

@@ -145,9 +145,10 @@ private Q_SLOTS:
 
         QMenu* tray = m_window->tray()->contextMenu();
         QVERIFY(tray);
-        QCOMPARE(menuTexts(tray->actions()),
-                 QStringList({"&Connect", "&Disconnect", "--", "Import connection…", "Reconnect automatically",
-                              "&Language", "Start at login", "&About", "--", "E&xit"}));
+        QCOMPARE(
+            menuTexts(tray->actions()),
+            QStringList({"&Connect", "&Disconnect", "--", "Import connection…", "Reconnect automatically",
+                         "&Language", "Start at login", "&About", "--", "E&xit"}));
         QMenu* connectMenu = tray->actions().at(0)->menu();
         QVERIFY(connectMenu);
         QCOMPARE(iconImage(connectMenu->icon()), resourceIcon(QStringLiteral(":img/vpn_con.png")));

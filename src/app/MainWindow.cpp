@@ -569,7 +569,8 @@ void MainWindow::showConnectionEnd(bool withBalloon)
     showStatus();
     setTrayToolTip(tr("qLumar VPN - no connection"));
     if (withBalloon)
-        showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information, 10000);
+        showBalloon(tr("Disconnected"), tr("VPN connection was closed."), QSystemTrayIcon::Information,
+                    10000);
 }
 
 // What the server asks for beyond the key's password (a user name, a one-time code) is asked here.

@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
@@ -16,8 +17,14 @@
 
 namespace {
 
-const char* const lockName = "qlumar_vpn.lock";
-const char* const socketName = "qlumar_vpn.socket";
+// One manager per profile store: the names carry a digest of the home directory, so a start with
+// another HOME (a demo, a test, a second account's store) is a manager of its own.
+QString instanceFileName(const char* suffix)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(QDir::homePath().toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
+    return QLatin1String("qlumar_vpn-") + QLatin1String(digest) + QLatin1String(suffix);
+}
 // A request is one short line; anything longer is not from a start of this program.
 constexpr qint64 maxRequestBytes = 64 * 1024;
 constexpr int clientTimeoutMs = 10000;
@@ -44,12 +51,12 @@ QString SingleInstance::defaultDirectory()
 
 QString SingleInstance::socketPath() const
 {
-    return m_directory + QLatin1Char('/') + QLatin1String(socketName);
+    return m_directory + QLatin1Char('/') + instanceFileName(".socket");
 }
 
 QString SingleInstance::lockPath() const
 {
-    return m_directory + QLatin1Char('/') + QLatin1String(lockName);
+    return m_directory + QLatin1Char('/') + instanceFileName(".lock");
 }
 
 SingleInstance::Claim SingleInstance::claim()
