@@ -220,12 +220,8 @@ private Q_SLOTS:
     {
         addProfile("0000", "Office");
         addProfile("0001", "Home");
-        QTemporaryDir engineDir;
-        const QString engine = engineDir.filePath("engine.sh");
-        QVERIFY(ScratchHome::writeFile(engine, "#!/bin/sh\nexec sleep 60\n"));
-        QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
-        const auto restore = qScopeGuard([] { qunsetenv("QLUMAR_ENGINE_PATH"); });
+        SleepingEngine engine;
+        QVERIFY(engine.isValid());
 
         QTemporaryDir runtime;
         SingleInstance instance(runtime.path());
@@ -348,12 +344,8 @@ private Q_SLOTS:
     void withoutTrayTheWindowIsTheProgram()
     {
         addProfile("0000", "Office");
-        QTemporaryDir engineDir;
-        const QString engine = engineDir.filePath("engine.sh");
-        QVERIFY(ScratchHome::writeFile(engine, "#!/bin/sh\nexec sleep 60\n"));
-        QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
-        const auto restore = qScopeGuard([] { qunsetenv("QLUMAR_ENGINE_PATH"); });
+        SleepingEngine engine;
+        QVERIFY(engine.isValid());
 
         Startup::Options options;
         options.trayAvailable = false;

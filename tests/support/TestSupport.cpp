@@ -55,6 +55,19 @@ QString builtProgram(const QString& name)
 #endif
 }
 
+SleepingEngine::SleepingEngine()
+{
+    const QString engine = m_dir.filePath(QStringLiteral("engine.sh"));
+    m_valid = m_dir.isValid() && ScratchHome::writeFile(engine, "#!/bin/sh\nexec sleep 60\n") &&
+              QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(engine));
+}
+
+SleepingEngine::~SleepingEngine()
+{
+    qunsetenv("QLUMAR_ENGINE_PATH");
+}
+
 bool processGone(qint64 pid)
 {
 #ifdef Q_OS_UNIX

@@ -40,6 +40,23 @@ QString builtProgram(const QString& name);
 // Dead and reaped, or at least dead (a zombie waiting for its parent to collect it).
 bool processGone(qint64 pid);
 
+// A stand-in engine that starts and stays up (a shell script sleeping a minute), named in
+// QLUMAR_ENGINE_PATH for as long as the guard lives.
+class SleepingEngine
+{
+public:
+    SleepingEngine();
+    ~SleepingEngine();
+    SleepingEngine(const SleepingEngine&) = delete;
+    SleepingEngine& operator=(const SleepingEngine&) = delete;
+
+    bool isValid() const { return m_valid; }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_valid = false;
+};
+
 #ifdef Q_OS_UNIX
 #include <atomic>
 #include <condition_variable>
