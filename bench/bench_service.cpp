@@ -44,9 +44,8 @@ double connectOnce(const QString& dir, const QString& program, const QStringList
             break;
         }
     }
-    if (ms < 0) {
+    if (ms < 0)
         std::fprintf(stderr, "no connection:\n%s\n", output.constData());
-    }
     ::kill(static_cast<pid_t>(engine.processId()), SIGTERM);
     engine.waitForFinished(30000);
     return ms;
@@ -109,9 +108,8 @@ int main(int argc, char* argv[])
                                  "--pull",   "--tls-client", "--keypass", kPassword};
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& name : env.keys()) {
-        if (name.startsWith("QLUMAR_")) {
+        if (name.startsWith("QLUMAR_"))
             env.remove(name);
-        }
     }
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", bus.address());
     QProcessEnvironment direct = env;
@@ -126,12 +124,10 @@ int main(int argc, char* argv[])
             dir, "setpriv",
             QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", engine} + engineArgs,
             env);
-        if (root >= 0) {
+        if (root >= 0)
             directTimes << root;
-        }
-        if (user >= 0) {
+        if (user >= 0)
             serviceTimes << user;
-        }
     }
     report("direct OpenVPN (root)", directTimes);
     report("through the service", serviceTimes);

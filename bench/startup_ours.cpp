@@ -45,9 +45,8 @@ int seed(const QString& root, int count)
 
 int main(int argc, char* argv[])
 {
-    if (argc == 4 && QByteArray(argv[1]) == "--seed") {
+    if (argc == 4 && QByteArray(argv[1]) == "--seed")
         return seed(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
-    }
     QApplication app(argc, argv);
     FirstPaint firstPaint;
     app.installEventFilter(&firstPaint);

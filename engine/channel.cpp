@@ -28,9 +28,8 @@ ChannelProtocol::Reader reader;
 void closeChannel()
 {
 #ifndef _WIN32
-    if (channelFd >= 0) {
+    if (channelFd >= 0)
         ::close(channelFd);
-    }
 #endif
     channelFd = -1;
 }
@@ -38,17 +37,15 @@ void closeChannel()
 void send(const std::vector<std::string>& fields)
 {
 #ifndef _WIN32
-    if (channelFd < 0) {
+    if (channelFd < 0)
         return;
-    }
     const std::string line = ChannelProtocol::encode(fields);
     std::size_t sent = 0;
     while (sent < line.size()) {
         // MSG_NOSIGNAL: a manager that went away must not kill the engine with SIGPIPE.
         const ssize_t written = ::send(channelFd, line.data() + sent, line.size() - sent, MSG_NOSIGNAL);
-        if (written < 0 && errno == EINTR) {
+        if (written < 0 && errno == EINTR)
             continue;
-        }
         if (written <= 0) {
             // A manager that stopped listening, or one that reads nothing for seconds: the log still
             // tells everything.
@@ -68,9 +65,8 @@ void open(Logger& log)
 {
 #ifndef _WIN32
     const auto path = envValue("QLUMAR_ENGINE_CHANNEL");
-    if (!path || channelFd >= 0) {
+    if (!path || channelFd >= 0)
         return;
-    }
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path->size() >= sizeof address.sun_path) {
@@ -81,9 +77,8 @@ void open(Logger& log)
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         log.line("WARNING: manager channel not used: " + std::string(std::strerror(errno)));
-        if (fd >= 0) {
+        if (fd >= 0)
             ::close(fd);
-        }
         return;
     }
     // Events are small and the manager reads them at once; one stalled for this long is not reading.
@@ -117,9 +112,8 @@ void bytes(unsigned long long in, unsigned long long out)
 
 void failure(const std::string& code, const std::string& text)
 {
-    if (failureSent) {
+    if (failureSent)
         return;
-    }
     failureSent = true;
     send({"failure", code, text});
 }
@@ -132,51 +126,44 @@ void openUrl(const std::string& url)
 void forward(const std::vector<std::vector<std::string>>& events)
 {
     for (const auto& event : events) {
-        if (!event.empty() && (event[0] == "state" || event[0] == "bytes" || event[0] == "url")) {
+        if (!event.empty() && (event[0] == "state" || event[0] == "bytes" || event[0] == "url"))
             send(event);
-        }
     }
 }
 
 std::optional<std::string> ask(const std::string& kind, const std::string& prompt, std::string* stopSignal)
 {
 #ifndef _WIN32
-    if (channelFd < 0) {
+    if (channelFd < 0)
         return std::nullopt;
-    }
     const std::string id = std::to_string(++requestCount);
     send({"input", id, kind, prompt});
     while (channelFd >= 0) {
         std::vector<std::string> fields;
         while (reader.next(&fields)) {
             if (fields.size() >= 2 && fields[1] == id) {
-                if (fields[0] == "answer") {
+                if (fields[0] == "answer")
                     return fields.size() >= 3 ? fields[2] : std::string();
-                }
-                if (fields[0] == "cancel") {
+                if (fields[0] == "cancel")
                     return std::nullopt;
-                }
             }
         }
         pollfd fds[2] = {{channelFd, POLLIN, 0}, {StopSignal::pollFd(), POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR)
                 continue;
-            }
             break;
         }
         if (fds[1].revents != 0) {
             *stopSignal = StopSignal::received();
-            if (!stopSignal->empty()) {
+            if (!stopSignal->empty())
                 return std::nullopt;
-            }
         }
         if (fds[0].revents != 0) {
             char buffer[4096];
             const ssize_t got = ::recv(channelFd, buffer, sizeof buffer, 0);
-            if (got < 0 && errno == EINTR) {
+            if (got < 0 && errno == EINTR)
                 continue;
-            }
             if (got <= 0) {
                 closeChannel();
                 break;
@@ -196,9 +183,8 @@ void finish(int exitCode, const std::string& lastError)
 {
     // Without an error of its own (OpenVPN writes its errors straight into the log), the engine
     // leaves the reason to the manager's reading of the log.
-    if (exitCode != 0 && !lastError.empty()) {
+    if (exitCode != 0 && !lastError.empty())
         failure(ChannelProtocol::failureCode(lastError), lastError);
-    }
     closeChannel();
 }
 

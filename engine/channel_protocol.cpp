@@ -34,14 +34,12 @@ std::string encode(const std::vector<std::string>& fields)
 {
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) {
+        if (i > 0)
             line += '\t';
-        }
         for (const char c : fields[i]) {
             // Leave room for the widest escape and the line end.
-            if (line.size() + 3 > kMaxLine) {
+            if (line.size() + 3 > kMaxLine)
                 break;
-            }
             switch (c) {
             case '\\':
                 line += "\\\\";
@@ -69,9 +67,8 @@ void Reader::feed(const char* data, std::size_t size)
     for (std::size_t i = 0; i < size; ++i) {
         const char c = data[i];
         if (c == '\n') {
-            if (!m_skipping && !m_line.empty()) {
+            if (!m_skipping && !m_line.empty())
                 m_messages.push_back(split(m_line));
-            }
             m_line.clear();
             m_skipping = false;
         } else if (!m_skipping) {
@@ -97,24 +94,18 @@ bool Reader::next(std::vector<std::string>* fields)
 
 std::string failureCode(const std::string& errorLine)
 {
-    if (contains(errorLine, kWrongSecretMessage)) {
+    if (contains(errorLine, kWrongSecretMessage))
         return "wrong-password";
-    }
-    if (contains(errorLine, "QLUMAR_PKCS11_MODULE") || contains(errorLine, "PKCS#11 module")) {
+    if (contains(errorLine, "QLUMAR_PKCS11_MODULE") || contains(errorLine, "PKCS#11 module"))
         return "no-pkcs11-module";
-    }
-    if (contains(errorLine, "certificate") && contains(errorLine, "has expired")) {
+    if (contains(errorLine, "certificate") && contains(errorLine, "has expired"))
         return "certificate-expired";
-    }
-    if (contains(errorLine, "Cannot resolve") || contains(errorLine, "unreachable")) {
+    if (contains(errorLine, "Cannot resolve") || contains(errorLine, "unreachable"))
         return "server-unreachable";
-    }
-    if (contains(errorLine, "AUTH_FAILED")) {
+    if (contains(errorLine, "AUTH_FAILED"))
         return "auth-failed";
-    }
-    if (contains(errorLine, "Options error") || contains(errorLine, "refused")) {
+    if (contains(errorLine, "Options error") || contains(errorLine, "refused"))
         return "config-refused";
-    }
     return "engine-error";
 }
 

@@ -20,21 +20,18 @@ std::string trim(const std::string& text)
 // such values are the whole rest of the line rather than the first word.
 std::string unquote(const std::string& text)
 {
-    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front()) {
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front())
         return text.substr(1, text.size() - 2);
-    }
     return text;
 }
 
 bool parsePort(const std::string& text, int* port)
 {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    }
     const int value = std::stoi(text);
-    if (value < 1 || value > 65535) {
+    if (value < 1 || value > 65535)
         return false;
-    }
     *port = value;
     return true;
 }
@@ -62,15 +59,13 @@ ConfResult parseConf(const std::string& text, const std::string& path)
     for (const std::string& raw : confLines(text)) {
         ++lineNumber;
         const std::string lineText = trim(raw);
-        if (lineText.empty()) {
+        if (lineText.empty())
             continue;
-        }
         if (lineText[0] == '#' || lineText[0] == ';') {
             const std::string header = "qLumarVpnName";
             const std::string comment = trim(lineText.substr(1));
-            if (comment.compare(0, header.size(), header) == 0) {
+            if (comment.compare(0, header.size(), header) == 0)
                 conf.name = trim(comment.substr(header.size()));
-            }
             continue;
         }
 
@@ -98,14 +93,12 @@ ConfResult parseConf(const std::string& text, const std::string& path)
             }
         } else if (keyword == "rport") {
             const std::string value = directive.params.empty() ? std::string() : directive.params[0];
-            if (!parsePort(value, &conf.port)) {
+            if (!parsePort(value, &conf.port))
                 result.errors.push_back(where + "invalid port '" + value + "'");
-            }
             haveRport = true;
         } else if (keyword == "ca" || keyword == "cert" || keyword == "key" || keyword == "pkcs12") {
-            if (directive.rest.empty()) {
+            if (directive.rest.empty())
                 result.errors.push_back(where + keyword + " needs a parameter");
-            }
             std::string& target = keyword == "ca"     ? conf.ca
                                   : keyword == "cert" ? conf.cert
                                   : keyword == "key"  ? conf.key
@@ -115,9 +108,8 @@ ConfResult parseConf(const std::string& text, const std::string& path)
         conf.directives.push_back(std::move(directive));
     }
 
-    if (conf.remote.empty() && result.errors.empty()) {
+    if (conf.remote.empty() && result.errors.empty())
         result.errors.push_back(path + ": no remote host given (remote HOST)");
-    }
     result.ok = result.errors.empty();
     return result;
 }

@@ -9,14 +9,12 @@ std::vector<std::string> confLines(const std::string& text)
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
+        if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        }
         lines.push_back(line);
     }
-    if (!lines.empty() && lines[0].compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    if (!lines.empty() && lines[0].compare(0, 3, "\xEF\xBB\xBF") == 0)
         lines[0].erase(0, 3);
-    }
     return lines;
 }
 
@@ -27,9 +25,8 @@ bool InlineBlocks::take(const std::string& line)
     const std::string text =
         first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
     if (!m_open.empty()) {
-        if (text == "</" + m_open + ">") {
+        if (text == "</" + m_open + ">")
             m_open.clear();
-        }
         return true;
     }
     if (text.size() > 2 && text.front() == '<' && text.back() == '>' && text[1] != '/') {
@@ -79,9 +76,8 @@ std::vector<std::string> splitWords(const std::string& text, WordRules rules)
             inWord = true;
         }
     }
-    if (inWord) {
+    if (inWord)
         words.push_back(word);
-    }
     return words;
 }
 
@@ -89,9 +85,8 @@ std::string quoteAlways(const std::string& value)
 {
     std::string quoted = "\"";
     for (char c : value) {
-        if (c == '\\' || c == '"') {
+        if (c == '\\' || c == '"')
             quoted += '\\';
-        }
         quoted += c;
     }
     return quoted + '"';

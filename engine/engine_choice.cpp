@@ -36,18 +36,15 @@ std::vector<std::string> searchDirs()
             path.substr(start, end == std::string::npos ? std::string::npos : end - start);
         // An empty PATH element means the current directory; the profile's directory is no place to
         // pick up a program from.
-        if (!dir.empty()) {
+        if (!dir.empty())
             dirs.push_back(dir);
-        }
-        if (end == std::string::npos) {
+        if (end == std::string::npos)
             break;
-        }
         start = end + 1;
     }
 #ifndef _WIN32
-    for (const char* dir : {"/usr/local/sbin", "/usr/sbin", "/sbin"}) {
-        dirs.push_back(dir);
-    }
+    for (const char* dir : {"/usr/local/sbin", "/usr/sbin", "/sbin"})
+        dirs.emplace_back(dir);
 #endif
     return dirs;
 }
@@ -61,9 +58,8 @@ std::string findProgram(const std::string& name)
 #endif
     for (const std::string& dir : searchDirs()) {
         const std::string candidate = dir + "/" + fileName;
-        if (isExecutable(candidate)) {
+        if (isExecutable(candidate))
             return candidate;
-        }
     }
     return {};
 }
@@ -80,9 +76,8 @@ EngineChoice chooseEngine()
     EngineChoice choice;
     const auto engine = envValue("QLUMAR_ENGINE");
     const auto openvpn = envValue("QLUMAR_OPENVPN");
-    if (engine && *engine == "simulator") {
+    if (engine && *engine == "simulator")
         return choice;
-    }
     if (engine && *engine != "openvpn") {
         choice.error = "Invalid value for QLUMAR_ENGINE: '" + *engine + "' (expected simulator or openvpn)";
         return choice;
@@ -106,8 +101,7 @@ EngineChoice chooseEngine()
         return choice;
     }
     choice.program = hasDirectory(*openvpn) ? *openvpn : findProgram(*openvpn);
-    if (choice.program.empty() || !isExecutable(choice.program)) {
+    if (choice.program.empty() || !isExecutable(choice.program))
         choice.error = "Error: QLUMAR_OPENVPN='" + *openvpn + "' is not an executable program";
-    }
     return choice;
 }

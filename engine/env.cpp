@@ -5,9 +5,8 @@
 std::optional<std::string> envValue(const char* name)
 {
     const char* value = std::getenv(name);
-    if (!value || !*value) {
+    if (!value || !*value)
         return std::nullopt;
-    }
     return std::string(value);
 }
 

@@ -20,9 +20,8 @@ std::string Logger::timestamp()
 
 void Logger::line(const std::string& message)
 {
-    if (message.compare(0, 5, "Error") == 0 || message.compare(0, 13, "Options error") == 0) {
+    if (message.compare(0, 5, "Error") == 0 || message.compare(0, 13, "Options error") == 0)
         m_lastError = message;
-    }
     std::string text = timestamp();
     text += ' ';
     text += message;
@@ -40,14 +39,12 @@ void Logger::fatal(const std::string& message)
 
 void Logger::raw(const char* data, std::size_t size)
 {
-    if (m_out) {
+    if (m_out)
         std::fwrite(data, 1, size, m_out);
-    }
 }
 
 void Logger::flush()
 {
-    if (m_out) {
+    if (m_out)
         std::fflush(m_out);
-    }
 }

@@ -144,21 +144,18 @@ int runEngine(int argc, char** argv, Logger& log)
     }
     const bool simulate = engine.kind == EngineChoice::Kind::Simulator;
     // A real OpenVPN gets the flags the engine does not know itself.
-    for (const std::string& ignored : simulate ? options.ignored : std::vector<std::string>()) {
+    for (const std::string& ignored : simulate ? options.ignored : std::vector<std::string>())
         log.line("WARNING: ignoring unsupported option: " + ignored);
-    }
 
     const ConfResult conf = readConf(options.configFile);
     if (!conf.ok) {
-        for (const std::string& message : conf.errors) {
+        for (const std::string& message : conf.errors)
             log.line("Options error: " + message);
-        }
         log.line("Exiting due to fatal error");
         return 1;
     }
-    if (!conf.conf.name.empty()) {
+    if (!conf.conf.name.empty())
         log.line("Profile: " + conf.conf.name);
-    }
 
     const auto backend = simulate                                     ? makeSimulatorBackend()
                          : engine.kind == EngineChoice::Kind::Service ? makeServiceBackend()

@@ -29,9 +29,8 @@ std::string quoted(const std::string& line, std::string::size_type from,
     if (close == std::string::npos) {
         return {};
     }
-    if (end) {
+    if (end)
         *end = close + 1;
-    }
     return line.substr(open + 1, close - open - 1);
 }
 
@@ -49,9 +48,8 @@ std::string decodeBase64(const std::string& text)
     unsigned bits = 0;
     int count = 0;
     for (char c : text) {
-        if (c == '=') {
+        if (c == '=')
             break;
-        }
         const auto value = alphabet.find(c);
         if (value == std::string::npos) {
             return {};
@@ -78,9 +76,8 @@ void Management::feed(const std::string& data)
     m_input += data;
     if (!m_authenticated) {
         // The password prompt has no line end; wait until it is complete or cannot be one.
-        if (m_input.size() < kPasswordPrompt.size() && startsWith(kPasswordPrompt, m_input)) {
+        if (m_input.size() < kPasswordPrompt.size() && startsWith(kPasswordPrompt, m_input))
             return;
-        }
         if (startsWith(m_input, kPasswordPrompt)) {
             m_input.erase(0, kPasswordPrompt.size());
             send(m_password);
@@ -93,9 +90,8 @@ void Management::feed(const std::string& data)
     while ((end = m_input.find('\n', start)) != std::string::npos) {
         std::string line = m_input.substr(start, end - start);
         start = end + 1;
-        if (!line.empty() && line.back() == '\r') {
+        if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        }
         handleLine(line);
     }
     m_input.erase(0, start);
@@ -174,9 +170,8 @@ void Management::handleLine(const std::string& line)
                         " qLumar Velkoro looks through";
             m_idCount = 0;
         }
-        for (long i = 0; i < m_idCount; ++i) {
+        for (long i = 0; i < m_idCount; ++i)
             send("pkcs11-id-get " + std::to_string(i));
-        }
     } else if (startsWith(line, ">PKCS11ID-ENTRY:")) {
         pkcs11Entry(line);
     } else if (startsWith(line, ">STATE:")) {
@@ -185,9 +180,8 @@ void Management::handleLine(const std::string& line)
         const std::string state = first == std::string::npos
                                       ? std::string()
                                       : line.substr(first + 1, line.find(',', first + 1) - first - 1);
-        if (state == "GET_CONFIG" || state == "ASSIGN_IP" || state == "ADD_ROUTES" || state == "CONNECTED") {
+        if (state == "GET_CONFIG" || state == "ASSIGN_IP" || state == "ADD_ROUTES" || state == "CONNECTED")
             m_secretUsed = true;
-        }
         stateEvent(line);
     } else if (startsWith(line, ">HOLD:")) {
         send("hold release");
@@ -202,14 +196,12 @@ void Management::passwordRequest(const std::string& line)
     // >PASSWORD:Verification Failed: 'WHAT'
     const std::string request = line.substr(10);
     if (startsWith(request, "Verification Failed:")) {
-        if (m_secretSent) {
+        if (m_secretSent)
             m_wrongSecret = true;
-        }
         return;
     }
-    if (!startsWith(request, "Need '")) {
+    if (!startsWith(request, "Need '"))
         return;
-    }
     std::string::size_type end = 0;
     const std::string what = quoted(request, 0, &end);
     const std::string kind = request.substr(end);
@@ -252,18 +244,16 @@ void Management::unanswerable(const std::string& line)
 
 void Management::stateEvent(const std::string& line)
 {
-    if (m_bytecountSeconds <= 0) {
+    if (m_bytecountSeconds <= 0)
         return;
-    }
     // >STATE:TIME,NAME,DESCRIPTION,LOCAL_IP,REMOTE_IP,...
     std::vector<std::string> fields;
     std::string::size_type start = 7;
     for (int i = 0; i < 4; ++i) {
         const auto comma = line.find(',', start);
         fields.push_back(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos) {
+        if (comma == std::string::npos)
             break;
-        }
         start = comma + 1;
     }
     fields.resize(4);
@@ -299,13 +289,11 @@ void Management::pkcs11Entry(const std::string& line)
     // >PKCS11ID-ENTRY:'INDEX', ID:'SERIALIZED ID', BLOB:'BASE64 CERTIFICATE'
     const auto idAt = line.find("ID:'");
     const auto blobAt = line.find("BLOB:'");
-    if (idAt == std::string::npos || blobAt == std::string::npos) {
+    if (idAt == std::string::npos || blobAt == std::string::npos)
         return;
-    }
     m_ids.emplace_back(quoted(line, idAt), decodeBase64(quoted(line, blobAt)));
-    if (static_cast<long>(m_ids.size()) < m_idCount) {
+    if (static_cast<long>(m_ids.size()) < m_idCount)
         return;
-    }
     for (const auto& [id, der] : m_ids) {
         if (std::find(m_certificates.begin(), m_certificates.end(), der) != m_certificates.end()) {
             send("needstr pkcs11-id-request " + managementQuote(id));

@@ -74,21 +74,18 @@ std::string errorText(int error)
 unsigned long long processStartTime(long pid)
 {
     std::string stat;
-    if (!readFileText("/proc/" + std::to_string(pid) + "/stat", &stat)) {
+    if (!readFileText("/proc/" + std::to_string(pid) + "/stat", &stat))
         return 0;
-    }
     // The command name may hold anything, spaces and parentheses included: fields count from its end.
     const std::size_t end = stat.rfind(')');
-    if (end == std::string::npos) {
+    if (end == std::string::npos)
         return 0;
-    }
     std::istringstream fields(stat.substr(end + 1));
     std::string field;
     // state is field 3, starttime field 22.
     for (int index = 3; index <= 22; ++index) {
-        if (!(fields >> field)) {
+        if (!(fields >> field))
             return 0;
-        }
     }
     return std::strtoull(field.c_str(), nullptr, 10);
 }
@@ -117,9 +114,8 @@ public:
     {
         // A socket path must fit in sockaddr_un; a long TMPDIR falls back to /tmp.
         std::string base = envValue("TMPDIR").value_or("/tmp");
-        if (base.size() > 60) {
+        if (base.size() > 60)
             base = "/tmp";
-        }
         removeStale(base);
         std::string pattern = base + "/" + kPrefix + "XXXXXX";
         if (!::mkdtemp(pattern.data())) {
@@ -131,9 +127,8 @@ public:
         const std::string owner = std::to_string(pid) + " " + std::to_string(processStartTime(pid)) + "\n";
         const int fd = ::open((m_path + "/owner").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         const bool written = fd >= 0 && ::write(fd, owner.data(), owner.size()) == ssize_t(owner.size());
-        if (fd >= 0) {
+        if (fd >= 0)
             ::close(fd);
-        }
         if (!written) {
             *error = "cannot write " + m_path + "/owner: " + errorText(errno);
             remove();
@@ -149,37 +144,31 @@ public:
     static void removeStale(const std::string& base)
     {
         DIR* dir = ::opendir(base.c_str());
-        if (!dir) {
+        if (!dir)
             return;
-        }
         std::vector<std::string> stale;
         while (const dirent* entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
-            if (name.compare(0, sizeof kPrefix - 1, kPrefix) != 0) {
+            if (name.compare(0, sizeof kPrefix - 1, kPrefix) != 0)
                 continue;
-            }
             const std::string path = base + "/" + name;
             struct stat info
             {
             };
-            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) {
+            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid())
                 continue;
-            }
             const int fd = ::open((path + "/owner").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0) {
+            if (fd < 0)
                 continue;
-            }
             char buffer[64] = {};
             const ssize_t length = ::read(fd, buffer, sizeof buffer - 1);
             ::close(fd);
             long pid = 0;
             unsigned long long started = 0;
-            if (length <= 0 || std::sscanf(buffer, "%ld %llu", &pid, &started) != 2 || pid <= 0) {
+            if (length <= 0 || std::sscanf(buffer, "%ld %llu", &pid, &started) != 2 || pid <= 0)
                 continue;
-            }
-            if (processStartTime(pid) != started) {
+            if (processStartTime(pid) != started)
                 stale.push_back(path);
-            }
         }
         ::closedir(dir);
         for (const std::string& path : stale) {
@@ -211,9 +200,8 @@ public:
     }
     void reset(int fd = -1)
     {
-        if (m_fd >= 0) {
+        if (m_fd >= 0)
             ::close(m_fd);
-        }
         m_fd = fd;
     }
 
@@ -228,21 +216,17 @@ bool writeAll(int fd, const std::string& data)
         const ssize_t written = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
         if (written < 0 && errno == ENOTSOCK) {
             const ssize_t plain = ::write(fd, data.data() + done, data.size() - done);
-            if (plain < 0 && errno == EINTR) {
+            if (plain < 0 && errno == EINTR)
                 continue;
-            }
-            if (plain <= 0) {
+            if (plain <= 0)
                 return false;
-            }
             done += static_cast<std::size_t>(plain);
             continue;
         }
-        if (written < 0 && errno == EINTR) {
+        if (written < 0 && errno == EINTR)
             continue;
-        }
-        if (written <= 0) {
+        if (written <= 0)
             return false;
-        }
         done += static_cast<std::size_t>(written);
     }
     return true;
@@ -296,9 +280,8 @@ std::string certificateDer(const std::string& path)
     if (cert) {
         unsigned char* out = nullptr;
         const int size = i2d_X509(cert, &out);
-        if (size > 0) {
+        if (size > 0)
             der.assign(reinterpret_cast<char*>(out), static_cast<std::size_t>(size));
-        }
         OPENSSL_free(out);
         X509_free(cert);
     }
@@ -339,9 +322,8 @@ pid_t parentOf(pid_t pid)
     readFileText("/proc/" + std::to_string(pid) + "/stat", &text);
     // The command name in parentheses may hold blanks; the state and the parent follow the last ')'.
     const auto close = text.rfind(')');
-    if (close == std::string::npos) {
+    if (close == std::string::npos)
         return -1;
-    }
     std::istringstream fields(text.substr(close + 1));
     std::string state;
     pid_t parent = -1;
@@ -352,9 +334,8 @@ pid_t parentOf(pid_t pid)
 bool isDescendant(pid_t pid, pid_t ancestor)
 {
     for (int depth = 0; depth < 16 && pid > 1; ++depth) {
-        if (pid == ancestor) {
+        if (pid == ancestor)
             return true;
-        }
         pid = parentOf(pid);
     }
     return false;
@@ -362,9 +343,8 @@ bool isDescendant(pid_t pid, pid_t ancestor)
 
 std::string describeStatus(int status)
 {
-    if (WIFSIGNALED(status)) {
+    if (WIFSIGNALED(status))
         return "OpenVPN was ended by signal " + std::to_string(WTERMSIG(status));
-    }
     return "OpenVPN exited with code " + std::to_string(WEXITSTATUS(status));
 }
 
@@ -379,16 +359,14 @@ public:
         const bool token = options.credentials == CredentialKind::TokenPin;
 
         std::vector<std::string> certificates;
-        if (token && !findCertificates(conf, &certificates, log)) {
+        if (token && !findCertificates(conf, &certificates, log))
             return 1;
-        }
 
         std::string text;
         readFileText(conf.path, &text);
         const OpenVpnConf translated = translateConf(text, conf.path, options.credentials);
-        for (const std::string& warning : translated.warnings) {
+        for (const std::string& warning : translated.warnings)
             log.line(warning);
-        }
 
         std::string error;
         if (!m_dir.create(&error)) {
@@ -435,15 +413,13 @@ public:
         }
 
         const pid_t child = start(args, log);
-        if (child < 0) {
+        if (child < 0)
             return 1;
-        }
         log.line("OpenVPN started, process " + std::to_string(child));
 
         Management management(options.credentials, password, options.secret, certificates);
-        if (Channel::isOpen()) {
+        if (Channel::isOpen())
             management.reportEvents(kBytecountSeconds);
-        }
         return supervise(child, listener, management, token, log);
     }
 
@@ -454,9 +430,8 @@ private:
             log.fatal("Error: --engkey given but " + conf.path + " names no private key (key \"NAME\")");
             return false;
         }
-        if (!findTokenCertificates(conf.key, certificates, log)) {
+        if (!findTokenCertificates(conf.key, certificates, log))
             return false;
-        }
         if (!certificates->empty()) {
             log.line("PKCS#11: found the certificate of key '" + conf.key + "'");
             return true;
@@ -481,9 +456,8 @@ private:
     pid_t start(const std::vector<std::string>& args, Logger& log)
     {
         std::vector<char*> argv;
-        for (const std::string& arg : args) {
+        for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
-        }
         argv.push_back(nullptr);
 
         int execPipe[2];
@@ -506,12 +480,10 @@ private:
             sigset_t none;
             sigemptyset(&none);
             ::sigprocmask(SIG_SETMASK, &none, nullptr);
-            for (int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP, SIGUSR1}) {
+            for (int signal : {SIGTERM, SIGINT, SIGPIPE, SIGHUP, SIGUSR1})
                 ::signal(signal, SIG_DFL);
-            }
-            if (devNull >= 0) {
+            if (devNull >= 0)
                 ::dup2(devNull, 0);
-            }
 #ifdef CLOSE_RANGE_CLOEXEC
             // Whatever a library opened without close-on-exec stays with the engine as well.
             ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
@@ -522,9 +494,8 @@ private:
             ::_exit(127);
         }
         ::close(execPipe[1]);
-        if (devNull >= 0) {
+        if (devNull >= 0)
             ::close(devNull);
-        }
         if (child < 0) {
             ::close(execPipe[0]);
             log.fatal("Error: fork failed: " + errorText(errno));
@@ -560,9 +531,8 @@ private:
             if (!stopping) {
                 // A helper running OpenVPN as another user may refuse signals; dropping the
                 // management connection ends OpenVPN all the same.
-                if (::kill(child, signal) != 0) {
+                if (::kill(child, signal) != 0)
                     connection.reset();
-                }
                 stopping = true;
                 killAt = Clock::now() + kStopGrace;
             }
@@ -570,17 +540,15 @@ private:
 
         for (;;) {
             const pid_t done = ::waitpid(child, &status, WNOHANG);
-            if (done == child || (done < 0 && errno == ECHILD)) {
+            if (done == child || (done < 0 && errno == ECHILD))
                 break;
-            }
 
             pollfd fds[3] = {{StopSignal::pollFd(), POLLIN, 0},
                              {connection.valid() ? connection.get() : listener.get(), POLLIN, 0},
                              {childFd.get(), POLLIN, 0}};
             const nfds_t count = childFd.valid() ? 3 : 2;
-            if (!connection.valid() && !listener.valid()) {
+            if (!connection.valid() && !listener.valid())
                 fds[1].fd = -1;
-            }
             int timeoutMs = childFd.valid() ? -1 : 100;
             if (stopping && !killed) {
                 const auto left =
@@ -605,9 +573,8 @@ private:
             }
             if (fds[1].revents && !connection.valid()) {
                 // OpenVPN connects once it has read its configuration and the interface's password.
-                if (accept(child, listener, connection, log)) {
+                if (accept(child, listener, connection, log))
                     m_dir.remove();
-                }
             } else if (fds[1].revents) {
                 char buffer[4096];
                 const ssize_t got = ::recv(connection.get(), buffer, sizeof buffer, 0);
@@ -618,13 +585,11 @@ private:
                 }
                 management.feed(std::string(buffer, static_cast<std::size_t>(got)));
                 Channel::forward(management.takeEvents());
-                for (const std::string& note : management.takeNotes()) {
+                for (const std::string& note : management.takeNotes())
                     log.line(note);
-                }
                 const std::string reply = management.takeReply();
-                if (!reply.empty() && !writeAll(connection.get(), reply)) {
+                if (!reply.empty() && !writeAll(connection.get(), reply))
                     connection.reset();
-                }
                 if (!fatal && management.wrongSecret()) {
                     // The last wrong PIN may have locked the token, or the token refuses every PIN.
                     const std::string problem = token ? tokenPinProblem() : std::string();
@@ -655,9 +620,8 @@ private:
     static bool accept(pid_t child, Fd& listener, Fd& connection, Logger& log)
     {
         Fd peer(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (!peer.valid()) {
+        if (!peer.valid())
             return false;
-        }
         ucred credentials{};
         socklen_t size = sizeof credentials;
         if (::getsockopt(peer.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||

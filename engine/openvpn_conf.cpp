@@ -30,20 +30,16 @@ bool startsWith(const std::string& text, const std::string& prefix)
 const char* dropReason(const std::string& keyword, CredentialKind kind)
 {
     for (const Dropped& entry : kDropped) {
-        if (keyword == entry.keyword) {
+        if (keyword == entry.keyword)
             return entry.reason;
-        }
     }
-    if (startsWith(keyword, "management")) {
+    if (startsWith(keyword, "management"))
         return "the engine talks to OpenVPN through a management interface of its own";
-    }
     if (kind == CredentialKind::TokenPin) {
-        if (startsWith(keyword, "pkcs11-")) {
+        if (startsWith(keyword, "pkcs11-"))
             return "the token and its key come from QLUMAR_PKCS11_MODULE and the profile's key line";
-        }
-        if (keyword == "pkcs12") {
+        if (keyword == "pkcs12")
             return "a token profile takes its certificate and key from the token";
-        }
     }
     return nullptr;
 }
@@ -64,14 +60,12 @@ Line parseLine(const std::string& raw)
 {
     Line line;
     const std::string text = trimBlanks(raw);
-    if (text.empty() || text[0] == '#' || text[0] == ';') {
+    if (text.empty() || text[0] == '#' || text[0] == ';')
         return line;
-    }
     const auto end = text.find_first_of(" \t");
     line.keyword = text.substr(0, end);
-    if (end != std::string::npos) {
+    if (end != std::string::npos)
         line.rest = trimBlanks(text.substr(end));
-    }
     return line;
 }
 
@@ -79,9 +73,8 @@ Line parseLine(const std::string& raw)
 
 std::string quoteParam(const std::string& value)
 {
-    if (!needsQuoting(value)) {
+    if (!needsQuoting(value))
         return value;
-    }
     return quoteAlways(value);
 }
 
@@ -94,13 +87,11 @@ OpenVpnConf translateConf(const std::string& text, const std::string& path, Cred
     std::string rport;
     InlineBlocks blocks;
     for (const std::string& raw : lines) {
-        if (blocks.take(raw)) {
+        if (blocks.take(raw))
             continue;
-        }
         const Line line = parseLine(raw);
-        if (line.keyword == "rport" && !splitParams(line.rest).empty()) {
+        if (line.keyword == "rport" && !splitParams(line.rest).empty())
             rport = splitParams(line.rest)[0];
-        }
     }
 
     OpenVpnConf result;
@@ -126,15 +117,13 @@ OpenVpnConf translateConf(const std::string& text, const std::string& path, Cred
                 translated = kMarker + raw;
             } else if (keyword == "remote") {
                 const std::vector<std::string> params = splitParams(line.rest);
-                if (params.size() == 1 && !rport.empty()) {
+                if (params.size() == 1 && !rport.empty())
                     translated = "remote " + quoteParam(params[0]) + " " + quoteParam(rport);
-                }
             } else if (keyword == "ca" || keyword == "cert" || keyword == "key" || keyword == "pkcs12") {
                 // Values the user quoted are in OpenVPN's syntax already; the manager's own are literal.
                 const bool quoted = !line.rest.empty() && (line.rest[0] == '"' || line.rest[0] == '\'');
-                if (!quoted && needsQuoting(line.rest)) {
+                if (!quoted && needsQuoting(line.rest))
                     translated = keyword + " " + quoteParam(line.rest);
-                }
             }
         }
         out += translated;

@@ -23,9 +23,8 @@ constexpr const char* kRequired[] = {"--config", "--dev", "--float", "--pull", "
 const KnownFlag* findKnown(const std::string& name)
 {
     for (const KnownFlag& flag : kKnown) {
-        if (name == flag.name) {
+        if (name == flag.name)
             return &flag;
-        }
     }
     return nullptr;
 }
@@ -52,9 +51,8 @@ ParseResult parseArguments(const std::vector<std::string>& args)
 
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!isFlag(arg)) {
+        if (!isFlag(arg))
             return failure("Unexpected argument '" + arg + "'");
-        }
         const KnownFlag* known = findKnown(arg);
         if (!known) {
             // Without knowing its arity, treat everything up to the next flag as its parameters.
@@ -67,24 +65,21 @@ ParseResult parseArguments(const std::vector<std::string>& args)
             ignored.push_back(text);
             continue;
         }
-        if (given.count(arg)) {
+        if (given.count(arg))
             return failure("Option " + arg + " given more than once");
-        }
         std::string value;
         if (known->arity == 1) {
             // The value is taken verbatim, even if it looks like a flag: passwords may start with "--".
-            if (i + 1 >= args.size()) {
+            if (i + 1 >= args.size())
                 return failure("Option " + arg + " needs a parameter");
-            }
             value = args[++i];
         }
         given[arg] = value;
     }
 
     for (const char* name : kRequired) {
-        if (!given.count(name)) {
+        if (!given.count(name))
             return failure(std::string("Missing required option ") + name);
-        }
     }
 
     ParseResult result;
@@ -93,28 +88,24 @@ ParseResult parseArguments(const std::vector<std::string>& args)
     options.device = given["--dev"];
     options.ignored = ignored;
     options.extra = extra;
-    if (options.configFile.empty()) {
+    if (options.configFile.empty())
         return failure("Option --config needs a file name");
-    }
-    if (options.device != "tun") {
+    if (options.device != "tun")
         return failure("Unsupported device type '" + options.device + "': only --dev tun is supported");
-    }
 
     const bool keypass = given.count("--keypass") != 0;
     const bool engkey = given.count("--engkey") != 0;
     const bool engine = given.count("--engine") != 0;
-    if (keypass && (engkey || engine)) {
+    if (keypass && (engkey || engine))
         return failure("Options --keypass and --engkey/--engine cannot be used together");
-    }
     if (keypass) {
         options.credentials = CredentialKind::Pkcs12Password;
         options.secret = given["--keypass"];
     } else if (engkey && engine) {
         const std::string engineArg = given["--engine"];
         const std::string prefix = kTokenEnginePrefix;
-        if (engineArg.compare(0, prefix.size(), prefix) != 0) {
+        if (engineArg.compare(0, prefix.size(), prefix) != 0)
             return failure("Unsupported engine '" + engineArg + "': expected " + prefix + "PIN");
-        }
         options.credentials = CredentialKind::TokenPin;
         options.secret = engineArg.substr(prefix.size());
     } else if (engkey) {

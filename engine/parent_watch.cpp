@@ -31,21 +31,17 @@ void watchStdin()
     for (;;) {
         pollfd fd{0, POLLIN, 0};
         if (::poll(&fd, 1, -1) < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR)
                 continue;
-            }
             return;
         }
-        if (fd.revents & POLLNVAL) {
+        if (fd.revents & POLLNVAL)
             return;
-        }
         const ssize_t got = ::read(0, buffer, sizeof buffer);
-        if (got > 0 || (got < 0 && (errno == EINTR || errno == EAGAIN))) {
+        if (got > 0 || (got < 0 && (errno == EINTR || errno == EAGAIN)))
             continue;
-        }
-        if (got < 0) {
+        if (got < 0)
             return;
-        }
         ::kill(::getpid(), SIGTERM);
         return;
     }
@@ -68,9 +64,8 @@ bool ParentWatch::start(long startParent, std::string* reason)
 #else
     (void)startParent;
 #endif
-    if (stdinIsChannel()) {
+    if (stdinIsChannel())
         std::thread(watchStdin).detach();
-    }
     return true;
 }
 

@@ -31,9 +31,8 @@ bool readFileText(const std::string& utf8, std::string* text)
     text->clear();
 #ifdef _WIN32
     std::ifstream in(toNativePath(utf8), std::ios::binary);
-    if (!in.is_open()) {
+    if (!in.is_open())
         return false;
-    }
     std::ostringstream buffer;
     buffer << in.rdbuf();
     *text = buffer.str();
@@ -41,9 +40,8 @@ bool readFileText(const std::string& utf8, std::string* text)
 #else
     // std::ifstream cannot open close-on-exec.
     const int fd = ::open(utf8.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    if (fd < 0)
         return false;
-    }
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

@@ -49,9 +49,8 @@ constexpr RvName kRvNames[] = {
 const char* rvName(CK_RV rv)
 {
     for (const RvName& entry : kRvNames) {
-        if (entry.rv == rv) {
+        if (entry.rv == rv)
             return entry.name;
-        }
     }
     return "unknown error";
 }
@@ -81,14 +80,12 @@ public:
         std::wstring wide(size > 0 ? size : 1, L'\0');
         MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), size);
         m_handle = LoadLibraryW(wide.c_str());
-        if (!m_handle) {
+        if (!m_handle)
             m_error = "LoadLibrary error " + std::to_string(GetLastError());
-        }
 #else
         m_handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!m_handle) {
+        if (!m_handle)
             m_error = ::dlerror();
-        }
 #endif
     }
     ~Module()
@@ -139,15 +136,12 @@ public:
     explicit Cleanup(CK_FUNCTION_LIST* p11) : m_p11(p11) {}
     ~Cleanup()
     {
-        if (loggedIn) {
+        if (loggedIn)
             m_p11->C_Logout(session);
-        }
-        if (session != CK_INVALID_HANDLE) {
+        if (session != CK_INVALID_HANDLE)
             m_p11->C_CloseSession(session);
-        }
-        if (initialized) {
+        if (initialized)
             m_p11->C_Finalize(nullptr);
-        }
     }
     Cleanup(const Cleanup&) = delete;
     Cleanup& operator=(const Cleanup&) = delete;
@@ -173,12 +167,10 @@ std::string loginProblemText(CK_RV rv)
 // The same from the token's flags, which tell without a login attempt.
 std::string flagsProblemText(CK_FLAGS flags)
 {
-    if (flags & CKF_USER_PIN_LOCKED) {
+    if (flags & CKF_USER_PIN_LOCKED)
         return loginProblemText(CKR_PIN_LOCKED);
-    }
-    if (flags & CKF_USER_PIN_TO_BE_CHANGED) {
+    if (flags & CKF_USER_PIN_TO_BE_CHANGED)
         return loginProblemText(CKR_PIN_EXPIRED);
-    }
     return {};
 }
 
@@ -198,9 +190,8 @@ bool findSlot(CK_FUNCTION_LIST* p11, const std::optional<std::string>& wanted, C
     }
     for (CK_SLOT_ID candidate : slots) {
         CK_TOKEN_INFO info{};
-        if (p11->C_GetTokenInfo(candidate, &info) != CKR_OK) {
+        if (p11->C_GetTokenInfo(candidate, &info) != CKR_OK)
             continue;
-        }
         const std::string label = tokenLabel(info);
         if (!wanted || label == *wanted) {
             log.line("PKCS#11: using token '" + label + "' in slot " + std::to_string(candidate));
@@ -209,11 +200,10 @@ bool findSlot(CK_FUNCTION_LIST* p11, const std::optional<std::string>& wanted, C
             return true;
         }
     }
-    if (wanted) {
+    if (wanted)
         log.fatal("Error: no PKCS#11 token labelled '" + *wanted + "' is present");
-    } else {
+    else
         log.fatal("Error: no PKCS#11 token is present");
-    }
     return false;
 }
 
@@ -251,9 +241,8 @@ public:
         m_cleanup->initialized = true;
 
         CK_SLOT_ID slot = 0;
-        if (!findSlot(m_p11, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, &m_flags, log)) {
+        if (!findSlot(m_p11, envValue("QLUMAR_PKCS11_TOKEN_LABEL"), &slot, &m_flags, log))
             return false;
-        }
         rv = m_p11->C_OpenSession(slot, CKF_SERIAL_SESSION, nullptr, nullptr, &m_cleanup->session);
         if (rv != CKR_OK) {
             m_cleanup->session = CK_INVALID_HANDLE;
@@ -320,9 +309,8 @@ std::string attribute(TokenSession& token, CK_OBJECT_HANDLE object, CK_ATTRIBUTE
 bool findTokenCertificates(const std::string& keyLabel, std::vector<std::string>* ders, Logger& log)
 {
     TokenSession token;
-    if (!token.open(log)) {
+    if (!token.open(log))
         return false;
-    }
     const std::string problem = flagsProblemText(token.tokenFlags());
     if (!problem.empty()) {
         log.fatal(problem);
@@ -332,28 +320,24 @@ bool findTokenCertificates(const std::string& keyLabel, std::vector<std::string>
     std::string label = keyLabel;
     CK_ATTRIBUTE byLabel[] = {{CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size())}};
     std::vector<CK_OBJECT_HANDLE> labelled;
-    if (!findObjects(token, byLabel, 1, &labelled, log)) {
+    if (!findObjects(token, byLabel, 1, &labelled, log))
         return false;
-    }
     for (CK_OBJECT_HANDLE object : labelled) {
         std::string id = attribute(token, object, CKA_ID);
-        if (id.empty()) {
+        if (id.empty())
             continue;
-        }
         CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
         CK_ATTRIBUTE byId[] = {
             {CKA_CLASS, &certClass, sizeof certClass},
             {CKA_ID, id.data(), static_cast<CK_ULONG>(id.size())},
         };
         std::vector<CK_OBJECT_HANDLE> certs;
-        if (!findObjects(token, byId, 2, &certs, log)) {
+        if (!findObjects(token, byId, 2, &certs, log))
             return false;
-        }
         for (CK_OBJECT_HANDLE cert : certs) {
             const std::string der = attribute(token, cert, CKA_VALUE);
-            if (!der.empty() && std::find(ders->begin(), ders->end(), der) == ders->end()) {
+            if (!der.empty() && std::find(ders->begin(), ders->end(), der) == ders->end())
                 ders->push_back(der);
-            }
         }
     }
     return true;
@@ -402,9 +386,8 @@ KeyCheck loginAndFindKey(TokenSession& token, const std::string& keyLabel, const
         {CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size())},
     };
     std::vector<CK_OBJECT_HANDLE> found;
-    if (!findObjects(token, query, 2, &found, log)) {
+    if (!findObjects(token, query, 2, &found, log))
         return KeyCheck::Failed;
-    }
     if (found.empty()) {
         log.fatal("Error: Cannot find private key '" + keyLabel + "' in the token");
         return KeyCheck::Failed;
@@ -419,9 +402,8 @@ KeyCheck loginAndFindKey(TokenSession& token, const std::string& keyLabel, const
 KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logger& log)
 {
     TokenSession token;
-    if (!token.open(log)) {
+    if (!token.open(log))
         return KeyCheck::Failed;
-    }
     CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
     return loginAndFindKey(token, keyLabel, pin, log, &key);
 }
@@ -451,17 +433,14 @@ TokenSigner::~TokenSigner() = default;
 KeyCheck TokenSigner::open(const std::string& keyLabel, const std::string& pin, Logger& log)
 {
     TokenSession& token = m_impl->token;
-    if (!token.open(log)) {
+    if (!token.open(log))
         return KeyCheck::Failed;
-    }
     const KeyCheck found = loginAndFindKey(token, keyLabel, pin, log, &m_impl->key);
-    if (found != KeyCheck::Ok) {
+    if (found != KeyCheck::Ok)
         return found;
-    }
     const std::string type = attribute(token, m_impl->key, CKA_KEY_TYPE);
-    if (type.size() == sizeof(CK_KEY_TYPE)) {
+    if (type.size() == sizeof(CK_KEY_TYPE))
         std::memcpy(&m_impl->keyType, type.data(), sizeof(CK_KEY_TYPE));
-    }
     m_impl->modulusBytes = attribute(token, m_impl->key, CKA_MODULUS).size();
     return KeyCheck::Ok;
 }
@@ -518,9 +497,8 @@ std::string ecdsaDer(const std::string& raw)
         r = s = nullptr;
         unsigned char* out = nullptr;
         const int size = i2d_ECDSA_SIG(sig, &out);
-        if (size > 0) {
+        if (size > 0)
             der.assign(reinterpret_cast<char*>(out), static_cast<std::size_t>(size));
-        }
         OPENSSL_free(out);
     }
     BN_free(r);

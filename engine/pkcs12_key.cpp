@@ -40,9 +40,8 @@ std::string opensslErrors()
     while (const unsigned long code = ERR_get_error()) {
         char buffer[256];
         ERR_error_string_n(code, buffer, sizeof buffer);
-        if (!text.empty()) {
+        if (!text.empty())
             text += "; ";
-        }
         text += buffer;
     }
     return text.empty() ? "unknown OpenSSL error" : text;
@@ -52,12 +51,10 @@ std::string opensslErrors()
 // wild use both.
 bool macMatches(PKCS12* p12, const std::string& password)
 {
-    if (!PKCS12_mac_present(p12)) {
+    if (!PKCS12_mac_present(p12))
         return true;
-    }
-    if (password.empty()) {
+    if (password.empty())
         return PKCS12_verify_mac(p12, nullptr, 0) == 1 || PKCS12_verify_mac(p12, "", 0) == 1;
-    }
     return PKCS12_verify_mac(p12, password.c_str(), static_cast<int>(password.size())) == 1;
 }
 

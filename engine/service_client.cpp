@@ -46,9 +46,8 @@ std::string base64(const std::string& data)
             lineLength = 0;
         }
     }
-    if (lineLength != 0) {
+    if (lineLength != 0)
         out += '\n';
-    }
     return out;
 }
 
@@ -56,9 +55,8 @@ bool isFileDirective(const std::string& keyword)
 {
     for (const char* name : {"ca", "cert", "key", "pkcs12", "tls-auth", "tls-crypt", "tls-crypt-v2", "dh",
                              "extra-certs", "secret", "crl-verify", "http-proxy-user-pass"}) {
-        if (keyword == name) {
+        if (keyword == name)
             return true;
-        }
     }
     return false;
 }
@@ -87,9 +85,8 @@ bool inlineProfileFiles(const std::string& translated, std::string* out, std::st
             block = words[0].substr(1, words[0].size() - 2);
         } else if (!words.empty()) {
             std::string keyword = words[0];
-            if (keyword.compare(0, 2, "--") == 0) {
+            if (keyword.compare(0, 2, "--") == 0)
                 keyword.erase(0, 2);
-            }
             const bool credentialsFile = keyword == "auth-user-pass" && words.size() > 1;
             if ((isFileDirective(keyword) || credentialsFile) && words.size() > 1) {
                 const std::string where = "line " + std::to_string(number) + ": ";
@@ -108,9 +105,8 @@ bool inlineProfileFiles(const std::string& translated, std::string* out, std::st
                     content += '\n';
                 }
                 blocks += "<" + keyword + ">\n" + content + "</" + keyword + ">\n";
-                if ((keyword == "tls-auth" || keyword == "secret") && words.size() > 2) {
+                if ((keyword == "tls-auth" || keyword == "secret") && words.size() > 2)
                     blocks += "key-direction " + words[2] + "\n";
-                }
                 line = kMarker + line;
             }
         }
@@ -188,9 +184,8 @@ int onFinished(sd_bus_message* message, void* data, sd_bus_error*)
     auto* state = static_cast<State*>(data);
     const char* id = nullptr;
     int status = 0;
-    if (sd_bus_message_read(message, "si", &id, &status) < 0 || !id) {
+    if (sd_bus_message_read(message, "si", &id, &status) < 0 || !id)
         return 0;
-    }
     if (state->id.empty()) {
         state->finishedBeforeId.emplace_back(id, status);
     } else if (state->id == id) {
@@ -248,9 +243,8 @@ int onStartReply(sd_bus_message* message, void* data, sd_bus_error*)
 int busTimeoutMs(Bus& bus)
 {
     std::uint64_t until = 0;
-    if (sd_bus_get_timeout(bus.bus, &until) <= 0 || until == UINT64_MAX) {
+    if (sd_bus_get_timeout(bus.bus, &until) <= 0 || until == UINT64_MAX)
         return -1;
-    }
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     const std::uint64_t nowUs =
@@ -270,12 +264,10 @@ int connectUnix(const std::string& path, std::string* error)
     // The service answers once the socket exists; OpenVPN listens on it right after making it.
     for (int attempt = 0; attempt < 200; ++attempt) {
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) {
+        if (fd < 0)
             break;
-        }
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
             return fd;
-        }
         const int failure = errno;
         ::close(fd);
         if (failure != ECONNREFUSED && failure != ENOENT) {
@@ -293,12 +285,10 @@ bool sendAll(int fd, const std::string& data)
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t written = ::send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-        if (written < 0 && errno == EINTR) {
+        if (written < 0 && errno == EINTR)
             continue;
-        }
-        if (written <= 0) {
+        if (written <= 0)
             return false;
-        }
         done += static_cast<std::size_t>(written);
     }
     return true;
@@ -310,16 +300,14 @@ public:
     int run(const Options& options, const Conf& conf, Logger& log) override
     {
         const bool token = options.credentials == CredentialKind::TokenPin;
-        if (token && !openToken(options, conf, log)) {
+        if (token && !openToken(options, conf, log))
             return 1;
-        }
         std::ifstream in(conf.path, std::ios::binary);
         std::ostringstream original;
         original << in.rdbuf();
         const OpenVpnConf translated = translateConf(original.str(), conf.path, options.credentials);
-        for (const std::string& warning : translated.warnings) {
+        for (const std::string& warning : translated.warnings)
             log.line(warning);
-        }
         std::string config;
         std::string error;
         if (!inlineProfileFiles(translated.text, &config, &error)) {
@@ -341,9 +329,8 @@ public:
                 extra += " " + arg;
             }
         }
-        if (!extra.empty()) {
+        if (!extra.empty())
             config += extra + "\n";
-        }
 
         Bus bus;
         int result = sd_bus_open_system(&bus.bus);
@@ -370,9 +357,8 @@ public:
         log.line("Asking the qLumar tunnel service to run OpenVPN");
         sd_bus_message* call = nullptr;
         result = sd_bus_message_new_method_call(bus.bus, &call, kService, kPath, kInterface, "Start");
-        if (result >= 0) {
+        if (result >= 0)
             result = sd_bus_message_append(call, "sh", config.c_str(), STDOUT_FILENO);
-        }
         StartReply started;
         Slot startSlot;
         if (result >= 0) {
@@ -393,9 +379,8 @@ public:
                 log.fatal("Error: lost the system bus: " + std::string(std::strerror(-result)));
                 return 1;
             }
-            if (started.done) {
+            if (started.done)
                 break;
-            }
             sd_bus_flush(bus.bus);
             pollfd fds[2] = {{StopSignal::pollFd(), POLLIN, 0},
                              {sd_bus_get_fd(bus.bus), static_cast<short>(sd_bus_get_events(bus.bus)), 0}};
@@ -441,9 +426,8 @@ public:
             }
         }
         Management management(options.credentials, std::string(), options.secret, {});
-        if (Channel::isOpen()) {
+        if (Channel::isOpen())
             management.reportEvents(kBytecountSeconds);
-        }
         return supervise(bus, state, fd, management, log);
     }
 
@@ -455,9 +439,8 @@ private:
             return false;
         }
         std::vector<std::string> certificates;
-        if (!findTokenCertificates(conf.key, &certificates, log)) {
+        if (!findTokenCertificates(conf.key, &certificates, log))
             return false;
-        }
         if (certificates.empty()) {
             log.fatal("Error: Cannot find private key '" + conf.key +
                       "' in the token: its certificate must be in the token, under the same label or ID");
@@ -478,12 +461,10 @@ private:
         while ((end = m_lines.find('\n')) != std::string::npos) {
             std::string line = m_lines.substr(0, end);
             m_lines.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') {
+            if (!line.empty() && line.back() == '\r')
                 line.pop_back();
-            }
-            if (!m_signer) {
+            if (!m_signer)
                 continue;
-            }
             if (line.compare(0, 18, ">NEED-CERTIFICATE:") == 0) {
                 replies += "certificate\n-----BEGIN CERTIFICATE-----\n" + base64(m_certificate) +
                            "-----END CERTIFICATE-----\nEND\n";
@@ -517,15 +498,13 @@ private:
         bool fatal = false;
         auto giveUpAt = std::chrono::steady_clock::time_point::max();
         const auto stop = [&](const char* signal) {
-            if (stopping) {
+            if (stopping)
                 return;
-            }
             stopping = true;
             giveUpAt = std::chrono::steady_clock::now() + kStopGrace;
             // Over the management interface OpenVPN says goodbye the way it does to a signal.
-            if (fd < 0 || !sendAll(fd, std::string("signal ") + signal + "\n")) {
+            if (fd < 0 || !sendAll(fd, std::string("signal ") + signal + "\n"))
                 stopConnection(bus, state);
-            }
         };
 
         for (;;) {
@@ -537,9 +516,8 @@ private:
                 ::close(fd);
                 return 1;
             }
-            if (state.finished) {
+            if (state.finished)
                 break;
-            }
             if (state.serviceGone) {
                 // OpenVPN may outlive a service that crashed; it still listens to the engine.
                 if (!fatal) {
@@ -561,17 +539,15 @@ private:
                              {sd_bus_get_fd(bus.bus), static_cast<short>(sd_bus_get_events(bus.bus)), 0},
                              {fd, POLLIN, 0}};
             int timeoutMs = busTimeoutMs(bus);
-            if (stopping && (timeoutMs < 0 || timeoutMs > 200)) {
+            if (stopping && (timeoutMs < 0 || timeoutMs > 200))
                 timeoutMs = 200;
-            }
             sd_bus_flush(bus.bus);
             if (::poll(fds, 3, timeoutMs) < 0 && errno != EINTR) {
                 log.line("Error: poll failed: " + std::string(std::strerror(errno)));
                 stop("SIGTERM");
             }
-            if (fds[0].revents & POLLIN) {
+            if (fds[0].revents & POLLIN)
                 stop(StopSignal::received() == "SIGINT" ? "SIGINT" : "SIGTERM");
-            }
             if (fd >= 0 && fds[2].revents) {
                 char buffer[4096];
                 const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
@@ -584,9 +560,8 @@ private:
                 const std::string data(buffer, static_cast<std::size_t>(got));
                 management.feed(data);
                 Channel::forward(management.takeEvents());
-                for (const std::string& note : management.takeNotes()) {
+                for (const std::string& note : management.takeNotes())
                     log.line(note);
-                }
                 bool signFailed = false;
                 const std::string answer =
                     management.takeReply() + externalKeyReplies(data, log, &signFailed);
@@ -609,16 +584,14 @@ private:
                 }
             }
         }
-        if (fd >= 0) {
+        if (fd >= 0)
             ::close(fd);
-        }
         if (fatal) {
             log.line("Exiting due to fatal error");
             return 1;
         }
-        if (state.status > 128) {
+        if (state.status > 128)
             log.line("OpenVPN was ended by signal " + std::to_string(state.status - 128));
-        }
         return state.status;
     }
 

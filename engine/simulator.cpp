@@ -90,9 +90,8 @@ void crashIfAt(CrashPoint point, const Settings& settings, Logger& log, const ch
 
 bool checkFile(const std::string& what, const std::string& path, Logger& log)
 {
-    if (isRegularFile(path)) {
+    if (isRegularFile(path))
         return true;
-    }
     const char* reason = pathExists(path) ? "not a regular file" : "no such file";
     log.fatal("Error: cannot load " + what + " file '" + path + "': " + reason);
     return false;
@@ -128,9 +127,8 @@ void flood(long long lines, const std::string& peer, Logger& log)
 int stopped(const std::string& signal, bool tunnelOpen, Logger& log)
 {
     Channel::state("exiting", signal);
-    if (tunnelOpen) {
+    if (tunnelOpen)
         log.line("Closing TUN/TAP interface");
-    }
     log.line(signal + "[hard,] received, process exiting");
     return 0;
 }
@@ -148,9 +146,8 @@ public:
         }
         crashIfAt(CrashPoint::Start, settings, log, "start");
 
-        if (const int code = checkCredentials(options, conf, log)) {
+        if (const int code = checkCredentials(options, conf, log))
             return code;
-        }
 
         const std::string peer = "[AF_INET]" + conf.remote + ":" + std::to_string(conf.port);
         const std::string server = conf.remote + ":" + std::to_string(conf.port);
@@ -166,35 +163,29 @@ public:
         // Half the delay before the handshake and half after, as with a real server round trip.
         const milliseconds half(settings.connectDelayMs / 2);
         std::string signal = StopSignal::wait(half);
-        if (!signal.empty()) {
+        if (!signal.empty())
             return stopped(signal, false, log);
-        }
         log.line("TLS: Initial packet from " + peer);
         log.line("Peer Connection Initiated with " + peer);
         crashIfAt(CrashPoint::Connecting, settings, log, "connecting");
-        if (const int code = serverDialogue(settings, log, &signal)) {
+        if (const int code = serverDialogue(settings, log, &signal))
             return code;
-        }
-        if (!signal.empty()) {
+        if (!signal.empty())
             return stopped(signal, false, log);
-        }
         signal = StopSignal::wait(milliseconds(settings.connectDelayMs) - half);
-        if (!signal.empty()) {
+        if (!signal.empty())
             return stopped(signal, false, log);
-        }
         log.line("TUN/TAP device tun0 opened");
-        if (settings.floodLines > 0) {
+        if (settings.floodLines > 0)
             flood(settings.floodLines, peer, log);
-        }
         log.line("net_addr_v4_add: " + std::string(kTunnelAddress) + "/24 dev tun0");
         Channel::state("connected", kTunnelAddress);
         log.line("Initialization Sequence Completed");
         crashIfAt(CrashPoint::Connected, settings, log, "connected");
 
         signal = stayUp(settings);
-        if (!signal.empty()) {
+        if (!signal.empty())
             return stopped(signal, true, log);
-        }
         log.line("Connection closed by peer " + peer + " (QLUMAR_ENGINE_EXIT_AFTER_MS)");
         log.line("Closing TUN/TAP interface");
         log.line("process exiting with code " + std::to_string(settings.exitCode));
@@ -221,17 +212,15 @@ private:
             const bool username = kind == "username";
             const auto answer = Channel::ask(
                 kind, username ? "Username:" : "Enter the one-time code from your authenticator app", signal);
-            if (!signal->empty()) {
+            if (!signal->empty())
                 return 0;
-            }
             if (!answer || answer->empty()) {
                 log.line(username ? "No username given" : "No one-time code given");
                 log.fatal("AUTH: Received control message: AUTH_FAILED");
                 return 1;
             }
-            if (username) {
+            if (username)
                 log.line("Authenticating as " + *answer);
-            }
         }
         return 0;
     }
@@ -253,14 +242,12 @@ private:
                 if (left.count() <= 0) {
                     return {};
                 }
-                if (wait.count() < 0 || left < wait) {
+                if (wait.count() < 0 || left < wait)
                     wait = left;
-                }
             }
             const std::string signal = StopSignal::wait(wait);
-            if (!signal.empty()) {
+            if (!signal.empty())
                 return signal;
-            }
             in += 40000 + (tick * 7919) % 90000;
             out += 4000 + (tick * 104729) % 12000;
         }
@@ -268,15 +255,12 @@ private:
 
     static int checkCredentials(const Options& options, const Conf& conf, Logger& log)
     {
-        if (!conf.ca.empty() && !checkFile("CA certificate", conf.ca, log)) {
+        if (!conf.ca.empty() && !checkFile("CA certificate", conf.ca, log))
             return 1;
-        }
-        if (!conf.cert.empty() && !checkFile("certificate", conf.cert, log)) {
+        if (!conf.cert.empty() && !checkFile("certificate", conf.cert, log))
             return 1;
-        }
-        if (!conf.pkcs12.empty() && !checkFile("PKCS#12", conf.pkcs12, log)) {
+        if (!conf.pkcs12.empty() && !checkFile("PKCS#12", conf.pkcs12, log))
             return 1;
-        }
 
         KeyCheck result = KeyCheck::Failed;
         if (options.credentials == CredentialKind::Pkcs12Password) {

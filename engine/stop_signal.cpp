@@ -36,11 +36,10 @@ std::string StopSignal::wait(std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(mutex);
     const auto ready = [] { return !received.empty(); };
-    if (timeout.count() < 0) {
+    if (timeout.count() < 0)
         arrived.wait(lock, ready);
-    } else {
+    else
         arrived.wait_for(lock, timeout, ready);
-    }
     return received;
 }
 

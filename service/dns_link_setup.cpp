@@ -18,9 +18,8 @@ namespace {
 bool isPlainWord(const QString& text)
 {
     for (const QChar c : text) {
-        if (c.isSpace() || c == u'"' || c == u'\'' || c == u'\\') {
+        if (c.isSpace() || c == u'"' || c == u'\'' || c == u'\\')
             return false;
-        }
     }
     return !text.isEmpty();
 }

@@ -183,9 +183,8 @@ const QHash<QString, Verdict>& directives()
               "client-crresponse", "tls-crypt-v2-verify", "iproute", "setcon"}) {
             t.insert(QString::fromLatin1(name), Verdict::RunsProgram);
         }
-        for (const char* name : {"plugin", "engine", "providers"}) {
+        for (const char* name : {"plugin", "engine", "providers"})
             t.insert(QString::fromLatin1(name), Verdict::LoadsCode);
-        }
         for (const char* name : {"config",
                                  "cd",
                                  "chroot",
@@ -316,9 +315,8 @@ QStringList splitLine(const QString& line)
             inWord = true;
         }
     }
-    if (inWord) {
+    if (inWord)
         words << word;
-    }
     return words;
 }
 
@@ -332,19 +330,16 @@ bool safeSetenvName(const QString& name)
 // "" when the arguments are acceptable, otherwise the reason.
 QString checkArguments(const QString& directive, const QStringList& args)
 {
-    if (directive == u"auth-user-pass") {
+    if (directive == u"auth-user-pass")
         return args.isEmpty() ? QString() : reasonText(Verdict::FileAccess);
-    }
     if (directive == u"http-proxy") {
         const bool file = args.size() >= 3 && args[2] != u"auto" && args[2] != u"auto-nct";
         return file ? reasonText(Verdict::FileAccess) : QString();
     }
-    if (directive == u"http-proxy-option") {
+    if (directive == u"http-proxy-option")
         return QString();
-    }
-    if (directive == u"socks-proxy") {
+    if (directive == u"socks-proxy")
         return args.size() >= 3 ? reasonText(Verdict::FileAccess) : QString();
-    }
     if (directive == u"script-security") {
         bool number = false;
         const int level = args.value(0).toInt(&number);
@@ -359,9 +354,8 @@ QString checkArguments(const QString& directive, const QStringList& args)
     }
     if (directive == u"pkcs11-providers") {
         for (const QString& module : args) {
-            if (!allowedPkcs11Modules().contains(module)) {
+            if (!allowedPkcs11Modules().contains(module))
                 return QStringLiteral("only the system's p11-kit proxy may be loaded, not '%1'").arg(module);
-            }
         }
         return QString();
     }
@@ -390,23 +384,20 @@ TunnelConfigCheck checkLines(const QStringList& lines, int firstLine, bool inCon
             return refuse(where, number,
                           QStringLiteral("the line is longer than %1 bytes").arg(kMaxConfigLineBytes));
         }
-        if (line.contains(QChar(0))) {
+        if (line.contains(QChar(0)))
             return refuse(where, number, QStringLiteral("the line holds a NUL byte"));
-        }
         if (!block.isEmpty()) {
             const QString endTag = QStringLiteral("</%1>").arg(block);
             const QString trimmed = line.trimmed();
             // OpenVPN ends the block at a line that starts with the end tag; text after it would be
             // read differently by different versions, so it is not accepted at all.
-            if (trimmed.startsWith(endTag) && trimmed != endTag) {
+            if (trimmed.startsWith(endTag) && trimmed != endTag)
                 return refuse(block, number, QStringLiteral("text after the end tag %1").arg(endTag));
-            }
             if (trimmed == endTag) {
                 if (block == u"connection") {
                     const TunnelConfigCheck inner = checkLines(connection, blockLine + 1, true);
-                    if (!inner.ok) {
+                    if (!inner.ok)
                         return inner;
-                    }
                     connection.clear();
                 }
                 block.clear();
@@ -416,19 +407,16 @@ TunnelConfigCheck checkLines(const QStringList& lines, int firstLine, bool inCon
             continue;
         }
         QStringList words = splitLine(line);
-        if (words.isEmpty()) {
+        if (words.isEmpty())
             continue;
-        }
         QString directive = words.takeFirst();
-        if (directive.startsWith(u"--")) {
+        if (directive.startsWith(u"--"))
             directive = directive.mid(2);
-        }
         if (words.isEmpty() && directive.size() > 2 && directive.startsWith(u'<') &&
             directive.endsWith(u'>')) {
             const QString tag = directive.mid(1, directive.size() - 2);
-            if (!inlineBlocks().contains(tag) || (inConnection && tag == u"connection")) {
+            if (!inlineBlocks().contains(tag) || (inConnection && tag == u"connection"))
                 return refuse(tag, number, reasonText(Verdict::NotForClient));
-            }
             block = tag;
             blockLine = number;
             continue;
@@ -439,21 +427,18 @@ TunnelConfigCheck checkLines(const QStringList& lines, int firstLine, bool inCon
             directive = words.takeFirst();
         }
         const Verdict verdict = directives().value(directive, Verdict::NotForClient);
-        if (verdict == Verdict::Allowed) {
+        if (verdict == Verdict::Allowed)
             continue;
-        }
         if (verdict == Verdict::Conditional) {
             const QString why = checkArguments(directive, words);
-            if (why.isEmpty()) {
+            if (why.isEmpty())
                 continue;
-            }
             return refuse(directive, number, why);
         }
         return refuse(directive, number, reasonText(verdict));
     }
-    if (!block.isEmpty()) {
+    if (!block.isEmpty())
         return refuse(block, blockLine, QStringLiteral("the inline block is not closed"));
-    }
     TunnelConfigCheck check;
     check.ok = true;
     return check;

@@ -58,9 +58,8 @@ TunnelConnection::TunnelConnection(const ServiceSettings& settings, const QStrin
     m_readyTimer->setSingleShot(true);
     m_killTimer->setSingleShot(true);
     connect(m_readyTimer, &QTimer::timeout, this, [this] {
-        if (!m_ready) {
+        if (!m_ready)
             stop();
-        }
     });
     connect(m_killTimer, &QTimer::timeout, m_process, &QProcess::kill);
     connect(m_process, &QProcess::finished, this, &TunnelConnection::onFinished);
@@ -119,9 +118,8 @@ bool TunnelConnection::start(const QString& config, int outputFd, QString* error
         QFile file;
         if (fd < 0 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) ||
             file.write(config.toUtf8()) < 0 || !file.flush()) {
-            if (fd >= 0 && !file.isOpen()) {
+            if (fd >= 0 && !file.isOpen())
                 ::close(fd);
-            }
             *error = QStringLiteral("cannot write %1").arg(configPath);
             cleanUp();
             return false;
@@ -174,16 +172,14 @@ bool TunnelConnection::start(const QString& config, int outputFd, QString* error
 
 void TunnelConnection::checkSocket()
 {
-    if (m_ready || m_done) {
+    if (m_ready || m_done)
         return;
-    }
     const QByteArray path = QFile::encodeName(socketPath());
     struct stat info
     {
     };
-    if (::lstat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode)) {
+    if (::lstat(path.constData(), &info) != 0 || !S_ISSOCK(info.st_mode))
         return;
-    }
     // OpenVPN made it as root; only the user who asked for the tunnel may connect.
     if (::lchown(path.constData(), m_uid, static_cast<gid_t>(-1)) != 0 ||
         ::chmod(path.constData(), 0600) != 0) {
@@ -202,18 +198,16 @@ void TunnelConnection::checkSocket()
 
 void TunnelConnection::stop()
 {
-    if (m_process->state() == QProcess::NotRunning || m_killTimer->isActive()) {
+    if (m_process->state() == QProcess::NotRunning || m_killTimer->isActive())
         return;
-    }
     m_process->terminate();
     m_killTimer->start(m_settings.stopGraceMs);
 }
 
 void TunnelConnection::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    if (m_done) {
+    if (m_done)
         return;
-    }
     m_done = true;
     m_killTimer->stop();
     m_readyTimer->stop();
@@ -233,7 +227,6 @@ void TunnelConnection::cleanUp()
         ::close(m_outputFd);
         m_outputFd = -1;
     }
-    if (!m_dir.isEmpty()) {
+    if (!m_dir.isEmpty())
         QDir(m_dir).removeRecursively();
-    }
 }

@@ -26,9 +26,8 @@ QString newId()
 void removeStaleConnections(const QString& runtimeDir)
 {
     QDir dir(runtimeDir);
-    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
         QDir(dir.filePath(name)).removeRecursively();
-    }
 }
 
 TunnelService::TunnelService(const ServiceSettings& settings, std::unique_ptr<Authority> authority,
@@ -73,26 +72,23 @@ bool TunnelService::registerOnBus(QString* error)
 
 void TunnelService::stopAll()
 {
-    if (m_connections.empty()) {
+    if (m_connections.empty())
         return;
-    }
     QEventLoop loop;
     for (const auto& [id, connection] : m_connections) {
         connect(connection, &TunnelConnection::finished, &loop, [this, &loop] {
             // finished() is emitted before the connection leaves the map
             QTimer::singleShot(0, &loop, [this, &loop] {
-                if (m_connections.empty()) {
+                if (m_connections.empty())
                     loop.quit();
-                }
             });
         });
         connection->stop();
     }
     QTimer::singleShot(m_settings.stopGraceMs + 2000, &loop, &QEventLoop::quit);
     loop.exec();
-    for (const auto& [id, connection] : m_connections) {
+    for (const auto& [id, connection] : m_connections)
         delete connection;
-    }
     m_connections.clear();
 }
 
@@ -214,9 +210,8 @@ QStringList TunnelService::List()
     uint uid = 0;
     if (callerUid(&uid)) {
         for (const auto& [id, tunnel] : m_connections) {
-            if (tunnel->uid() == uid) {
+            if (tunnel->uid() == uid)
                 ids << id;
-            }
         }
     }
     updateIdle();
@@ -227,9 +222,8 @@ void TunnelService::ownerGone(const QString& owner)
 {
     m_owners->removeWatchedService(owner);
     for (const auto& [id, tunnel] : m_connections) {
-        if (tunnel->owner() == owner) {
+        if (tunnel->owner() == owner)
             tunnel->stop();
-        }
     }
 }
 
@@ -245,9 +239,8 @@ void TunnelService::sendSignal(const TunnelConnection& tunnel, const char* name,
 
 void TunnelService::updateIdle()
 {
-    if (m_connections.empty() && m_pending == 0) {
+    if (m_connections.empty() && m_pending == 0)
         m_idle->start();
-    } else {
+    else
         m_idle->stop();
-    }
 }

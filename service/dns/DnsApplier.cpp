@@ -93,9 +93,8 @@ QList<LinkDnsServer> linkServers(const QStringList& servers)
             const quint32 v4 = address.toIPv4Address();
             server.family = AF_INET;
             server.address = QByteArray(4, '\0');
-            for (int i = 0; i < 4; ++i) {
+            for (int i = 0; i < 4; ++i)
                 server.address[i] = static_cast<char>((v4 >> (24 - 8 * i)) & 0xff);
-            }
         } else if (address.protocol() == QAbstractSocket::IPv6Protocol) {
             const Q_IPV6ADDR v6 = address.toIPv6Address();
             server.family = AF_INET6;
@@ -133,12 +132,10 @@ bool callResolved(const QDBusConnection& bus, const QString& method, const QVari
         QDBusMessage::createMethodCall(kResolvedService, kResolvedPath, kResolvedManager, method);
     call.setArguments(arguments);
     const QDBusMessage reply = bus.call(call, QDBus::Block, kDbusTimeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage) {
+    if (reply.type() == QDBusMessage::ReplyMessage)
         return true;
-    }
-    if (error) {
+    if (error)
         *error = QStringLiteral("systemd-resolved refused %1: %2").arg(method, reply.errorMessage());
-    }
     return false;
 }
 
@@ -158,16 +155,14 @@ DnsApplier::~DnsApplier()
 bool DnsApplier::apply(const QString& interfaceName, const DnsSettings& settings, QString* error)
 {
     if (!isValidInterfaceName(interfaceName)) {
-        if (error) {
+        if (error)
             *error = QStringLiteral("Invalid interface name");
-        }
         return false;
     }
     const int ifindex = static_cast<int>(if_nametoindex(interfaceName.toLatin1().constData()));
     if (ifindex <= 0) {
-        if (error) {
+        if (error)
             *error = QStringLiteral("No network interface named %1").arg(interfaceName);
-        }
         return false;
     }
     if (settings.servers.isEmpty()) {
@@ -181,12 +176,10 @@ bool DnsApplier::apply(const QString& interfaceName, const DnsSettings& settings
                               : Method::Resolvconf;
     // The same link again (OpenVPN's up and then route-up command) is set over in place, so its
     // names never go back to the other links' servers in between.
-    if (m_applied != method || m_ifindex != ifindex) {
+    if (m_applied != method || m_ifindex != ifindex)
         revert();
-    }
-    if (method == Method::Resolved) {
+    if (method == Method::Resolved)
         return applyResolved(ifindex, settings, error);
-    }
     return applyResolvconf(interfaceName, ifindex, settings, error);
 }
 
@@ -210,13 +203,11 @@ bool DnsApplier::applyResolvconf(const QString& interfaceName, int ifindex, cons
                                  QString* error)
 {
     QByteArray file = "# qLumar Velkoro: DNS pushed through " + interfaceName.toLatin1() + "\n";
-    for (const QString& server : settings.servers) {
+    for (const QString& server : settings.servers)
         file += "nameserver " + server.toLatin1() + "\n";
-    }
     // resolv.conf has no routing-only domains; the search list is all it can carry.
-    if (!settings.searchDomains.isEmpty()) {
+    if (!settings.searchDomains.isEmpty())
         file += "search " + settings.searchDomains.join(QLatin1Char(' ')).toLatin1() + "\n";
-    }
     const QString record = interfaceName + QStringLiteral(".qlumar");
     if (!runResolvconf({QStringLiteral("-a"), record}, file, error)) {
         // resolvconf may have written part of it.
@@ -255,9 +246,8 @@ bool DnsApplier::runResolvconf(const QStringList& arguments, const QByteArray& i
     if (!process.waitForFinished(kResolvconfTimeoutMs)) {
         process.kill();
         process.waitForFinished();
-        if (error) {
+        if (error)
             *error = QStringLiteral("%1 did not finish").arg(m_resolvconfProgram);
-        }
         return false;
     }
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {

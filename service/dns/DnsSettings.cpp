@@ -15,9 +15,8 @@ constexpr int kMaxDomains = 32;
 
 void appendUnique(QStringList& list, const QString& value, int limit)
 {
-    if (!value.isEmpty() && !list.contains(value) && list.size() < limit) {
+    if (!value.isEmpty() && !list.contains(value) && list.size() < limit)
         list.append(value);
-    }
 }
 
 // OpenVPN numbers its variables from 1 (dns server ids from -128); orders "name_<n>" by n.
@@ -27,9 +26,8 @@ bool parseIndex(const QString& text, long long* index)
 {
     bool ok = false;
     const long long value = text.toLongLong(&ok);
-    if (!ok || text.size() > 6) {
+    if (!ok || text.size() > 6)
         return false;
-    }
     *index = value;
     return true;
 }
@@ -38,9 +36,8 @@ bool takesDefaultRoute(const QProcessEnvironment& env)
 {
     // Set by OpenVPN once it has redirected the IPv4 default gateway (route-up time onwards).
     bool ok = false;
-    if (env.value(QStringLiteral("redirect_gateway")).toInt(&ok) > 0 && ok) {
+    if (env.value(QStringLiteral("redirect_gateway")).toInt(&ok) > 0 && ok)
         return true;
-    }
 
     // Pushed "route 0.0.0.0 0.0.0.0" (or the two halves) and "redirect-gateway ipv6", which OpenVPN
     // turns into routes before it runs the up command.
@@ -56,9 +53,8 @@ bool takesDefaultRoute(const QProcessEnvironment& env)
         if (v4.hasMatch()) {
             const QString network = env.value(key);
             const QString mask = env.value(QStringLiteral("route_netmask_") + v4.captured(1));
-            if (network == QLatin1String("0.0.0.0") && mask == QLatin1String("0.0.0.0")) {
+            if (network == QLatin1String("0.0.0.0") && mask == QLatin1String("0.0.0.0"))
                 return true;
-            }
             if (mask == QLatin1String("128.0.0.0")) {
                 lowHalf = lowHalf || network == QLatin1String("0.0.0.0");
                 highHalf = highHalf || network == QLatin1String("128.0.0.0");
@@ -120,9 +116,8 @@ QString canonicalDnsServer(const QString& text)
 QString canonicalDomainName(const QString& text)
 {
     QString name = text;
-    if (name.endsWith(QLatin1Char('.'))) {
+    if (name.endsWith(QLatin1Char('.')))
         name.chop(1);
-    }
     if (name.isEmpty() || name.size() > 253) {
         return {};
     }
@@ -170,21 +165,17 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
         long long m = 0;
         QRegularExpressionMatch match;
         if ((match = foreignOption.match(key)).hasMatch()) {
-            if (parseIndex(match.captured(1), &n)) {
+            if (parseIndex(match.captured(1), &n))
                 foreign[n] = env.value(key);
-            }
         } else if ((match = searchDomain.match(key)).hasMatch()) {
-            if (parseIndex(match.captured(1), &n)) {
+            if (parseIndex(match.captured(1), &n))
                 dnsSearch[n] = env.value(key);
-            }
         } else if ((match = serverAddress.match(key)).hasMatch()) {
-            if (parseIndex(match.captured(1), &n) && parseIndex(match.captured(2), &m)) {
+            if (parseIndex(match.captured(1), &n) && parseIndex(match.captured(2), &m))
                 dnsServers[n][m] = env.value(key);
-            }
         } else if ((match = resolveDomain.match(key)).hasMatch()) {
-            if (parseIndex(match.captured(1), &n) && parseIndex(match.captured(2), &m)) {
+            if (parseIndex(match.captured(1), &n) && parseIndex(match.captured(2), &m))
                 dnsResolve[n][m] = env.value(key);
-            }
         }
     }
 
@@ -196,9 +187,8 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
         Q_UNUSED(index)
         // Exactly "dhcp-option TYPE VALUE", single spaces as OpenVPN writes them.
         const QStringList words = option.split(QLatin1Char(' '));
-        if (words.size() != 3 || words.at(0) != QLatin1String("dhcp-option")) {
+        if (words.size() != 3 || words.at(0) != QLatin1String("dhcp-option"))
             continue;
-        }
         const QString& type = words.at(1);
         if (type == QLatin1String("DNS") || type == QLatin1String("DNS6")) {
             appendUnique(dhcpServers, canonicalDnsServer(words.at(2)), kMaxServers);
@@ -214,24 +204,21 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
         // A server on another port or behind DoT/DoH cannot be set as a plain link server.
         const QString idText = QString::number(id);
         const QString transport = env.value(QStringLiteral("dns_server_%1_transport").arg(idText));
-        if (!transport.isEmpty() && transport.compare(QLatin1String("plain"), Qt::CaseInsensitive) != 0) {
+        if (!transport.isEmpty() && transport.compare(QLatin1String("plain"), Qt::CaseInsensitive) != 0)
             continue;
-        }
         bool kept = false;
         for (const auto& [index, address] : addresses) {
             const QString port =
                 env.value(QStringLiteral("dns_server_%1_port_%2").arg(idText, QString::number(index)));
             const QString server = canonicalDnsServer(address);
-            if ((!port.isEmpty() && port != QLatin1String("53")) || server.isEmpty()) {
+            if ((!port.isEmpty() && port != QLatin1String("53")) || server.isEmpty())
                 continue;
-            }
             appendUnique(settings.servers, server, kMaxServers);
             kept = true;
         }
         // Its domains mean "ask this server": without a usable address they would go nowhere.
-        if (!kept) {
+        if (!kept)
             continue;
-        }
         const auto domains = dnsResolve.find(id);
         if (domains != dnsResolve.end()) {
             for (const auto& [index, domain] : domains->second) {
@@ -240,18 +227,15 @@ DnsSettings dnsSettingsFromEnvironment(const QProcessEnvironment& env)
             }
         }
     }
-    if (dnsServers.empty()) {
+    if (dnsServers.empty())
         settings.servers = dhcpServers;
-    }
     // The connection's own suffix stays; "dns search-domains" replaces DOMAIN-SEARCH, as OpenVPN
     // itself does when it rewrites the dhcp-options.
-    for (const QString& domain : std::as_const(dhcpSuffixes)) {
+    for (const QString& domain : std::as_const(dhcpSuffixes))
         appendUnique(settings.searchDomains, domain, kMaxDomains);
-    }
     if (dnsSearch.empty()) {
-        for (const QString& domain : std::as_const(dhcpSearch)) {
+        for (const QString& domain : std::as_const(dhcpSearch))
             appendUnique(settings.searchDomains, domain, kMaxDomains);
-        }
     }
     for (const auto& [index, domain] : dnsSearch) {
         Q_UNUSED(index)

@@ -28,24 +28,20 @@ inline constexpr int answerTimeoutSeconds = 30;
 inline bool isForwardedVariable(const char* name, std::size_t length)
 {
     auto startsWith = [&](const char* prefix, std::size_t prefixLength) {
-        if (length < prefixLength) {
+        if (length < prefixLength)
             return false;
-        }
         for (std::size_t i = 0; i < prefixLength; ++i) {
-            if (name[i] != prefix[i]) {
+            if (name[i] != prefix[i])
                 return false;
-            }
         }
         return true;
     };
     auto isDigits = [&](std::size_t from) {
-        if (from >= length) {
+        if (from >= length)
             return false;
-        }
         for (std::size_t i = from; i < length; ++i) {
-            if (name[i] < '0' || name[i] > '9') {
+            if (name[i] < '0' || name[i] > '9')
                 return false;
-            }
         }
         return true;
     };
@@ -53,27 +49,21 @@ inline bool isForwardedVariable(const char* name, std::size_t length)
         return length == wordLength && startsWith(word, wordLength);
     };
 
-    if (equals("dev", 3) || equals("redirect_gateway", 16)) {
+    if (equals("dev", 3) || equals("redirect_gateway", 16))
         return true;
-    }
-    if (startsWith("foreign_option_", 15)) {
+    if (startsWith("foreign_option_", 15))
         return isDigits(15);
-    }
-    if (startsWith("route_network_", 14)) {
+    if (startsWith("route_network_", 14))
         return isDigits(14);
-    }
-    if (startsWith("route_netmask_", 14)) {
+    if (startsWith("route_netmask_", 14))
         return isDigits(14);
-    }
-    if (startsWith("route_ipv6_network_", 19)) {
+    if (startsWith("route_ipv6_network_", 19))
         return isDigits(19);
-    }
     if (startsWith("dns_", 4)) {
         for (std::size_t i = 4; i < length; ++i) {
             const char c = name[i];
-            if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-')) {
+            if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-'))
                 return false;
-            }
         }
         return length > 4;
     }

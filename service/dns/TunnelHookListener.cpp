@@ -24,28 +24,22 @@ Field readField(const QByteArray& data, int* pos, std::size_t maxLength, QByteAr
     int digitsEnd = *pos;
     while (digitsEnd < data.size() && data.at(digitsEnd) >= '0' && data.at(digitsEnd) <= '9') {
         ++digitsEnd;
-        if (digitsEnd - *pos > 5) {
+        if (digitsEnd - *pos > 5)
             return Field::Invalid;
-        }
     }
-    if (digitsEnd == data.size()) {
+    if (digitsEnd == data.size())
         return Field::Incomplete;
-    }
-    if (digitsEnd == *pos || data.at(digitsEnd) != ':') {
+    if (digitsEnd == *pos || data.at(digitsEnd) != ':')
         return Field::Invalid;
-    }
     const std::size_t length = data.mid(*pos, digitsEnd - *pos).toULongLong();
-    if (length > maxLength) {
+    if (length > maxLength)
         return Field::Invalid;
-    }
     const int start = digitsEnd + 1;
     const int end = start + static_cast<int>(length);
-    if (end >= data.size()) {
+    if (end >= data.size())
         return Field::Incomplete;
-    }
-    if (data.at(end) != ',') {
+    if (data.at(end) != ',')
         return Field::Invalid;
-    }
     *out = data.mid(start, static_cast<int>(length));
     *pos = end + 1;
     return Field::Complete;
@@ -68,47 +62,39 @@ namespace TunnelHookReport {
 
 Status parse(const QByteArray& data, QProcessEnvironment* variables)
 {
-    if (static_cast<std::size_t>(data.size()) > HookProtocol::maxReportSize) {
+    if (static_cast<std::size_t>(data.size()) > HookProtocol::maxReportSize)
         return Status::Invalid;
-    }
     const QByteArray magic(HookProtocol::magic);
-    if (!data.startsWith(magic.left(qMin(magic.size(), data.size())))) {
+    if (!data.startsWith(magic.left(qMin(magic.size(), data.size()))))
         return Status::Invalid;
-    }
     const int lineEnd = data.indexOf('\n');
-    if (lineEnd < 0) {
+    if (lineEnd < 0)
         return data.size() > magic.size() + 8 ? Status::Invalid : Status::Incomplete;
-    }
     const QByteArray countText = data.mid(magic.size(), lineEnd - magic.size());
     bool ok = false;
     const uint count = countText.toUInt(&ok);
-    if (!ok || countText.isEmpty() || countText.size() > 4 || count > HookProtocol::maxVariables) {
+    if (!ok || countText.isEmpty() || countText.size() > 4 || count > HookProtocol::maxVariables)
         return Status::Invalid;
-    }
     QProcessEnvironment result;
     int pos = lineEnd + 1;
     for (uint i = 0; i < count; ++i) {
         QByteArray name;
         QByteArray value;
         Field field = readField(data, &pos, HookProtocol::maxNameLength, &name);
-        if (field == Field::Complete) {
+        if (field == Field::Complete)
             field = readField(data, &pos, HookProtocol::maxValueLength, &value);
-        }
-        if (field != Field::Complete) {
+        if (field != Field::Complete)
             return field == Field::Incomplete ? Status::Incomplete : Status::Invalid;
-        }
         if (!HookProtocol::isForwardedVariable(name.constData(), static_cast<std::size_t>(name.size())) ||
             name.contains('\0') || value.contains('\0')) {
             return Status::Invalid;
         }
         result.insert(QString::fromLatin1(name), QString::fromUtf8(value));
     }
-    if (pos != data.size()) {
+    if (pos != data.size())
         return Status::Invalid;
-    }
-    if (variables) {
+    if (variables)
         *variables = result;
-    }
     return Status::Complete;
 }
 
@@ -123,9 +109,8 @@ TunnelHookListener::~TunnelHookListener()
 {
     const QString path = m_server->fullServerName();
     m_server->close();
-    if (!path.isEmpty()) {
+    if (!path.isEmpty())
         QFile::remove(path);
-    }
 }
 
 bool TunnelHookListener::listen(const QString& socketPath, QString* error)
@@ -134,15 +119,13 @@ bool TunnelHookListener::listen(const QString& socketPath, QString* error)
     QLocalServer::removeServer(socketPath);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(socketPath)) {
-        if (error) {
+        if (error)
             *error = m_server->errorString();
-        }
         return false;
     }
     if (!QFile::setPermissions(m_server->fullServerName(), QFile::ReadOwner | QFile::WriteOwner)) {
-        if (error) {
+        if (error)
             *error = QStringLiteral("Cannot restrict %1").arg(socketPath);
-        }
         m_server->close();
         return false;
     }
@@ -171,9 +154,8 @@ void TunnelHookListener::acceptConnections()
                 socket->abort();
             }
         });
-        if (socket->bytesAvailable() > 0) {
+        if (socket->bytesAvailable() > 0)
             readReport(socket);
-        }
     }
 }
 
@@ -187,9 +169,8 @@ void TunnelHookListener::readReport(QLocalSocket* socket)
     pending.value() += socket->readAll();
     QProcessEnvironment variables;
     const TunnelHookReport::Status status = TunnelHookReport::parse(pending.value(), &variables);
-    if (status == TunnelHookReport::Status::Incomplete) {
+    if (status == TunnelHookReport::Status::Incomplete)
         return;
-    }
     m_pending.erase(pending);
 
     const QString interfaceName = variables.value(QStringLiteral("dev"));
@@ -198,9 +179,8 @@ void TunnelHookListener::readReport(QLocalSocket* socket)
     } else {
         QPointer<QLocalSocket> guard(socket);
         Q_EMIT tunnelUp(interfaceName, dnsSettingsFromEnvironment(variables));
-        if (!guard) {
+        if (!guard)
             return;
-        }
         socket->write(HookProtocol::okAnswer);
     }
     socket->disconnectFromServer();

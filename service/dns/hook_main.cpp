@@ -36,18 +36,15 @@ std::string buildReport()
     std::size_t count = 0;
     for (char** entry = environ; entry && *entry; ++entry) {
         const char* equals = std::strchr(*entry, '=');
-        if (!equals) {
+        if (!equals)
             continue;
-        }
         const std::size_t nameLength = static_cast<std::size_t>(equals - *entry);
-        if (!HookProtocol::isForwardedVariable(*entry, nameLength)) {
+        if (!HookProtocol::isForwardedVariable(*entry, nameLength))
             continue;
-        }
         const std::size_t valueLength = std::strlen(equals + 1);
         // Too long to be a real option: OpenVPN's own lines are far shorter.
-        if (valueLength > HookProtocol::maxValueLength || count == HookProtocol::maxVariables) {
+        if (valueLength > HookProtocol::maxValueLength || count == HookProtocol::maxVariables)
             continue;
-        }
         appendField(records, *entry, nameLength);
         appendField(records, equals + 1, valueLength);
         ++count;
@@ -61,9 +58,8 @@ bool sendAll(int fd, const std::string& data)
     while (sent < data.size()) {
         const ssize_t n = ::send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
         if (n < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR)
                 continue;
-            }
             return false;
         }
         sent += static_cast<std::size_t>(n);
@@ -79,25 +75,20 @@ std::string readAnswer(int fd)
     std::string answer;
     while (answer.find('\n') == std::string::npos && answer.size() < 64) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
+        if (left.count() <= 0)
             break;
-        }
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
+        if (ready < 0 && errno == EINTR)
             continue;
-        }
-        if (ready <= 0) {
+        if (ready <= 0)
             break;
-        }
         char buffer[64];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR) {
+        if (n < 0 && errno == EINTR)
             continue;
-        }
-        if (n <= 0) {
+        if (n <= 0)
             break;
-        }
         answer.append(buffer, static_cast<std::size_t>(n));
     }
     return answer;
