@@ -2,6 +2,7 @@
 // bundled engine, plus small shell-script engines where the output or the command line itself is
 // under test.
 
+#include "GuiTestBase.h"
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
@@ -53,20 +54,9 @@ const char* const engineSwitches[] = {
     "SOFTHSM2_CONF",
 };
 
-QImage iconImage(const QIcon& icon)
-{
-    return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-QImage resourceIcon(const QString& path)
-{
-    return iconImage(QIcon(path));
-}
-
-QImage resourcePicture(const QString& path)
-{
-    return QPixmap(path).toImage().convertToFormat(QImage::Format_ARGB32);
-}
+using TestPictures::iconImage;
+using TestPictures::resourceIcon;
+using TestPictures::resourcePicture;
 
 int countMessages(const QString& text)
 {

@@ -1,3 +1,4 @@
+#include "GuiTestBase.h"
 #include "TestSupport.h"
 
 #include "app/MainWindow.h"
@@ -20,20 +21,9 @@
 
 namespace {
 
-QImage iconImage(const QIcon& icon)
-{
-    return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-QImage resourceIcon(const QString& path)
-{
-    return iconImage(QIcon(path));
-}
-
-QImage resourcePicture(const QString& path)
-{
-    return QPixmap(path).toImage().convertToFormat(QImage::Format_ARGB32);
-}
+using TestPictures::iconImage;
+using TestPictures::resourceIcon;
+using TestPictures::resourcePicture;
 
 QStringList menuTexts(const QList<QAction*>& actions)
 {

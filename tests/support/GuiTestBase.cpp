@@ -54,19 +54,34 @@ void GuiTestBase::triggerAction(QAction* action)
     action->trigger();
 }
 
-QImage GuiTestBase::iconImage(const QIcon& icon)
+QImage TestPictures::iconImage(const QIcon& icon)
 {
     return icon.pixmap(32, 32).toImage().convertToFormat(QImage::Format_ARGB32);
 }
 
-QImage GuiTestBase::resourceIcon(const QString& path)
+QImage TestPictures::resourceIcon(const QString& path)
 {
     return iconImage(QIcon(path));
 }
 
-QImage GuiTestBase::resourcePicture(const QString& path)
+QImage TestPictures::resourcePicture(const QString& path)
 {
     return QPixmap(path).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+QImage GuiTestBase::iconImage(const QIcon& icon)
+{
+    return TestPictures::iconImage(icon);
+}
+
+QImage GuiTestBase::resourceIcon(const QString& path)
+{
+    return TestPictures::resourceIcon(path);
+}
+
+QImage GuiTestBase::resourcePicture(const QString& path)
+{
+    return TestPictures::resourcePicture(path);
 }
 
 QImage GuiTestBase::labelPicture(const QLabel* label)

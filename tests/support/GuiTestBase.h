@@ -14,6 +14,14 @@ class QAction;
 class QIcon;
 class QLabel;
 
+// Pictures in a comparable form, so icons and labels are checked by their pixels; also for the
+// suites with fixtures of their own.
+namespace TestPictures {
+QImage iconImage(const QIcon& icon);
+QImage resourceIcon(const QString& path);
+QImage resourcePicture(const QString& path);
+} // namespace TestPictures
+
 // The common ground of the window tests. Each test function starts in a throw-away home whose
 // profile root is the current directory, with every question answered from the prompt queue, and
 // a window made by mainWindow() is gone before the home is. A suite with init()/cleanup() of its
