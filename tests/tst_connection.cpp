@@ -5,6 +5,7 @@
 #include "GuiTestBase.h"
 #include "TestSupport.h"
 
+#include "app/Language.h"
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "connection/CappedLog.h"
@@ -292,6 +293,7 @@ private Q_SLOTS:
 
     void pkcs12RightPasswordConnects();
     void pkcs12WrongPasswordSaysSoOnce();
+    void statusLineScreenshots();
     void tokenKey_data();
     void tokenKey();
 
@@ -734,7 +736,7 @@ void TestConnection::statusLine_data()
         << int(Phase::Connected) << QString() << qint64(-1) << "Connected to Office since 14:02";
     QTest::newRow("connected with address and counts")
         << int(Phase::Connected) << "10.8.0.6" << qint64(12300000)
-        << "Connected to Office since 14:02 · 10.8.0.6 · ↓ 12.3 MB ↑ 1.2 MB";
+        << "Connected to Office since 14:02 · 10.8.0.6 · ↓\u00a012.3\u00a0MB ↑\u00a01.2\u00a0MB";
     QTest::newRow("failed") << int(Phase::Failed) << QString() << qint64(-1)
                             << "Connection to Office failed: The VPN server cannot be reached.";
 }
@@ -904,6 +906,50 @@ void TestConnection::lateEngineStartIsKilled()
         return;
     }
     QSKIP("the engine always started within 0 ms on this machine");
+}
+
+// Pictures of the status line connecting, connected and failed, in English and Polish, for a
+// human to look at; only when QLUMAR_SCREENSHOT_DIR is set.
+void TestConnection::statusLineScreenshots()
+{
+    const QString dir = qEnvironmentVariable("QLUMAR_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        QSKIP("QLUMAR_SCREENSHOT_DIR not set");
+    REQUIRE_OPENSSL();
+    QVERIFY(QDir().mkpath(dir));
+    qputenv("QLUMAR_ENGINE_BYTECOUNT_MS", "100");
+    writePkcs12Profile("0000", "Office");
+    const auto restore = qScopeGuard([] {
+        appLanguage = QString();
+        removeInstalledTranslators();
+    });
+    for (const QString& language : {QStringLiteral("en"), QStringLiteral("pl")}) {
+        appLanguage = language == QLatin1String("pl") ? language : QString();
+        removeInstalledTranslators();
+        Language::installTranslators(*qApp);
+        delete m_window;
+        m_window = new MainWindow;
+        m_window->resize(420, 480);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window));
+        const auto shot = [&](const char* state) {
+            QCoreApplication::processEvents();
+            QVERIFY(m_window->grab().save(dir + QStringLiteral("/status_%1_%2.png").arg(state, language)));
+        };
+
+        connectWith(profile("0000"), "s3cret");
+        QVERIFY(m_window->isVpnRunning() && !m_window->isVpnInitialized());
+        shot("connecting");
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->statusText().contains(QStringLiteral("↓")), 15000);
+        shot("connected");
+        QVERIFY(action("disconnectAction")->isEnabled());
+        action("disconnectAction")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
+
+        connectWith(profile("0000"), "wrong"); // asked again, the prompt is cancelled
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
+        shot("failed");
+    }
 }
 
 void TestConnection::pkcs12RightPasswordConnects()
@@ -1283,10 +1329,12 @@ void TestConnection::statusLineFollowsTheConnection()
     QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - Connecting to Office…"));
 
     verifyConnected(item, "Office");
-    QTRY_VERIFY_WITH_TIMEOUT(m_window->statusText().contains(" · ↓ "), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->statusText().contains(" · ↓\u00a0"), 15000);
     const QString first = m_window->statusText();
-    static const QRegularExpression connected("^Connected to Office since \\d\\d:\\d\\d · 10\\.8\\.0\\.6 · ↓ "
-                                              "[0-9.]+ (bytes|kB|MB) ↑ [0-9.]+ (bytes|kB|MB)$");
+    // No-break spaces keep each arrow, number and unit together.
+    static const QRegularExpression connected(
+        "^Connected to Office since \\d\\d:\\d\\d · 10\\.8\\.0\\.6 · ↓\u00a0"
+        "[0-9.]+\u00a0(bytes|kB|MB) ↑\u00a0[0-9.]+\u00a0(bytes|kB|MB)$");
     QVERIFY2(connected.match(first).hasMatch(), qPrintable(first));
     QCOMPARE(m_window->tray()->toolTip(), "qLumar VPN - Office\n" + m_window->statusText());
     // The counts keep coming.

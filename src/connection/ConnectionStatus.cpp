@@ -29,7 +29,12 @@ QString statusLine(const Snapshot& snapshot, const QLocale& locale)
                 static_cast<qint64>(qMin<quint64>(bytes, std::numeric_limits<qint64>::max())), 1,
                 QLocale::DataSizeSIFormat);
         };
-        line += QStringLiteral(" · ↓ %1 ↑ %2").arg(size(snapshot.bytesIn), size(snapshot.bytesOut));
+        // No-break spaces: where the line wraps, an arrow keeps its number and the number its unit.
+        const QChar noBreak(0x00A0);
+        line += QStringLiteral(" · ↓%1%2 ↑%1%3")
+                    .arg(noBreak)
+                    .arg(size(snapshot.bytesIn).replace(QLatin1Char(' '), noBreak),
+                         size(snapshot.bytesOut).replace(QLatin1Char(' '), noBreak));
     }
     return line;
 }
