@@ -553,10 +553,6 @@ gnome-shell-extension-appindicator).</translation>
         <translation>Nie można teraz uruchomić połączenia VPN %1: trwa edycja połączenia.</translation>
     </message>
     <message>
-        <source>qLumar VPN - connecting to %1…</source>
-        <translation>qLumar VPN - łączenie z %1…</translation>
-    </message>
-    <message>
         <source>Forget saved password</source>
         <translation>Zapomnij zapisane hasło</translation>
     </message>

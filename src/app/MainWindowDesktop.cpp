@@ -112,7 +112,11 @@ void MainWindow::showConnectingToolTip()
     if (m_toolTipBeforeConnecting.isEmpty())
         m_toolTipBeforeConnecting = m_trayToolTip;
     const VpnItem* profile = activeItem ? activeItem : selectedItem;
-    setTrayToolTip(tr("qLumar VPN - connecting to %1…").arg(profile ? profile->displayName() : QString()));
+    // The status line's own words, so the tooltip reads the same before and after the engine runs.
+    ConnectionStatus::Snapshot connecting;
+    connecting.phase = ConnectionStatus::Snapshot::Phase::Connecting;
+    connecting.name = profile ? profile->displayName() : QString();
+    setTrayToolTip(tr("qLumar VPN - %1").arg(ConnectionStatus::statusLine(connecting)));
 }
 
 void MainWindow::restoreToolTipAfterConnecting()
