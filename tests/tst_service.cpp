@@ -82,6 +82,7 @@ private slots:
     void openVpnMissing();
     void shippedServiceAsksPolkit_data();
     void shippedServiceAsksPolkit();
+    void managerConnectsThroughService();
 
 private:
     QString profile(const QByteArray& templ);
@@ -714,6 +715,123 @@ void ServiceTest::shippedServiceAsksPolkit()
     m_bus.stopService();
     m_bus.stopPolkit();
     QVERIFY2(m_bus.startService(&error), qPrintable(error));
+}
+
+// The whole chain as a user meets it: the manager started as that user on an X display with
+// --connect, its password prompt answered with the keyboard, the tunnel up through the service, then
+// the desktop ending the manager.
+void ServiceTest::managerConnectsThroughService()
+{
+    for (const char* program : {"Xvfb", "xdotool"}) {
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
+            QSKIP(qPrintable(QString("%1 not found (scripts/install-deps installs it)").arg(program)));
+        }
+    }
+    const passwd* user = ::getpwnam(kUser);
+    const QString home = m_tmp.filePath("manager-home");
+    const QString runtime = m_tmp.filePath("manager-run");
+    const QString root = home + "/.qlumar_velkoro_client";
+    QVERIFY(QDir().mkpath(root));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QDir().rename(profile(""), root + "/loopback"));
+    for (const QString& path : {home, root, runtime}) {
+        QVERIFY(::chown(QFile::encodeName(path).constData(), user->pw_uid, user->pw_gid) == 0);
+    }
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    // Xvfb names the display it took on its standard output once it accepts connections.
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+    QVERIFY(xvfb.waitForStarted(kStepMs));
+    QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() != QProcess::Running, kStepMs);
+    const QString display = ":" + QString::fromLatin1(xvfb.readLine().trimmed());
+    QVERIFY2(display.size() > 1, xvfb.readAllStandardError().constData());
+
+    QProcessEnvironment env = engineEnvironment({"QLUMAR_ENGINE="});
+    env.insert("HOME", home);
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("DISPLAY", display);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address());
+    // No session bus, and none launched on the display: no keyring, so the password is asked.
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_tmp.filePath("no-session-bus"));
+    m_resolved->fake().clear();
+    QProcess manager;
+    manager.setProcessEnvironment(env);
+    manager.setProcessChannelMode(QProcess::MergedChannels);
+    manager.start("setpriv", {"--reuid=" + QString(kUser), "--regid=" + QString(kGroup), "--clear-groups",
+                              "--", builtProgram("qlumar_vpn"), "--connect", "Through the service"});
+    QVERIFY(manager.waitForStarted(kStepMs));
+
+    const auto xdotool = [&display](const QStringList& args) {
+        QProcess process;
+        QProcessEnvironment xenv = QProcessEnvironment::systemEnvironment();
+        xenv.insert("DISPLAY", display);
+        process.setProcessEnvironment(xenv);
+        process.start("xdotool", args);
+        process.waitForFinished(kStepMs);
+        return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()).trimmed()
+                                       : QString();
+    };
+    // The prompt's field has the focus once its window has it; typed as a user types.
+    QString prompt;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !(prompt = xdotool({"search", "--name", "^Enter private key password$"}).section('\n', 0, 0))
+             .isEmpty(),
+        manager.peek(1 << 20).constData(), kStepMs);
+    xdotool({"windowfocus", "--sync", prompt});
+    xdotool({"type", "--delay", "20", kPassword});
+    xdotool({"key", "Return"});
+
+    // The hook's report reaches resolved before OpenVPN calls the tunnel complete.
+    int ifindex = 0;
+    const auto pushedDnsLink = [&] {
+        for (const BusCall& call : m_resolved->fake().calls()) {
+            if (call.member == "SetLinkDNS" && call.values == QStringList{"2/0a080035"}) {
+                ifindex = call.ifindex;
+            }
+        }
+        return ifindex > 0;
+    };
+    // The loopback PKI lasts two days: the manager warns that it expires soon, and the user goes on.
+    const auto answerWarning = [&] {
+        const QString warning =
+            xdotool({"search", "--name", "^Certificate expires soon$"}).section('\n', 0, 0);
+        if (!warning.isEmpty()) {
+            xdotool({"windowfocus", "--sync", warning});
+            xdotool({"key", "Return"});
+        }
+        return false;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(pushedDnsLink() || answerWarning(), manager.peek(1 << 20).constData(), kStepMs);
+    char name[IF_NAMESIZE] = {};
+    QVERIFY(::if_indextoname(uint(ifindex), name));
+    QCOMPARE(runtimeEntries().size(), 1);
+    bool ok = false;
+    const QStringList listed =
+        busctl(kUser,
+               {"call", "example.qlumar.Velkoro.Tunnel", "/example/qlumar/Velkoro/Tunnel",
+                "example.qlumar.Velkoro.Tunnel1", "List"},
+               &ok);
+    QVERIFY2(ok && listed.join('\n').contains(runtimeEntries().first()), qPrintable(listed.join('\n')));
+
+    // Ended as the desktop ends it: nothing of the tunnel stays.
+    QVERIFY(::kill(static_cast<pid_t>(manager.processId()), SIGTERM) == 0);
+    QVERIFY(manager.waitForFinished(kStepMs));
+    QCOMPARE(manager.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(manager.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(openVpnClientsGone(), kStepMs);
+    QCOMPARE(::if_nametoindex(name), 0u);
+    bool reverted = false;
+    for (const BusCall& call : m_resolved->fake().calls()) {
+        reverted = reverted || (call.member == "RevertLink" && call.ifindex == ifindex);
+    }
+    QVERIFY(reverted);
+    QCOMPARE(QDir(runtime).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    xvfb.terminate();
+    xvfb.waitForFinished(kStepMs);
 }
 
 QTEST_GUILESS_MAIN(ServiceTest)
