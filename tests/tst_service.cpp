@@ -346,17 +346,21 @@ void ServiceTest::tokenConnects_data()
 {
     QTest::addColumn<QString>("keyType");
     QTest::addColumn<QString>("pin");
+    QTest::addColumn<bool>("certificateOnToken");
     // TLS 1.3 signs with RSA-PSS: OpenVPN asks the engine for exactly that.
-    QTest::newRow("RSA key, TLS 1.3 (RSA-PSS)") << "rsa" << QString(kPin);
-    QTest::newRow("ECDSA key, TLS 1.3") << "ec" << QString(kPin);
+    QTest::newRow("RSA key, TLS 1.3 (RSA-PSS)") << "rsa" << QString(kPin) << true;
+    QTest::newRow("ECDSA key, TLS 1.3") << "ec" << QString(kPin) << true;
+    // A token with the bare key: the profile's cert file is what OpenVPN gets.
+    QTest::newRow("certificate only in the profile") << "ec" << QString(kPin) << false;
     QTest::newRow("wrong PIN") << "rsa"
-                               << "9999";
+                               << "9999" << true;
 }
 
 void ServiceTest::tokenConnects()
 {
     QFETCH(QString, keyType);
     QFETCH(QString, pin);
+    QFETCH(bool, certificateOnToken);
     if (QStandardPaths::findExecutable("softhsm2-util").isEmpty() ||
         QStandardPaths::findExecutable("pkcs11-tool").isEmpty()) {
         QSKIP("softhsm2-util and pkcs11-tool are needed (Debian: softhsm2, opensc)");
@@ -376,7 +380,7 @@ void ServiceTest::tokenConnects()
     QVERIFY(run({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
                  "-out", name + ".crt", "-days", "2", "-extfile", "ext.cnf", "-extensions", "client"}));
     QStringList tokenEnv;
-    QVERIFY(makeToken(name, key, pki + "/" + name + ".crt", &tokenEnv));
+    QVERIFY(makeToken(name, key, certificateOnToken ? pki + "/" + name + ".crt" : QString(), &tokenEnv));
 
     const QString dir = profile("");
     QFile conf(dir + "/conf");
