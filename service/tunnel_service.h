@@ -62,6 +62,7 @@ private:
     void sendSignal(const TunnelConnection& connection, const char* name, const QVariantList& arguments);
     void updateIdle();
     bool callerUid(uint* uid);
+    int connectionsOf(uint uid) const;
 
     ServiceSettings m_settings;
     std::unique_ptr<Authority> m_authority;
@@ -70,6 +71,7 @@ private:
     QDBusServiceWatcher* m_owners;
     QTimer* m_idle;
     int m_pending = 0;
+    std::map<uint, int> m_pendingByUid; // requests of each user still before polkit
     std::map<QString, TunnelConnection*> m_connections;
 };
 

@@ -72,6 +72,7 @@ private slots:
     void openVpnRejectsConfig();
     void engineKilled();
     void ownerStops();
+    void perUserLimit();
     void pushedDnsAppliedAndReverted_data();
     void pushedDnsAppliedAndReverted();
     void stoppedWhileAuthorizing();
@@ -536,6 +537,39 @@ void ServiceTest::ownerStops()
     QVERIFY2(output.contains("SIGTERM[hard,] received, process exiting"), output.constData());
     QCOMPARE(engine.exitCode(), 0);
     QVERIFY(runtimeEntries().isEmpty());
+}
+
+void ServiceTest::perUserLimit()
+{
+    m_bus.stopService();
+    QString error;
+    QVERIFY2(m_bus.startService(&error, 600, 0, QString(), QString(), {"--max-connections-per-user", "1"}),
+             qPrintable(error));
+    QProcess first;
+    startEngine(&first, profile(""), kPassword);
+    QVERIFY(waitForOutput(&first, kConnected));
+    QProcess second;
+    startEngine(&second, profile(""), kPassword);
+    QVERIFY(second.waitForFinished(kStepMs));
+    const QByteArray output = second.readAll();
+    QVERIFY2(output.contains("Error: the tunnel service refused to start OpenVPN: a user may have at most 1 "
+                             "tunnels at a time; disconnect one first"),
+             output.constData());
+    QCOMPARE(second.exitCode(), 1);
+    QCOMPARE(first.state(), QProcess::Running);
+    QCOMPARE(runtimeEntries().size(), 1);
+
+    // The place is free again once the first tunnel has gone.
+    first.kill();
+    QVERIFY(first.waitForFinished(kStepMs));
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+    startEngine(&second, profile(""), kPassword);
+    QVERIFY(waitForOutput(&second, kConnected));
+    second.kill();
+    QVERIFY(second.waitForFinished(kStepMs));
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+    m_bus.stopService();
+    QVERIFY2(m_bus.startService(&error), qPrintable(error));
 }
 
 void ServiceTest::pushedDnsAppliedAndReverted_data()
