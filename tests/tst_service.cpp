@@ -38,6 +38,13 @@ const char* const kOpenVpnUser = "daemon";
 const char* const kPushedDns = "10.8.0.53";
 const char* const kPushedDomain = "corp.example";
 
+// What the loopback server pushes besides its addresses and routes.
+QStringList serverPushes(const char* dns)
+{
+    return {"--push", QString("dhcp-option DNS %1").arg(dns), "--push",
+            QString("dhcp-option DOMAIN %1").arg(kPushedDomain)};
+}
+
 QByteArray profileConf(quint16 port, const QByteArray& templ)
 {
     return "#\n# qLumarVpnName Through the service\n#\nremote 127.0.0.1\nrport " + QByteArray::number(port) +
@@ -75,6 +82,7 @@ private slots:
     void perUserLimit();
     void pushedDnsAppliedAndReverted_data();
     void pushedDnsAppliedAndReverted();
+    void pushedDnsAfterRestart();
     void stoppedWhileAuthorizing();
     void notAuthorized();
     void serviceStopEndsTunnels();
@@ -137,9 +145,7 @@ void ServiceTest::initTestCase()
     m_vpn = new LoopbackVpn(m_tmp.filePath("pki"));
     QString error;
     QVERIFY2(m_vpn->makePki(kPassword, &error), qPrintable(error));
-    QVERIFY2(m_vpn->start(&error, {"--push", QString("dhcp-option DNS %1").arg(kPushedDns), "--push",
-                                   QString("dhcp-option DOMAIN %1").arg(kPushedDomain)}),
-             qPrintable(error));
+    QVERIFY2(m_vpn->start(&error, serverPushes(kPushedDns)), qPrintable(error));
 
     QVERIFY2(m_bus.start(m_tmp.path(), uidOf(kOtherUser), &error), qPrintable(error));
     m_resolved = std::make_unique<FakeResolvedHost>(m_bus.address());
@@ -278,16 +284,17 @@ void ServiceTest::pkcs12Connects()
     QCOMPARE(runtimeEntries(), QStringList{id});
 
     // Once OpenVPN runs, the directory holds nothing but the socket, and that is the owner's alone,
-    // and the DNS hook's directory, which is root's alone.
+    // and the DNS hook's directory, which is root's, where OpenVPN's group (not the user) may pass.
     QCOMPARE(QDir(m_bus.runtimeDir() + "/" + id)
                  .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
              (QStringList{"hook", "management"}));
     const QFileInfo hookDir(m_bus.runtimeDir() + "/" + id + "/hook");
     QVERIFY(hookDir.isDir() && !hookDir.isSymLink());
     QCOMPARE(hookDir.ownerId(), 0u);
+    QCOMPARE(hookDir.groupId(), ::getgrnam(kOpenVpnUser)->gr_gid);
     QCOMPARE(hookDir.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
-             QFile::Permissions());
+             QFile::ExeGroup);
     const QFileInfo socket(m_bus.runtimeDir() + "/" + id + "/management");
     QCOMPARE(socket.ownerId(), uidOf(kUser));
     QCOMPARE(socket.permissions() &
@@ -625,6 +632,86 @@ void ServiceTest::pushedDnsAppliedAndReverted()
         QVERIFY(engine.waitForFinished(kStepMs));
     }
     QTRY_VERIFY_WITH_TIMEOUT(!callsFor("RevertLink").isEmpty(), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+}
+
+// A restart (SIGUSR1, as after ping-restart) that meets other pushed options reopens the tunnel as
+// OpenVPN's own user, no longer root: what the server pushes then still reaches the link.
+void ServiceTest::pushedDnsAfterRestart()
+{
+    // Debian's /dev/net/tun is everyone's (0666): OpenVPN, root no longer, reopens the tunnel with the
+    // CAP_NET_ADMIN it kept. Where this machine keeps the node root's, the service runs in a mount
+    // namespace that sees such a node instead.
+    QString error;
+    if (!(QFileInfo("/dev/net/tun").permissions() & QFile::WriteOther)) {
+        if (QStandardPaths::findExecutable("unshare").isEmpty() ||
+            QStandardPaths::findExecutable("mknod").isEmpty()) {
+            QSKIP(
+                "/dev/net/tun is root's alone here, and unshare or mknod is missing to give OpenVPN another");
+        }
+        const QString node = m_tmp.filePath("tun");
+        const QString wrapper = m_tmp.filePath("service-with-open-tun");
+        QFile script(wrapper);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec unshare -m sh -c 'mount --bind \"$0\" /dev/net/tun && exec \"$@\"' " +
+                     QFile::encodeName(node) +
+                     " " QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test \"$@\"\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        if (!QFileInfo::exists(node)) {
+            QVERIFY(QProcess::execute("mknod", {"-m", "0666", node, "c", "10", "200"}) == 0);
+        }
+        m_bus.stopService();
+        QVERIFY2(m_bus.startService(&error, 600, 0, QString(), wrapper), qPrintable(error));
+    }
+    const auto restoreService = qScopeGuard([this] {
+        m_bus.stopService();
+        QString error;
+        if (!m_bus.startService(&error)) {
+            qWarning("service not restarted: %s", qPrintable(error));
+        }
+    });
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    QVERIFY(waitForOutput(&engine, kConnected));
+    QCOMPARE(runtimeEntries().size(), 1);
+    const QByteArray dir = QFile::encodeName(m_bus.runtimeDir() + "/" + runtimeEntries().first()) + '/';
+    pid_t client = 0;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (pid.toInt() > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(dir)) {
+            client = pid.toInt();
+        }
+    }
+    QVERIFY(client > 0);
+
+    // The same port, another subnet and another DNS server.
+    const quint16 port = m_vpn->port();
+    m_vpn->stop();
+    const auto restoreServer = qScopeGuard([this, port] {
+        m_vpn->stop();
+        QString error;
+        if (!m_vpn->start(&error, serverPushes(kPushedDns), port)) {
+            qWarning("loopback server not restored: %s", qPrintable(error));
+        }
+    });
+    QVERIFY2(m_vpn->start(&error, serverPushes("10.8.0.54"), port), qPrintable(error));
+    m_resolved->fake().clear();
+    QVERIFY(::kill(client, SIGUSR1) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        engine.peek(1 << 24).count(kConnected) == 2 || engine.state() != QProcess::Running, kStepMs);
+    const QByteArray output = engine.peek(1 << 24);
+    QVERIFY2(output.count(kConnected) == 2, output.constData());
+    QVERIFY2(output.contains("Pulled options changed on restart"), output.constData());
+    QVERIFY2(!output.contains("WARNING: Failed running command"), output.constData());
+    bool applied = false;
+    for (const BusCall& call : m_resolved->fake().calls()) {
+        applied = applied || (call.member == "SetLinkDNS" && call.values == QStringList{"2/0a080036"});
+    }
+    QVERIFY(applied);
+
+    engine.kill();
+    QVERIFY(engine.waitForFinished(kStepMs));
     QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
 }
 
