@@ -43,14 +43,19 @@ public slots:
     // config: the OpenVPN configuration, every file inline. output: OpenVPN's standard output and error.
     // Answers once the management socket can be used, with the connection's id and the socket's path;
     // when OpenVPN ends before that, the socket path is empty and Finished follows.
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE QString Start(const QString& config, const QDBusUnixFileDescriptor& output,
                                QString& managementSocket);
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE void Stop(const QString& id);
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE QStringList List();
 
 signals:
     // Sent to the starting client only.
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE void StateChanged(const QString& id, const QString& state);
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE void Finished(const QString& id, int status);
     // Nothing has happened for the idle time and nothing runs.
     void idle();
