@@ -15,7 +15,7 @@
 
 namespace {
 
-// OpenVPN splits its --up command at blanks and reads quotes and backslashes; paths that need none
+// OpenVPN splits its --route-up command at blanks and reads quotes and backslashes; paths that need none
 // of that reach the hook unchanged.
 bool isPlainWord(const QString& text)
 {
@@ -80,11 +80,12 @@ bool DnsLinkSetup::prepare(const QString& connectionDir, QStringList* arguments,
                      });
 
     const QString command = m_hookProgram + u' ' + socketPath;
-    // OpenVPN knows whether the VPN takes the default route only when it runs --route-up, which it
-    // runs again after each restart, where the server may push other DNS. Restarts keep the device
-    // (--persist-tun), so --up runs once.
-    *arguments << QStringLiteral("--script-security") << QStringLiteral("2") << QStringLiteral("--up")
-               << command << QStringLiteral("--route-up") << command << QStringLiteral("--persist-tun");
+    // Only --route-up: OpenVPN knows whether the VPN takes the default route no earlier, it runs it
+    // (as root the first time) on every new device, after a restart too, and an --up report as well
+    // would cost a second round of the hook and of resolved's calls before the tunnel is complete.
+    // Restarts keep the device (--persist-tun) unless the pushed options change.
+    *arguments << QStringLiteral("--script-security") << QStringLiteral("2") << QStringLiteral("--route-up")
+               << command << QStringLiteral("--persist-tun");
     return true;
 }
 

@@ -11,7 +11,7 @@ class DnsApplier;
 class TunnelHookListener;
 
 // Puts the DNS servers and domains a VPN server pushes on the tunnel's link. OpenVPN runs the hook
-// program when the tunnel is up and again once its routes are in place, after a restart too; the
+// program once the routes of a new device are in place, after a restart too; the
 // hook reports to a socket in a directory of the connection that only root and OpenVPN's group may
 // enter, and the service applies what it hears from root or from a child of this connection's
 // OpenVPN.

@@ -589,8 +589,8 @@ void DnsTest::revertsThroughResolvedOnceAndOnDestruction()
         QCOMPARE(calls.at(0).signature, QStringLiteral("i"));
         QCOMPARE(calls.at(0).ifindex, lo);
 
-        // OpenVPN's up and then route-up command: the second report is set over the first in
-        // place, never through a reverted link.
+        // A second report for the same link (a restart that kept the device): set over the first
+        // in place, never through a reverted link.
         QVERIFY2(applier.apply(QStringLiteral("lo"), settings({"10.8.0.1"}, {}, {}, false), &error),
                  qPrintable(error));
         QVERIFY2(applier.apply(QStringLiteral("lo"), dns, &error), qPrintable(error));
