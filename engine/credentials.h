@@ -28,6 +28,9 @@ KeyCheck checkTokenKey(const std::string& keyLabel, const std::string& pin, Logg
 // the module or the token cannot be used; true with no certificates when none was found.
 bool findTokenCertificates(const std::string& keyLabel, std::vector<std::string>* ders, Logger& log);
 
+// The certificate file a profile names (PEM or DER) as DER; empty when it cannot be read.
+std::string certificateDer(const std::string& path);
+
 // Why the token refuses any PIN now (its PIN is locked, or has expired and must be changed first), as a
 // line for the log; empty when it would take the right PIN or cannot be asked. A locked token is no
 // wrong PIN: asking the user again could not help.

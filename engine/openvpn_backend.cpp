@@ -32,9 +32,6 @@ std::unique_ptr<Backend> makeOpenVpnBackend(const std::string&)
 #include "paths.h"
 #include "stop_signal.h"
 
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -261,31 +258,6 @@ std::string randomPassword()
         text += hex[byte & 15];
     }
     return text;
-}
-
-// The profile's certificate file (PEM or DER) as DER; empty when it cannot be read.
-std::string certificateDer(const std::string& path)
-{
-    BIO* bio = BIO_new_file(path.c_str(), "rb");
-    if (!bio) {
-        return {};
-    }
-    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
-    if (!cert) {
-        (void)BIO_reset(bio);
-        cert = d2i_X509_bio(bio, nullptr);
-    }
-    BIO_free(bio);
-    std::string der;
-    if (cert) {
-        unsigned char* out = nullptr;
-        const int size = i2d_X509(cert, &out);
-        if (size > 0)
-            der.assign(reinterpret_cast<char*>(out), static_cast<std::size_t>(size));
-        OPENSSL_free(out);
-        X509_free(cert);
-    }
-    return der;
 }
 
 int openPidFd(pid_t pid)

@@ -2,6 +2,7 @@
 #include "paths.h"
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 #if OPENSSL_VERSION_NUMBER >= 0x30000000L
@@ -130,4 +131,28 @@ KeyCheck checkPkcs12(const std::string& path, const std::string& password, Logge
     }
     log.line(std::string("Loaded certificate and private key from PKCS#12 file, subject=") + subject);
     return KeyCheck::Ok;
+}
+
+std::string certificateDer(const std::string& path)
+{
+    BIO* bio = BIO_new_file(path.c_str(), "rb");
+    if (!bio) {
+        return {};
+    }
+    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    if (!cert) {
+        (void)BIO_reset(bio);
+        cert = d2i_X509_bio(bio, nullptr);
+    }
+    BIO_free(bio);
+    std::string der;
+    if (cert) {
+        unsigned char* out = nullptr;
+        const int size = i2d_X509(cert, &out);
+        if (size > 0)
+            der.assign(reinterpret_cast<char*>(out), static_cast<std::size_t>(size));
+        OPENSSL_free(out);
+        X509_free(cert);
+    }
+    return der;
 }

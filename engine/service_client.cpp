@@ -441,12 +441,23 @@ private:
         std::vector<std::string> certificates;
         if (!findTokenCertificates(conf.key, &certificates, log))
             return false;
-        if (certificates.empty()) {
+        if (!certificates.empty()) {
+            m_certificate = certificates.front();
+        } else if (!conf.cert.empty()) {
+            // OpenVPN takes the certificate from the engine, so it need not be on the token: the
+            // profile's own copy serves.
+            m_certificate = certificateDer(conf.cert);
+            if (m_certificate.empty()) {
+                log.fatal("Error: cannot read the certificate " + conf.cert + " (PEM or DER)");
+                return false;
+            }
+            log.line("PKCS#11: no certificate of key '" + conf.key + "' in the token; using " + conf.cert);
+        } else {
             log.fatal("Error: Cannot find private key '" + conf.key +
-                      "' in the token: its certificate must be in the token, under the same label or ID");
+                      "' in the token: its certificate must be in the token under the same label or ID, "
+                      "or in the profile's cert file");
             return false;
         }
-        m_certificate = certificates.front();
         m_signer = std::make_unique<TokenSigner>();
         return m_signer->open(conf.key, options.secret, log) == KeyCheck::Ok;
     }

@@ -9,11 +9,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-// OpenVPN splits its --up command at blanks and reads quotes and backslashes; paths that need none
+// OpenVPN splits its --route-up command at blanks and reads quotes and backslashes; paths that need none
 // of that reach the hook unchanged.
 bool isPlainWord(const QString& text)
 {
@@ -26,8 +28,9 @@ bool isPlainWord(const QString& text)
 
 } // namespace
 
-DnsLinkSetup::DnsLinkSetup(const QString& hookProgram, const QDBusConnection& systemBus)
-    : m_hookProgram(hookProgram), m_bus(systemBus)
+DnsLinkSetup::DnsLinkSetup(const QString& hookProgram, const QString& openVpnGroup,
+                           const QDBusConnection& systemBus)
+    : m_hookProgram(hookProgram), m_openVpnGroup(openVpnGroup), m_bus(systemBus)
 {
 }
 
@@ -39,7 +42,14 @@ DnsLinkSetup::~DnsLinkSetup()
 bool DnsLinkSetup::prepare(const QString& connectionDir, QStringList* arguments, QString* error)
 {
     // The connection's directory lets its user through to the management socket; the hook's socket
-    // lives one level further in, where only root may go.
+    // lives one level further in, where only root and OpenVPN's group may go: after a restart
+    // (ping-restart, SIGUSR1) OpenVPN runs --route-up as its own user.
+    const group* openVpnGroup = ::getgrnam(QFile::encodeName(m_openVpnGroup).constData());
+    if (!openVpnGroup) {
+        *error = QStringLiteral("no group %1 for OpenVPN").arg(m_openVpnGroup);
+        return false;
+    }
+    const gid_t gid = openVpnGroup->gr_gid;
     const QString hookDir = connectionDir + QStringLiteral("/hook");
     const QString socketPath = hookDir + QStringLiteral("/socket");
     if (!isPlainWord(m_hookProgram) || !isPlainWord(socketPath)) {
@@ -48,13 +58,14 @@ bool DnsLinkSetup::prepare(const QString& connectionDir, QStringList* arguments,
         return false;
     }
     const QByteArray dir = QFile::encodeName(hookDir);
-    if (::mkdir(dir.constData(), 0700) != 0 || ::chmod(dir.constData(), 0700) != 0) {
+    if (::mkdir(dir.constData(), 0700) != 0 || ::chown(dir.constData(), 0, gid) != 0 ||
+        ::chmod(dir.constData(), 0710) != 0) {
         *error =
             QStringLiteral("cannot create %1: %2").arg(hookDir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     m_listener = std::make_unique<TunnelHookListener>();
-    if (!m_listener->listen(socketPath, error)) {
+    if (!m_listener->listen(socketPath, error) || !m_listener->shareWithGroup(gid, error)) {
         m_listener.reset();
         return false;
     }
@@ -69,12 +80,19 @@ bool DnsLinkSetup::prepare(const QString& connectionDir, QStringList* arguments,
                      });
 
     const QString command = m_hookProgram + u' ' + socketPath;
-    // OpenVPN knows whether the VPN takes the default route only when it runs --route-up. Restarts
-    // keep the device (--persist-tun): by then OpenVPN runs as its own user and could not reach the
-    // hook's socket, so --up must not run again.
-    *arguments << QStringLiteral("--script-security") << QStringLiteral("2") << QStringLiteral("--up")
-               << command << QStringLiteral("--route-up") << command << QStringLiteral("--persist-tun");
+    // Only --route-up: OpenVPN knows whether the VPN takes the default route no earlier, it runs it
+    // (as root the first time) on every new device, after a restart too, and an --up report as well
+    // would cost a second round of the hook and of resolved's calls before the tunnel is complete.
+    // Restarts keep the device (--persist-tun) unless the pushed options change.
+    *arguments << QStringLiteral("--script-security") << QStringLiteral("2") << QStringLiteral("--route-up")
+               << command << QStringLiteral("--persist-tun");
     return true;
+}
+
+void DnsLinkSetup::started(qint64 pid)
+{
+    if (m_listener)
+        m_listener->admitChildrenOf(pid);
 }
 
 void DnsLinkSetup::revert()

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <functional>
 #include <memory>
@@ -15,6 +16,8 @@ public:
     // Before OpenVPN starts. connectionDir is the connection's root-only runtime directory; arguments
     // receives what to add to OpenVPN's command line (such as the hook it runs when the tunnel is up).
     virtual bool prepare(const QString& connectionDir, QStringList* arguments, QString* error) = 0;
+    // OpenVPN runs, with this process id.
+    virtual void started(qint64 /*pid*/) {}
     // After OpenVPN has ended: undo everything prepare() and the tunnel's hooks changed.
     virtual void revert() = 0;
 };

@@ -5,8 +5,9 @@
 
 int main(int argc, char** argv)
 {
-    return runTunnelService(
-        argc, argv, std::make_unique<PolkitAuthority>(), [](const ServiceSettings& settings) {
-            return std::make_unique<DnsLinkSetup>(settings.tunnelHook, QDBusConnection::systemBus());
-        });
+    return runTunnelService(argc, argv, std::make_unique<PolkitAuthority>(),
+                            [](const ServiceSettings& settings) {
+                                return std::make_unique<DnsLinkSetup>(settings.tunnelHook, settings.group,
+                                                                      QDBusConnection::systemBus());
+                            });
 }

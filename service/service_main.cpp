@@ -53,7 +53,11 @@ int runTunnelService(int argc, char** argv, std::unique_ptr<Authority> authority
     const QCommandLineOption idle(QStringLiteral("idle-exit"),
                                   QStringLiteral("Seconds without connections before the service exits."),
                                   QStringLiteral("seconds"), QString::number(settings.idleExitMs / 1000));
-    parser.addOptions({runtimeDir, openvpn, user, group, hook, idle});
+    const QCommandLineOption perUser(QStringLiteral("max-connections-per-user"),
+                                     QStringLiteral("Connections one user may have at a time."),
+                                     QStringLiteral("count"),
+                                     QString::number(settings.maxConnectionsPerUser));
+    parser.addOptions({runtimeDir, openvpn, user, group, hook, idle, perUser});
     parser.process(app);
     settings.runtimeDir = parser.value(runtimeDir);
     settings.openvpn = parser.value(openvpn);
@@ -64,6 +68,11 @@ int runTunnelService(int argc, char** argv, std::unique_ptr<Authority> authority
     settings.idleExitMs = parser.value(idle).toInt(&number) * 1000;
     if (!number || settings.idleExitMs <= 0) {
         std::fprintf(stderr, "invalid --idle-exit\n");
+        return 2;
+    }
+    settings.maxConnectionsPerUser = parser.value(perUser).toInt(&number);
+    if (!number || settings.maxConnectionsPerUser <= 0) {
+        std::fprintf(stderr, "invalid --max-connections-per-user\n");
         return 2;
     }
     if (::geteuid() != 0) {

@@ -167,6 +167,8 @@ bool TunnelConnection::start(const QString& config, int outputFd, QString* error
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &TunnelConnection::checkSocket);
     m_readyTimer->start(m_settings.readyTimeoutMs);
     m_process->start();
+    if (m_process->processId() > 0)
+        m_linkSetup->started(m_process->processId());
     return true;
 }
 

@@ -22,6 +22,9 @@ struct ServiceSettings
     // The program OpenVPN runs when the tunnel is up, for its DNS (installed under libexec).
     QString tunnelHook;
     int idleExitMs = 60000;
+    // Running and starting connections one user may have; each holds a tun device, OpenVPN and its
+    // memory as root's resources.
+    int maxConnectionsPerUser = 4;
     int stopGraceMs = 10000;
     int readyTimeoutMs = 15000;
 };

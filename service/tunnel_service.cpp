@@ -111,13 +111,24 @@ QString TunnelService::Start(const QString& config, const QDBusUnixFileDescripto
         updateIdle();
         return {};
     }
+    // Counted before polkit is asked, so that a client cannot queue up more while a dialog is open.
+    if (connectionsOf(uid) >= m_settings.maxConnectionsPerUser) {
+        sendErrorReply(kErrorPrefix + QStringLiteral("LimitReached"),
+                       QStringLiteral("a user may have at most %1 tunnels at a time; disconnect one first")
+                           .arg(m_settings.maxConnectionsPerUser));
+        updateIdle();
+        return {};
+    }
     setDelayedReply(true);
     ++m_pending;
+    ++m_pendingByUid[uid];
     const QDBusMessage call = message();
     m_authority->check(
         call.service(), uid, QString::fromLatin1(kConnectAction),
         [this, call, uid, config, output](bool allowed, const QString& error) {
             --m_pending;
+            if (--m_pendingByUid[uid] == 0)
+                m_pendingByUid.erase(uid);
             if (!allowed) {
                 m_bus.send(call.createErrorReply(kErrorPrefix + QStringLiteral("NotAuthorized"), error));
                 updateIdle();
@@ -181,6 +192,17 @@ void TunnelService::authorized(const QDBusMessage& call, uint uid, const QString
         tunnel->deleteLater();
         updateIdle();
     });
+}
+
+int TunnelService::connectionsOf(uint uid) const
+{
+    const auto pending = m_pendingByUid.find(uid);
+    int count = pending == m_pendingByUid.end() ? 0 : pending->second;
+    for (const auto& [id, tunnel] : m_connections) {
+        if (tunnel->uid() == uid)
+            ++count;
+    }
+    return count;
 }
 
 void TunnelService::Stop(const QString& id)

@@ -43,14 +43,19 @@ public slots:
     // config: the OpenVPN configuration, every file inline. output: OpenVPN's standard output and error.
     // Answers once the management socket can be used, with the connection's id and the socket's path;
     // when OpenVPN ends before that, the socket path is empty and Finished follows.
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE QString Start(const QString& config, const QDBusUnixFileDescriptor& output,
                                QString& managementSocket);
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE void Stop(const QString& id);
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE QStringList List();
 
 signals:
     // Sent to the starting client only.
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE void StateChanged(const QString& id, const QString& state);
+    // NOLINTNEXTLINE(readability-identifier-naming): the D-Bus member's own name
     Q_SCRIPTABLE void Finished(const QString& id, int status);
     // Nothing has happened for the idle time and nothing runs.
     void idle();
@@ -62,6 +67,7 @@ private:
     void sendSignal(const TunnelConnection& connection, const char* name, const QVariantList& arguments);
     void updateIdle();
     bool callerUid(uint* uid);
+    int connectionsOf(uint uid) const;
 
     ServiceSettings m_settings;
     std::unique_ptr<Authority> m_authority;
@@ -70,6 +76,7 @@ private:
     QDBusServiceWatcher* m_owners;
     QTimer* m_idle;
     int m_pending = 0;
+    std::map<uint, int> m_pendingByUid; // requests of each user still before polkit
     std::map<QString, TunnelConnection*> m_connections;
 };
 

@@ -23,9 +23,12 @@
 
 #include <QtTest>
 
+#include <grp.h>
 #include <net/if.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 
@@ -93,6 +96,8 @@ private Q_SLOTS:
     void hookFailsWhenServiceDoesNotAccept();
     void listenerAnswersReports_data();
     void listenerAnswersReports();
+    void hookOfAnotherUser_data();
+    void hookOfAnotherUser();
 
     void appliesThroughResolved_data();
     void appliesThroughResolved();
@@ -432,6 +437,44 @@ void DnsTest::hookFailsWhenServiceDoesNotAccept()
     QCOMPARE(up.size(), 0);
 }
 
+void DnsTest::hookOfAnotherUser_data()
+{
+    QTest::addColumn<bool>("childOfAdmitted");
+    QTest::newRow("child of the connection's OpenVPN") << true;
+    QTest::newRow("any other process") << false;
+}
+
+// After a restart OpenVPN runs the hook as its own user: a report from that user counts only when
+// it comes from a child of the one OpenVPN the connection admits (here: this test).
+void DnsTest::hookOfAnotherUser()
+{
+    QFETCH(bool, childOfAdmitted);
+    const group* nogroup = ::getgrnam("nogroup");
+    if (::geteuid() != 0 || !nogroup || QStandardPaths::findExecutable("setpriv").isEmpty()) {
+        QSKIP("needs root, setpriv and the group nogroup");
+    }
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray path = QFile::encodeName(dir.path());
+    QVERIFY(::chown(path.constData(), 0, nogroup->gr_gid) == 0 && ::chmod(path.constData(), 0710) == 0);
+    TunnelHookListener listener;
+    QString error;
+    QVERIFY2(listener.listen(dir.filePath(QStringLiteral("hook.sock")), &error), qPrintable(error));
+    QVERIFY2(listener.shareWithGroup(nogroup->gr_gid, &error), qPrintable(error));
+    listener.admitChildrenOf(childOfAdmitted ? QCoreApplication::applicationPid() : 1);
+    QSignalSpy up(&listener, &TunnelHookListener::tunnelUp);
+
+    QProcess hook;
+    hook.setProcessEnvironment(environment({"dev=lo", "foreign_option_1=dhcp-option DNS 10.8.0.1"}));
+    QSignalSpy finished(&hook, &QProcess::finished);
+    // setpriv becomes the hook: its parent is this process.
+    hook.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--",
+                           builtProgram(QStringLiteral("qlumar-tunnel-hook")), listener.socketPath()});
+    QVERIFY(finished.wait(kTimeoutMs));
+    QCOMPARE(hook.exitCode() == 0, childOfAdmitted);
+    QCOMPARE(up.size(), childOfAdmitted ? 1 : 0);
+}
+
 void DnsTest::listenerAnswersReports_data()
 {
     QTest::addColumn<QList<QByteArray>>("chunks");
@@ -546,8 +589,8 @@ void DnsTest::revertsThroughResolvedOnceAndOnDestruction()
         QCOMPARE(calls.at(0).signature, QStringLiteral("i"));
         QCOMPARE(calls.at(0).ifindex, lo);
 
-        // OpenVPN's up and then route-up command: the second report is set over the first in
-        // place, never through a reverted link.
+        // A second report for the same link (a restart that kept the device): set over the first
+        // in place, never through a reverted link.
         QVERIFY2(applier.apply(QStringLiteral("lo"), settings({"10.8.0.1"}, {}, {}, false), &error),
                  qPrintable(error));
         QVERIFY2(applier.apply(QStringLiteral("lo"), dns, &error), qPrintable(error));

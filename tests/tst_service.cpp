@@ -38,6 +38,13 @@ const char* const kOpenVpnUser = "daemon";
 const char* const kPushedDns = "10.8.0.53";
 const char* const kPushedDomain = "corp.example";
 
+// What the loopback server pushes besides its addresses and routes.
+QStringList serverPushes(const char* dns)
+{
+    return {"--push", QString("dhcp-option DNS %1").arg(dns), "--push",
+            QString("dhcp-option DOMAIN %1").arg(kPushedDomain)};
+}
+
 QByteArray profileConf(quint16 port, const QByteArray& templ)
 {
     return "#\n# qLumarVpnName Through the service\n#\nremote 127.0.0.1\nrport " + QByteArray::number(port) +
@@ -72,8 +79,10 @@ private slots:
     void openVpnRejectsConfig();
     void engineKilled();
     void ownerStops();
+    void perUserLimit();
     void pushedDnsAppliedAndReverted_data();
     void pushedDnsAppliedAndReverted();
+    void pushedDnsAfterRestart();
     void stoppedWhileAuthorizing();
     void notAuthorized();
     void serviceStopEndsTunnels();
@@ -82,6 +91,7 @@ private slots:
     void openVpnMissing();
     void shippedServiceAsksPolkit_data();
     void shippedServiceAsksPolkit();
+    void managerConnectsThroughService();
 
 private:
     QString profile(const QByteArray& templ);
@@ -135,9 +145,7 @@ void ServiceTest::initTestCase()
     m_vpn = new LoopbackVpn(m_tmp.filePath("pki"));
     QString error;
     QVERIFY2(m_vpn->makePki(kPassword, &error), qPrintable(error));
-    QVERIFY2(m_vpn->start(&error, {"--push", QString("dhcp-option DNS %1").arg(kPushedDns), "--push",
-                                   QString("dhcp-option DOMAIN %1").arg(kPushedDomain)}),
-             qPrintable(error));
+    QVERIFY2(m_vpn->start(&error, serverPushes(kPushedDns)), qPrintable(error));
 
     QVERIFY2(m_bus.start(m_tmp.path(), uidOf(kOtherUser), &error), qPrintable(error));
     m_resolved = std::make_unique<FakeResolvedHost>(m_bus.address());
@@ -276,16 +284,17 @@ void ServiceTest::pkcs12Connects()
     QCOMPARE(runtimeEntries(), QStringList{id});
 
     // Once OpenVPN runs, the directory holds nothing but the socket, and that is the owner's alone,
-    // and the DNS hook's directory, which is root's alone.
+    // and the DNS hook's directory, which is root's, where OpenVPN's group (not the user) may pass.
     QCOMPARE(QDir(m_bus.runtimeDir() + "/" + id)
                  .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
              (QStringList{"hook", "management"}));
     const QFileInfo hookDir(m_bus.runtimeDir() + "/" + id + "/hook");
     QVERIFY(hookDir.isDir() && !hookDir.isSymLink());
     QCOMPARE(hookDir.ownerId(), 0u);
+    QCOMPARE(hookDir.groupId(), ::getgrnam(kOpenVpnUser)->gr_gid);
     QCOMPARE(hookDir.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                       QFile::ReadOther | QFile::WriteOther | QFile::ExeOther),
-             QFile::Permissions());
+             QFile::ExeGroup);
     const QFileInfo socket(m_bus.runtimeDir() + "/" + id + "/management");
     QCOMPARE(socket.ownerId(), uidOf(kUser));
     QCOMPARE(socket.permissions() &
@@ -345,17 +354,21 @@ void ServiceTest::tokenConnects_data()
 {
     QTest::addColumn<QString>("keyType");
     QTest::addColumn<QString>("pin");
+    QTest::addColumn<bool>("certificateOnToken");
     // TLS 1.3 signs with RSA-PSS: OpenVPN asks the engine for exactly that.
-    QTest::newRow("RSA key, TLS 1.3 (RSA-PSS)") << "rsa" << QString(kPin);
-    QTest::newRow("ECDSA key, TLS 1.3") << "ec" << QString(kPin);
+    QTest::newRow("RSA key, TLS 1.3 (RSA-PSS)") << "rsa" << QString(kPin) << true;
+    QTest::newRow("ECDSA key, TLS 1.3") << "ec" << QString(kPin) << true;
+    // A token with the bare key: the profile's cert file is what OpenVPN gets.
+    QTest::newRow("certificate only in the profile") << "ec" << QString(kPin) << false;
     QTest::newRow("wrong PIN") << "rsa"
-                               << "9999";
+                               << "9999" << true;
 }
 
 void ServiceTest::tokenConnects()
 {
     QFETCH(QString, keyType);
     QFETCH(QString, pin);
+    QFETCH(bool, certificateOnToken);
     if (QStandardPaths::findExecutable("softhsm2-util").isEmpty() ||
         QStandardPaths::findExecutable("pkcs11-tool").isEmpty()) {
         QSKIP("softhsm2-util and pkcs11-tool are needed (Debian: softhsm2, opensc)");
@@ -375,7 +388,7 @@ void ServiceTest::tokenConnects()
     QVERIFY(run({"x509", "-req", "-in", name + ".csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
                  "-out", name + ".crt", "-days", "2", "-extfile", "ext.cnf", "-extensions", "client"}));
     QStringList tokenEnv;
-    QVERIFY(makeToken(name, key, pki + "/" + name + ".crt", &tokenEnv));
+    QVERIFY(makeToken(name, key, certificateOnToken ? pki + "/" + name + ".crt" : QString(), &tokenEnv));
 
     const QString dir = profile("");
     QFile conf(dir + "/conf");
@@ -533,6 +546,39 @@ void ServiceTest::ownerStops()
     QVERIFY(runtimeEntries().isEmpty());
 }
 
+void ServiceTest::perUserLimit()
+{
+    m_bus.stopService();
+    QString error;
+    QVERIFY2(m_bus.startService(&error, 600, 0, QString(), QString(), {"--max-connections-per-user", "1"}),
+             qPrintable(error));
+    QProcess first;
+    startEngine(&first, profile(""), kPassword);
+    QVERIFY(waitForOutput(&first, kConnected));
+    QProcess second;
+    startEngine(&second, profile(""), kPassword);
+    QVERIFY(second.waitForFinished(kStepMs));
+    const QByteArray output = second.readAll();
+    QVERIFY2(output.contains("Error: the tunnel service refused to start OpenVPN: a user may have at most 1 "
+                             "tunnels at a time; disconnect one first"),
+             output.constData());
+    QCOMPARE(second.exitCode(), 1);
+    QCOMPARE(first.state(), QProcess::Running);
+    QCOMPARE(runtimeEntries().size(), 1);
+
+    // The place is free again once the first tunnel has gone.
+    first.kill();
+    QVERIFY(first.waitForFinished(kStepMs));
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+    startEngine(&second, profile(""), kPassword);
+    QVERIFY(waitForOutput(&second, kConnected));
+    second.kill();
+    QVERIFY(second.waitForFinished(kStepMs));
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+    m_bus.stopService();
+    QVERIFY2(m_bus.startService(&error), qPrintable(error));
+}
+
 void ServiceTest::pushedDnsAppliedAndReverted_data()
 {
     QTest::addColumn<bool>("ownerStops");
@@ -586,6 +632,86 @@ void ServiceTest::pushedDnsAppliedAndReverted()
         QVERIFY(engine.waitForFinished(kStepMs));
     }
     QTRY_VERIFY_WITH_TIMEOUT(!callsFor("RevertLink").isEmpty(), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+}
+
+// A restart (SIGUSR1, as after ping-restart) that meets other pushed options reopens the tunnel as
+// OpenVPN's own user, no longer root: what the server pushes then still reaches the link.
+void ServiceTest::pushedDnsAfterRestart()
+{
+    // Debian's /dev/net/tun is everyone's (0666): OpenVPN, root no longer, reopens the tunnel with the
+    // CAP_NET_ADMIN it kept. Where this machine keeps the node root's, the service runs in a mount
+    // namespace that sees such a node instead.
+    QString error;
+    if (!(QFileInfo("/dev/net/tun").permissions() & QFile::WriteOther)) {
+        if (QStandardPaths::findExecutable("unshare").isEmpty() ||
+            QStandardPaths::findExecutable("mknod").isEmpty()) {
+            QSKIP(
+                "/dev/net/tun is root's alone here, and unshare or mknod is missing to give OpenVPN another");
+        }
+        const QString node = m_tmp.filePath("tun");
+        const QString wrapper = m_tmp.filePath("service-with-open-tun");
+        QFile script(wrapper);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexec unshare -m sh -c 'mount --bind \"$0\" /dev/net/tun && exec \"$@\"' " +
+                     QFile::encodeName(node) +
+                     " " QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test \"$@\"\n");
+        script.close();
+        QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        if (!QFileInfo::exists(node)) {
+            QVERIFY(QProcess::execute("mknod", {"-m", "0666", node, "c", "10", "200"}) == 0);
+        }
+        m_bus.stopService();
+        QVERIFY2(m_bus.startService(&error, 600, 0, QString(), wrapper), qPrintable(error));
+    }
+    const auto restoreService = qScopeGuard([this] {
+        m_bus.stopService();
+        QString error;
+        if (!m_bus.startService(&error)) {
+            qWarning("service not restarted: %s", qPrintable(error));
+        }
+    });
+    QProcess engine;
+    startEngine(&engine, profile(""), kPassword);
+    QVERIFY(waitForOutput(&engine, kConnected));
+    QCOMPARE(runtimeEntries().size(), 1);
+    const QByteArray dir = QFile::encodeName(m_bus.runtimeDir() + "/" + runtimeEntries().first()) + '/';
+    pid_t client = 0;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        QFile cmdline("/proc/" + pid + "/cmdline");
+        if (pid.toInt() > 0 && cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(dir)) {
+            client = pid.toInt();
+        }
+    }
+    QVERIFY(client > 0);
+
+    // The same port, another subnet and another DNS server.
+    const quint16 port = m_vpn->port();
+    m_vpn->stop();
+    const auto restoreServer = qScopeGuard([this, port] {
+        m_vpn->stop();
+        QString error;
+        if (!m_vpn->start(&error, serverPushes(kPushedDns), port)) {
+            qWarning("loopback server not restored: %s", qPrintable(error));
+        }
+    });
+    QVERIFY2(m_vpn->start(&error, serverPushes("10.8.0.54"), port), qPrintable(error));
+    m_resolved->fake().clear();
+    QVERIFY(::kill(client, SIGUSR1) == 0);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        engine.peek(1 << 24).count(kConnected) == 2 || engine.state() != QProcess::Running, kStepMs);
+    const QByteArray output = engine.peek(1 << 24);
+    QVERIFY2(output.count(kConnected) == 2, output.constData());
+    QVERIFY2(output.contains("Pulled options changed on restart"), output.constData());
+    QVERIFY2(!output.contains("WARNING: Failed running command"), output.constData());
+    bool applied = false;
+    for (const BusCall& call : m_resolved->fake().calls()) {
+        applied = applied || (call.member == "SetLinkDNS" && call.values == QStringList{"2/0a080036"});
+    }
+    QVERIFY(applied);
+
+    engine.kill();
+    QVERIFY(engine.waitForFinished(kStepMs));
     QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
 }
 
@@ -714,6 +840,127 @@ void ServiceTest::shippedServiceAsksPolkit()
     m_bus.stopService();
     m_bus.stopPolkit();
     QVERIFY2(m_bus.startService(&error), qPrintable(error));
+}
+
+// The whole chain as a user meets it: the manager started as that user on an X display with
+// --connect, its password prompt answered with the keyboard, the tunnel up through the service, then
+// the desktop ending the manager.
+void ServiceTest::managerConnectsThroughService()
+{
+    for (const char* program : {"Xvfb", "xdotool"}) {
+        if (QStandardPaths::findExecutable(program).isEmpty()) {
+            QSKIP(qPrintable(QString("%1 not found (scripts/install-deps installs it)").arg(program)));
+        }
+    }
+    const passwd* user = ::getpwnam(kUser);
+    const QString home = m_tmp.filePath("manager-home");
+    const QString runtime = m_tmp.filePath("manager-run");
+    const QString root = home + "/.qlumar_velkoro_client";
+    QVERIFY(QDir().mkpath(root));
+    QVERIFY(QDir().mkpath(runtime));
+    QVERIFY(QDir().rename(profile(""), root + "/loopback"));
+    for (const QString& path : {home, root, runtime}) {
+        QVERIFY(::chown(QFile::encodeName(path).constData(), user->pw_uid, user->pw_gid) == 0);
+    }
+    QVERIFY(QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+    // Xvfb names the display it took on its standard output once it accepts connections.
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-noreset", "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+    QVERIFY(xvfb.waitForStarted(kStepMs));
+    QTRY_VERIFY_WITH_TIMEOUT(xvfb.canReadLine() || xvfb.state() != QProcess::Running, kStepMs);
+    const QString display = ":" + QString::fromLatin1(xvfb.readLine().trimmed());
+    QVERIFY2(display.size() > 1, xvfb.readAllStandardError().constData());
+
+    QProcessEnvironment env = engineEnvironment({"QLUMAR_ENGINE="});
+    env.insert("HOME", home);
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("DISPLAY", display);
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address());
+    // No session bus, and none launched on the display: no keyring, so the password is asked.
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_tmp.filePath("no-session-bus"));
+    m_resolved->fake().clear();
+    QProcess manager;
+    manager.setProcessEnvironment(env);
+    manager.setProcessChannelMode(QProcess::MergedChannels);
+    manager.start("setpriv", {"--reuid=" + QString(kUser), "--regid=" + QString(kGroup), "--clear-groups",
+                              "--", builtProgram("qlumar_vpn"), "--connect", "Through the service"});
+    QVERIFY(manager.waitForStarted(kStepMs));
+
+    const auto xdotool = [&display](const QStringList& args) {
+        QProcess process;
+        QProcessEnvironment xenv = QProcessEnvironment::systemEnvironment();
+        xenv.insert("DISPLAY", display);
+        process.setProcessEnvironment(xenv);
+        process.start("xdotool", args);
+        process.waitForFinished(kStepMs);
+        return process.exitCode() == 0 ? QString::fromUtf8(process.readAllStandardOutput()).trimmed()
+                                       : QString();
+    };
+    // The prompt's field has the focus once its window has it; typed as a user types.
+    QString prompt;
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        !(prompt = xdotool({"search", "--name", "^Enter private key password$"}).section('\n', 0, 0))
+             .isEmpty(),
+        manager.peek(1 << 20).constData(), kStepMs);
+    xdotool({"windowfocus", "--sync", prompt});
+    xdotool({"type", "--delay", "20", kPassword});
+    xdotool({"key", "Return"});
+
+    // The hook's report reaches resolved before OpenVPN calls the tunnel complete.
+    int ifindex = 0;
+    const auto pushedDnsLink = [&] {
+        for (const BusCall& call : m_resolved->fake().calls()) {
+            if (call.member == "SetLinkDNS" && call.values == QStringList{"2/0a080035"}) {
+                ifindex = call.ifindex;
+            }
+        }
+        return ifindex > 0;
+    };
+    // The loopback PKI lasts two days: the manager warns that it expires soon, and the user goes on.
+    // Once: a key press more could reach the main window behind it.
+    bool warned = false;
+    const auto answerWarning = [&] {
+        const QString warning =
+            warned ? QString()
+                   : xdotool({"search", "--name", "^Certificate expires soon$"}).section('\n', 0, 0);
+        if (!warning.isEmpty()) {
+            warned = true;
+            xdotool({"windowfocus", "--sync", warning});
+            xdotool({"key", "Return"});
+        }
+        return false;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(pushedDnsLink() || answerWarning(), manager.peek(1 << 20).constData(), kStepMs);
+    char name[IF_NAMESIZE] = {};
+    QVERIFY(::if_indextoname(uint(ifindex), name));
+    QCOMPARE(runtimeEntries().size(), 1);
+    bool ok = false;
+    const QStringList listed =
+        busctl(kUser,
+               {"call", "example.qlumar.Velkoro.Tunnel", "/example/qlumar/Velkoro/Tunnel",
+                "example.qlumar.Velkoro.Tunnel1", "List"},
+               &ok);
+    QVERIFY2(ok && listed.join('\n').contains(runtimeEntries().first()), qPrintable(listed.join('\n')));
+
+    // Ended as the desktop ends it: nothing of the tunnel stays.
+    QVERIFY(::kill(static_cast<pid_t>(manager.processId()), SIGTERM) == 0);
+    QVERIFY(manager.waitForFinished(kStepMs));
+    QCOMPARE(manager.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(manager.exitCode(), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(runtimeEntries().isEmpty(), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(openVpnClientsGone(), kStepMs);
+    QCOMPARE(::if_nametoindex(name), 0u);
+    bool reverted = false;
+    for (const BusCall& call : m_resolved->fake().calls()) {
+        reverted = reverted || (call.member == "RevertLink" && call.ifindex == ifindex);
+    }
+    QVERIFY(reverted);
+    QCOMPARE(QDir(runtime).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList());
+    xvfb.terminate();
+    xvfb.waitForFinished(kStepMs);
 }
 
 QTEST_GUILESS_MAIN(ServiceTest)

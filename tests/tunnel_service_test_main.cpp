@@ -28,8 +28,9 @@ public:
 
 int main(int argc, char** argv)
 {
-    return runTunnelService(
-        argc, argv, std::make_unique<FakeAuthority>(), [](const ServiceSettings& settings) {
-            return std::make_unique<DnsLinkSetup>(settings.tunnelHook, QDBusConnection::systemBus());
-        });
+    return runTunnelService(argc, argv, std::make_unique<FakeAuthority>(),
+                            [](const ServiceSettings& settings) {
+                                return std::make_unique<DnsLinkSetup>(settings.tunnelHook, settings.group,
+                                                                      QDBusConnection::systemBus());
+                            });
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -45,15 +46,19 @@ Field readField(const QByteArray& data, int* pos, std::size_t maxLength, QByteAr
     return Field::Complete;
 }
 
-bool peerIsOwnUser(QLocalSocket* socket)
+// The parent of a live process, from /proc/PID/stat: "PID (COMM) STATE PPID ...", where COMM may
+// hold anything, parentheses too. 0 when it cannot be read.
+qint64 parentOf(pid_t pid)
 {
-    ucred credentials{};
-    socklen_t size = sizeof credentials;
-    if (getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials,
-                   &size) != 0) {
-        return false;
-    }
-    return credentials.uid == geteuid();
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.read(4096);
+    const int commEnd = text.lastIndexOf(')');
+    if (commEnd < 0)
+        return 0;
+    const QList<QByteArray> fields = text.mid(commEnd + 1).simplified().split(' ');
+    return fields.size() > 1 ? fields.at(1).toLongLong() : 0;
 }
 
 } // namespace
@@ -132,6 +137,33 @@ bool TunnelHookListener::listen(const QString& socketPath, QString* error)
     return true;
 }
 
+bool TunnelHookListener::shareWithGroup(gid_t group, QString* error)
+{
+    const QByteArray path = QFile::encodeName(m_server->fullServerName());
+    if (::chown(path.constData(), static_cast<uid_t>(-1), group) != 0 ||
+        ::chmod(path.constData(), 0660) != 0) {
+        if (error)
+            *error =
+                QStringLiteral("Cannot share %1 with group %2").arg(m_server->fullServerName()).arg(group);
+        return false;
+    }
+    return true;
+}
+
+bool TunnelHookListener::peerAdmitted(QLocalSocket* socket) const
+{
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &credentials,
+                   &size) != 0) {
+        return false;
+    }
+    if (credentials.uid == geteuid())
+        return true;
+    // The hook waits for its answer, so the process asked about is still the one that connected.
+    return m_parent > 0 && parentOf(credentials.pid) == m_parent;
+}
+
 QString TunnelHookListener::socketPath() const
 {
     return m_server->fullServerName();
@@ -141,7 +173,7 @@ void TunnelHookListener::acceptConnections()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        if (!peerIsOwnUser(socket)) {
+        if (!peerAdmitted(socket)) {
             socket->abort();
             continue;
         }

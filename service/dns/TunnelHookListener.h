@@ -8,6 +8,8 @@
 #include <QProcessEnvironment>
 #include <QString>
 
+#include <sys/types.h>
+
 class QLocalServer;
 class QLocalSocket;
 
@@ -32,6 +34,11 @@ public:
     ~TunnelHookListener() override;
 
     bool listen(const QString& socketPath, QString* error);
+    // Lets the group connect (0660), for hooks run by a process that has dropped root.
+    bool shareWithGroup(gid_t group, QString* error);
+    // Besides the service's own user, a report is taken from a direct child of this process (the
+    // one OpenVPN of the connection) alone, whoever it runs as.
+    void admitChildrenOf(qint64 pid) { m_parent = pid; }
     QString socketPath() const;
 
 Q_SIGNALS:
@@ -43,7 +50,10 @@ private:
     void acceptConnections();
     void readReport(QLocalSocket* socket);
 
+    bool peerAdmitted(QLocalSocket* socket) const;
+
     QLocalServer* m_server = nullptr;
+    qint64 m_parent = 0;
     // Connected hooks that have not had their answer yet, with what they sent so far.
     QHash<QLocalSocket*, QByteArray> m_pending;
 };

@@ -1,6 +1,6 @@
 // qlumar-tunnel-hook SOCKETPATH [arguments OpenVPN appends]
 //
-// Run by OpenVPN as its up/route-up command. Hands the DNS-related part of OpenVPN's environment
+// Run by OpenVPN as its route-up command. Hands the DNS-related part of OpenVPN's environment
 // to the tunnel service over SOCKETPATH and succeeds only when the service says it handled it.
 // Plain C++ on purpose: it runs as root with values a remote server chose, so it does as little
 // as it can and interprets none of them.

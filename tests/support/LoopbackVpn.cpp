@@ -110,15 +110,15 @@ bool LoopbackVpn::makePki(const QString& p12Password, QString* error)
     return true;
 }
 
-bool LoopbackVpn::start(QString* error, const QStringList& extraArguments)
+bool LoopbackVpn::start(QString* error, const QStringList& extraArguments, quint16 port)
 {
     // A private subnet of its own per run: the tun devices of server and client stay on this machine.
     const int subnet = QRandomGenerator::global()->bounded(16, 250);
     QByteArray output;
     for (int attempt = 0; attempt < 3; ++attempt) {
         QUdpSocket probe;
-        if (!probe.bind(QHostAddress::LocalHost, 0)) {
-            *error = "no free UDP port on 127.0.0.1";
+        if (!probe.bind(QHostAddress::LocalHost, port)) {
+            *error = QString("UDP port %1 on 127.0.0.1 is not free").arg(port);
             return false;
         }
         m_port = probe.localPort();

@@ -19,8 +19,9 @@ public:
     static QString openvpnProgram();
 
     bool makePki(const QString& p12Password, QString* error);
-    // extraArguments: more server options, such as what it pushes to its clients.
-    bool start(QString* error, const QStringList& extraArguments = {});
+    // extraArguments: more server options, such as what it pushes to its clients. port: the one an
+    // earlier run had, so that its clients find the new server (a free one when 0).
+    bool start(QString* error, const QStringList& extraArguments = {}, quint16 port = 0);
     quint16 port() const { return m_port; }
     // The running server's process id, or 0.
     qint64 serverPid() const { return m_server.state() == QProcess::NotRunning ? 0 : m_server.processId(); }

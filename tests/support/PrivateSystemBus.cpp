@@ -91,7 +91,8 @@ bool PrivateSystemBus::start(const QString& dir, uint deniedUid, QString* error)
 }
 
 bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int authorityDelayMs,
-                                    const QString& openvpn, const QString& program)
+                                    const QString& openvpn, const QString& program,
+                                    const QStringList& extraArgs)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_address);
@@ -104,10 +105,11 @@ bool PrivateSystemBus::startService(QString* error, int idleExitSeconds, int aut
     // OpenVPN drops to "daemon": not the user the tests run the engine as, so that it cannot signal it.
     m_service.start(program.isEmpty() ? QStringLiteral(QLUMAR_BUILD_DIR "/libexec/qlumar-tunnel-service-test")
                                       : program,
-                    {"--runtime-dir", runtimeDir(), "--user", "daemon", "--group", "daemon", "--openvpn",
-                     openvpn.isEmpty() ? LoopbackVpn::openvpnProgram() : openvpn, "--tunnel-hook",
-                     QStringLiteral(QLUMAR_BIN_DIR "/qlumar-tunnel-hook"), "--idle-exit",
-                     QString::number(idleExitSeconds)});
+                    QStringList{"--runtime-dir", runtimeDir(), "--user", "daemon", "--group", "daemon",
+                                "--openvpn", openvpn.isEmpty() ? LoopbackVpn::openvpnProgram() : openvpn,
+                                "--tunnel-hook", QStringLiteral(QLUMAR_BIN_DIR "/qlumar-tunnel-hook"),
+                                "--idle-exit", QString::number(idleExitSeconds)} +
+                        extraArgs);
     if (!m_service.waitForStarted(kStepMs)) {
         *error = "cannot start the service: " + m_service.errorString();
         return false;

@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 
 // A dbus-daemon of its own, configured like a system bus (any user may connect, method calls only
 // where a policy allows them) with the tunnel service's shipped policy, and the tunnel service (the
@@ -16,9 +17,10 @@ public:
     bool start(const QString& dir, uint deniedUid, QString* error);
     // idleExitSeconds: the service's --idle-exit; authorityDelayMs: how long its authority takes;
     // openvpn: the program it runs (the real one when empty); program: the service (the test build
-    // when empty).
+    // when empty); extraArgs: more of its options.
     bool startService(QString* error, int idleExitSeconds = 600, int authorityDelayMs = 0,
-                      const QString& openvpn = QString(), const QString& program = QString());
+                      const QString& openvpn = QString(), const QString& program = QString(),
+                      const QStringList& extraArgs = {});
     void stopService();
 
     // polkitd on this bus, in a mount namespace of its own where it sees only the service's action
