@@ -48,6 +48,16 @@
 
 #include <memory>
 
+namespace {
+
+// The state's pictures under the state's theme name, so a StatusNotifierItem host can show either.
+QIcon trayStateIcon(VpnTrayIcon state)
+{
+    return Pictures::themedIcon(TrayAnimation::trayIconName(state), TrayAnimation::trayImage(state));
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
 {
     setWindowTitle(tr("qLumar Velkoro"));
@@ -172,7 +182,7 @@ void MainWindow::createTray()
     trayMenu->addAction(exitAction);
 
     // The icon itself is made once a tray host is there (see setTrayHostAvailable).
-    setTrayPicture(Pictures::icon(TrayAnimation::trayImage(TrayDisconnected)));
+    setTrayPicture(trayStateIcon(TrayDisconnected));
     setTrayToolTip(tr("qLumar VPN - disconnected"));
 }
 
@@ -788,12 +798,12 @@ void MainWindow::setTrayIcon(VpnTrayIcon icon)
     switch (icon) {
     case TrayDisconnected:
     case TrayConnected:
-        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(trayStateIcon(icon));
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         break;
     case TrayConnecting:
         // Both cycles restart from their first picture on every attempt.
-        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(trayStateIcon(icon));
         trayFrame = 0;
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         labelFrame = 0;
@@ -847,7 +857,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 void MainWindow::trayIconSetConnectionUpdate()
 {
     trayFrame = (trayFrame + 1) % TrayAnimation::trayFrameCount;
-    setTrayPicture(Pictures::icon(TrayAnimation::trayFrameImage(trayFrame)));
+    setTrayPicture(Pictures::themedIcon(TrayAnimation::trayIconName(TrayConnecting),
+                                        TrayAnimation::trayFrameImage(trayFrame)));
     labelFrame = (labelFrame + 1) % TrayAnimation::labelFrameCount;
     const QString picture = TrayAnimation::pictureFrameImage(labelFrame);
     if (!picture.isEmpty())
