@@ -618,8 +618,11 @@ void MainWindow::showBalloon(const QString& title, const QString& text, QSystemT
 {
     lastBalloonShown = {title, text, icon, milliseconds};
     ++balloonsShown;
-    if (m_notifier && m_notifier->isAvailable()) {
-        m_notifier->notify(title, text, milliseconds);
+    if (m_notifier) {
+        // Not an XEmbed tray. The toolkit's balloon on a StatusNotifierItem tray goes to the same
+        // notification server; without one, all it would do is hold the icon in NeedsAttention.
+        if (m_notifier->isAvailable())
+            m_notifier->notify(title, text, milliseconds);
         return;
     }
     if (trayIcon)
