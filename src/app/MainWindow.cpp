@@ -232,7 +232,7 @@ void MainWindow::buildCentralArea()
     connectionLabel->setMinimumHeight(64);
     connectionLabel->setMinimumWidth(224);
     grid->addWidget(connectionLabel, 0, 0);
-    describeConnectionPicture(TrayDisconnected);
+    describeConnectionPicture(TrayDisconnected, nullptr);
 
     auto* logo = new QLabel(central);
     logo->setObjectName(QStringLiteral("logoLabel"));
@@ -414,7 +414,7 @@ void MainWindow::startConnection(const QString& dirName, const QString& secret)
         return;
 
     vpnInitialized = false;
-    setTrayIcon(TrayConnecting);
+    setTrayIconFor(TrayConnecting, target);
     if (vpnConnection->start(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
                              EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
                              EngineLaunch::arguments(target->isPKCS12(), secret))) {
@@ -794,8 +794,13 @@ void MainWindow::languageChangedNotice()
 
 void MainWindow::setTrayIcon(VpnTrayIcon icon)
 {
+    setTrayIconFor(icon, activeItem ? activeItem : selectedItem);
+}
+
+void MainWindow::setTrayIconFor(VpnTrayIcon icon, const VpnItem* profile)
+{
     animationTimer.stop();
-    describeConnectionPicture(icon);
+    describeConnectionPicture(icon, profile);
     if (icon == TrayDisconnected)
         restoreToolTipAfterConnecting();
     switch (icon) {
@@ -811,15 +816,14 @@ void MainWindow::setTrayIcon(VpnTrayIcon icon)
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         labelFrame = 0;
         animationTimer.start();
-        showConnectingToolTip();
+        showConnectingToolTip(profile);
         break;
     }
 }
 
 // A screen reader cannot see the picture change, so its name and description tell the state.
-void MainWindow::describeConnectionPicture(VpnTrayIcon state)
+void MainWindow::describeConnectionPicture(VpnTrayIcon state, const VpnItem* profile)
 {
-    const VpnItem* profile = activeItem ? activeItem : selectedItem;
     const QString name = profile ? profile->displayName() : QString();
     switch (state) {
     case TrayDisconnected:
