@@ -55,9 +55,8 @@ start_app "$work/app.log"
 # The window and the icon embedded in the tray host's panel must both show up.
 window=""
 for _ in $(seq 100); do
-    tree=$(xwininfo -root -tree)
-    window=$(echo "$tree" | grep '"qLumar Velkoro"' | head -n 1)
-    tray=$(echo "$tree" | sed -n '/"panel"/,$p' | grep '"qlumar_vpn"' | head -n 1)
+    window=$(window_line "qLumar Velkoro")
+    tray=$(tray_icon)
     [ -n "$window" ] && [ -n "$tray" ] && break
     sleep 0.1
 done
@@ -114,7 +113,7 @@ geometry_of() { echo "$1" | grep -o '[0-9]*x[0-9]*+[0-9]*+[0-9]*' | head -n 1; }
 wait_for() {
     local line=""
     for _ in $(seq 100); do
-        line=$(xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1)
+        line=$(window_line "$1")
         [ -n "$line" ] && break
         sleep 0.1
     done
@@ -124,7 +123,7 @@ wait_for() {
     local settled
     for _ in $(seq 25); do
         sleep 0.2
-        settled=$(xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1)
+        settled=$(window_line "$1")
         [ "$(geometry_of "$settled")" = "$(geometry_of "$line")" ] && break
         line=$settled
     done

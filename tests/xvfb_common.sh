@@ -47,7 +47,13 @@ start_trayer() {
 }
 
 # The program's icon embedded in the tray host's panel (an xwininfo line), empty when there is none.
-tray_icon() { xwininfo -root -tree | sed -n '/"panel"/,$p' | grep '"qlumar_vpn"' | head -n 1; }
+# Only the panel's own subtree (lines indented deeper than it) counts: the program's other windows
+# may be listed after the panel too.
+tray_icon() {
+    xwininfo -root -tree | awk '
+        !depth && /"panel"/ { match($0, /^ */); depth = RLENGTH; next }
+        depth { match($0, /^ */); if (RLENGTH <= depth) exit; if (/"qlumar_vpn"/) { print; exit } }'
+}
 
 # wait_for_tray_icon LOG: the icon's line once it is embedded; fails after 10 s.
 wait_for_tray_icon() {
@@ -61,8 +67,9 @@ wait_for_tray_icon() {
     echo "$tray"
 }
 
-# The program's top-level window with that title (an xwininfo line), empty when it is not mapped.
-window_line() { xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1; }
+# The program's top-level window with that title (an xwininfo line), empty when there is none.
+# Top-level: a child of the root window, not the tray icon of the same name inside the panel.
+window_line() { xwininfo -root -tree | grep "^     0x[0-9a-f]* \"$1\": (\"qlumar_vpn\"" | head -n 1; }
 
 # start_app LOG [VAR=VALUE...]: the program in a fresh HOME under $work, on the real X server;
 # its pid in app_pid. HOME is kept when the caller set it up already.
