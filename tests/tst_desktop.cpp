@@ -123,21 +123,22 @@ SecondStart startSecond(const QString& runtimeDir, const QStringList& arguments,
     return result;
 }
 
-// An X server of the test's own; the display's name, empty when there is none.
+// An X server of the test's own; the display's name, empty when there is none. Xvfb picks a free
+// display itself and names it once it accepts connections; -noreset keeps it from refusing them
+// for a moment whenever its last client leaves.
 QString startXServer(QProcess& server)
 {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty())
         return QString();
-    const QString display = QStringLiteral(":%1").arg(200 + QCoreApplication::applicationPid() % 500);
-    const QString socket = "/tmp/.X11-unix/X" + display.mid(1);
-    server.start(xvfb, {display, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    server.start(xvfb, {"-displayfd", "1", "-noreset", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
     if (!server.waitForStarted())
         return QString();
     const QDeadlineTimer deadline(10000);
-    while (!QFileInfo::exists(socket) && !deadline.hasExpired())
-        QTest::qWait(20);
-    return QFileInfo::exists(socket) ? display : QString();
+    while (!server.canReadLine() && server.state() == QProcess::Running && !deadline.hasExpired())
+        server.waitForReadyRead(100);
+    const QByteArray number = server.readLine().trimmed();
+    return number.isEmpty() ? QString() : QLatin1Char(':') + QString::fromLatin1(number);
 }
 
 // The answer to a call, with this process's loop turning meanwhile (the watcher lives here).
