@@ -10,38 +10,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
 launcher=/usr/libexec/at-spi-bus-launcher
-for tool in Xvfb trayer xwininfo xdotool dbus-run-session dbus-send "$launcher"; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
-        exit 77
-    fi
-done
+# Never the desktop's own buses: a bus of our own, gone when this script ends.
+if [ -z "${QLUMAR_ATSPI_PRIVATE_BUS:-}" ] && command -v dbus-run-session >/dev/null 2>&1; then
+    QLUMAR_ATSPI_PRIVATE_BUS=1 exec dbus-run-session -- "$0" "$@"
+fi
+. "$here/xvfb_common.sh"
+need Xvfb trayer xwininfo xdotool dbus-run-session dbus-send "$launcher"
 if ! "$python" -c 'import pyatspi' 2>/dev/null; then
     echo "SKIP: python3-pyatspi is not installed (scripts/install-deps installs it)"
     exit 77
 fi
-# Never the desktop's own buses: a bus of our own, gone when this script ends.
-if [ -z "${QLUMAR_ATSPI_PRIVATE_BUS:-}" ]; then
-    QLUMAR_ATSPI_PRIVATE_BUS=1 exec dbus-run-session -- "$0" "$@"
-fi
 
 mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
-
-Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^[0-9][0-9]*$' "$work/display" && break; sleep 0.1; done
-grep -q '^[0-9][0-9]*$' "$work/display" || fail "Xvfb did not start"
-DISPLAY=:$(head -n 1 "$work/display")
-export DISPLAY
+start_xvfb
 
 "$launcher" --launch-immediately >"$work/launcher.log" 2>&1 &
 pids+=($!)
@@ -53,10 +34,7 @@ done
 dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1 ||
     { cat "$work/launcher.log"; fail "the accessibility bus did not start"; }
 
-trayer --edge top --align right --widthtype request --height 32 --SetDockType true --transparent false \
-    >"$work/trayer.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
+start_trayer 32
 
 export HOME=$work/home
 root=$HOME/.qlumar_velkoro_client
@@ -66,13 +44,10 @@ printf 'CA\n' >"$root/0000/ca"
 printf 'USER\n' >"$root/0000/user"
 printf '#\n# qLumarVpnName Roaming\n#\nremote 10.0.0.1\nrport 1194\npkcs12 /keys/me.p12\n' >"$root/0001/conf"
 
-unset QT_QPA_PLATFORM
 # Qt asks the desktop whether a screen reader runs; here nobody would say so.
-QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QLUMAR_UPDATE_URL=http://127.0.0.1:9/updates.info "$app" \
-    >"$work/app.log" 2>&1 &
-pids+=($!)
+start_app "$work/app.log" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QLUMAR_UPDATE_URL=http://127.0.0.1:9/updates.info
 
-window_of() { xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1 | awk '{ print $1 }'; }
+window_of() { window_line "$1" | awk '{ print $1 }'; }
 wait_for() {
     for _ in $(seq 100); do [ -n "$(window_of "$1")" ] && return 0; sleep 0.1; done
     cat "$work/app.log"
@@ -144,7 +119,7 @@ check details "Connection details"
 close "Connection details"
 
 # The About dialog, from the tray menu: the last item but one.
-tray=$(xwininfo -root -tree | sed -n '/"panel"/,$p' | grep '"qlumar_vpn"' | head -n 1)
+tray=$(tray_icon)
 size=$(echo "$tray" | grep -o '[0-9]*x[0-9]*+[0-9]*+[0-9]*' | head -n 1 | sed 's/+.*//')
 at=$(echo "$tray" | grep -o ' +[0-9]*+[0-9]*' | tail -n 1 | tr -d ' ')
 tray_x=${at#+}

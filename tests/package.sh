@@ -165,6 +165,15 @@ for size in 16 22 32 48 64 128 256; do
 done
 grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/apps/qlumar-velkoro.svg" 2>/dev/null ||
     fail "no scalable SVG icon"
+# The tray's states by name, for StatusNotifierItem hosts that draw from the theme.
+for state in disconnected connecting connected; do
+    for size in 16 22 24 32 48 64; do
+        icon=$root/usr/share/icons/hicolor/${size}x${size}/status/qlumar-velkoro-$state.png
+        file "$icon" 2>/dev/null | grep -q "PNG image data, $size x $size" || fail "no ${size}x$size $state icon"
+    done
+    grep -q '<svg' "$root/usr/share/icons/hicolor/scalable/status/qlumar-velkoro-$state.svg" 2>/dev/null ||
+        fail "no scalable $state icon"
+done
 metainfo=$root/usr/share/metainfo/example.qlumar.Velkoro.metainfo.xml
 if [ -f "$metainfo" ]; then
     if command -v appstreamcli >/dev/null; then

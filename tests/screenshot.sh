@@ -1,61 +1,62 @@
 #!/usr/bin/env bash
-# Starts the real program on a real X server with a real XEmbed tray host, captures the screen
-# and checks that both the main window and the tray icon appeared, then ends it the way the
-# desktop would (SIGTERM) and checks that it closed cleanly.
+# Starts the real program on a real X server, first without a tray host (a plain window, then
+# an XEmbed tray host coming later takes the icon), then with one from the start: captures the
+# screen and checks that both the main window and the tray icon appeared, then ends it the way
+# the desktop would (SIGTERM) and checks that it closed cleanly.
 # Usage: screenshot.sh PATH/TO/qlumar_vpn OUTPUT_DIR
 set -u
 app=$1
 out=$2
-for tool in Xvfb trayer xwininfo xdotool rsvg-convert /usr/bin/import /usr/bin/convert /usr/bin/compare; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIP: $tool is not installed (scripts/install-deps installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$0")/xvfb_common.sh"
+need Xvfb trayer xwininfo xdotool rsvg-convert /usr/bin/import /usr/bin/convert /usr/bin/compare /usr/bin/python3
 mkdir -p "$out"
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+start_xvfb
 
-# Xvfb picks a free display number itself and reports it once it accepts connections: a number
-# chosen by looking into /tmp races with other tests starting an X server at the same moment.
-# -noreset: by default the server resets whenever its last client leaves (here: each xwininfo
-# poll) and refuses connections meanwhile, so trayer or the program could fail to connect.
-Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^[0-9][0-9]*$' "$work/display" && break; sleep 0.1; done
-grep -q '^[0-9][0-9]*$' "$work/display" || { cat "$work/xvfb.log"; fail "Xvfb did not start"; }
-DISPLAY=:$(head -n 1 "$work/display")
-export DISPLAY
-xwininfo -root >/dev/null 2>&1 || fail "Xvfb did not start"
+# --- No tray at start, one later ------------------------------------------------------------
+# Without a tray host the program runs as a plain window with a notice; a tray host that starts
+# later gets the icon, and closing the window then hides it there instead of ending the program.
+start_app "$work/app0.log"
+window=""
+for _ in $(seq 100); do
+    window=$(window_line "qLumar Velkoro")
+    [ -n "$window" ] && break
+    sleep 0.1
+done
+[ -n "$window" ] || { cat "$work/app0.log"; fail "the main window did not appear without a tray"; }
+window_id=$(echo "$window" | awk '{ print $1 }')
+sleep 1
+kill -0 "$app_pid" 2>/dev/null || { cat "$work/app0.log"; fail "the program ended without a tray"; }
+[ -z "$(tray_icon)" ] || fail "a tray icon without a tray host"
+/usr/bin/import -window root "$out/no-tray.png" || fail "could not capture the screen"
+echo "screenshot: $out/no-tray.png"
 
-trayer --edge top --align right --widthtype request --height 32 --SetDockType true --transparent false \
-    >"$work/trayer.log" 2>&1 &
-trayer_pid=$!
-pids+=($trayer_pid)
-for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
-# Without a tray host the program only says it cannot run, which would pass for a missing window.
-xwininfo -root -tree | grep -q '"panel"' || { cat "$work/trayer.log"; fail "the tray host did not start"; }
+start_trayer 32
+tray=$(wait_for_tray_icon "$work/app0.log")
+[ -n "$tray" ] || fail "the tray icon did not come with the tray host"
+echo "a tray host started later: the icon is embedded"
+close_window "$window_id"
+for _ in $(seq 50); do
+    xwininfo -id "$window_id" 2>/dev/null | grep -q 'Map State: IsUnMapped' && break
+    sleep 0.1
+done
+xwininfo -id "$window_id" 2>/dev/null | grep -q 'Map State: IsUnMapped' ||
+    fail "closing the window did not hide it into the tray"
+kill -0 "$app_pid" 2>/dev/null || { cat "$work/app0.log"; fail "closing the window ended the program"; }
+echo "closing the window hid it into the tray"
+kill -TERM "$app_pid"
+wait "$app_pid"
+code=$?
+[ "$code" -eq 0 ] || fail "exit code $code after SIGTERM"
+rm -rf "$work/home"
 
-export HOME=$work/home
-mkdir -p "$HOME"
-unset QT_QPA_PLATFORM
-"$app" >"$work/app.log" 2>&1 &
-app_pid=$!
-pids+=($app_pid)
+# --- With a tray host from the start --------------------------------------------------------
+start_app "$work/app.log"
 
 # The window and the icon embedded in the tray host's panel must both show up.
 window=""
 for _ in $(seq 100); do
-    tree=$(xwininfo -root -tree)
-    window=$(echo "$tree" | grep '"qLumar Velkoro"' | head -n 1)
-    tray=$(echo "$tree" | sed -n '/"panel"/,$p' | grep '"qlumar_vpn"' | head -n 1)
+    window=$(window_line "qLumar Velkoro")
+    tray=$(tray_icon)
     [ -n "$window" ] && [ -n "$tray" ] && break
     sleep 0.1
 done
@@ -112,7 +113,7 @@ geometry_of() { echo "$1" | grep -o '[0-9]*x[0-9]*+[0-9]*+[0-9]*' | head -n 1; }
 wait_for() {
     local line=""
     for _ in $(seq 100); do
-        line=$(xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1)
+        line=$(window_line "$1")
         [ -n "$line" ] && break
         sleep 0.1
     done
@@ -122,7 +123,7 @@ wait_for() {
     local settled
     for _ in $(seq 25); do
         sleep 0.2
-        settled=$(xwininfo -root -tree | grep "\"$1\": (\"qlumar_vpn\"" | head -n 1)
+        settled=$(window_line "$1")
         [ "$(geometry_of "$settled")" = "$(geometry_of "$line")" ] && break
         line=$settled
     done
@@ -130,24 +131,15 @@ wait_for() {
 }
 
 kill "$trayer_pid"
-trayer --edge top --align right --widthtype request --height 64 --SetDockType true --transparent false \
-    >"$work/trayer2.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 50); do xwininfo -root -tree | grep -q '"panel"' && break; sleep 0.1; done
+wait "$trayer_pid" 2>/dev/null
+start_trayer 64
 conf="$HOME/.qlumar_velkoro_client/0000/conf"
 mkdir -p "$(dirname "$conf")"
 printf '#\n# qLumarVpnName Office\n#\nremote vpn.example.net\nrport 1194\nca ca\ncert user\nkey k\n' >"$conf"
-QT_SCALE_FACTOR=2 QLUMAR_UPDATE_URL=http://127.0.0.1:9/updates.info "$app" >"$work/app2.log" 2>&1 &
-app_pid=$!
-pids+=($app_pid)
+start_app "$work/app2.log" QT_SCALE_FACTOR=2 QLUMAR_UPDATE_URL=http://127.0.0.1:9/updates.info
 window=$(wait_for "qLumar Velkoro")
-tray=""
-for _ in $(seq 100); do
-    tray=$(xwininfo -root -tree | sed -n '/"panel"/,$p' | grep '"qlumar_vpn"' | head -n 1)
-    [ -n "$tray" ] && break
-    sleep 0.1
-done
-[ -n "$tray" ] || { cat "$work/app2.log"; fail "the tray icon was not embedded at scale 2"; }
+tray=$(wait_for_tray_icon "$work/app2.log")
+[ -n "$tray" ] || fail "the tray icon was not embedded at scale 2"
 sleep 0.5
 
 shot="$out/main-window@2x.png"

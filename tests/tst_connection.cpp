@@ -1615,6 +1615,11 @@ void TestConnection::answerAtThePasswordPromptBelongsToItsProfile()
     const QString secret = otherConnects ? "home-secret" : "office-secret";
     QVERIFY(m_window->isVpnRunning());
     QCOMPARE(m_window->activeProfile(), profile(dir));
+    // The tray selected Home last, but Office is the one starting (its engine has not spoken yet).
+    if (!otherConnects) {
+        QCOMPARE(m_window->tray()->toolTip(), QStringLiteral("qLumar VPN - Connecting to Office…"));
+        QCOMPARE(picture()->accessibleName(), QStringLiteral("VPN connecting to Office"));
+    }
     QTRY_COMPARE(QDir(records).entryList({"*.start"}).size(), 1);
     // The manager runs one engine at a time: the running one is the only one ever started.
     const QStringList starts = QDir(records).entryList({"*.start"});

@@ -1,6 +1,7 @@
 // The manager on a desktop: one per user, started at login, and at home with or without a tray.
 #include "GuiTestBase.h"
 #include "PrivateBus.h"
+#include "TestCertificates.h"
 #include "TestSupport.h"
 
 #include "app/Autostart.h"
@@ -13,14 +14,18 @@
 #include "profiles/VpnItem.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QDockWidget>
 #include <QFile>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QProcess>
@@ -30,6 +35,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstring>
 #include <functional>
 
 // A StatusNotifierWatcher with a host registered, as a panel offers it.
@@ -115,6 +121,111 @@ SecondStart startSecond(const QString& runtimeDir, const QStringList& arguments,
     result.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
     result.errors = program.readAllStandardError();
     return result;
+}
+
+// An X server of the test's own; the display's name, empty when there is none. Xvfb picks a free
+// display itself and names it once it accepts connections; -noreset keeps it from refusing them
+// for a moment whenever its last client leaves.
+QString startXServer(QProcess& server)
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    if (xvfb.isEmpty())
+        return QString();
+    server.start(xvfb, {"-displayfd", "1", "-noreset", "-screen", "0", "800x600x24", "-nolisten", "tcp"});
+    if (!server.waitForStarted())
+        return QString();
+    const QDeadlineTimer deadline(10000);
+    while (!server.canReadLine() && server.state() == QProcess::Running && !deadline.hasExpired())
+        server.waitForReadyRead(100);
+    const QByteArray number = server.readLine().trimmed();
+    return number.isEmpty() ? QString() : QLatin1Char(':') + QString::fromLatin1(number);
+}
+
+// The answer to a call, with this process's loop turning meanwhile (the watcher lives here).
+QDBusMessage callAndWait(const QDBusConnection& bus, const QDBusMessage& call)
+{
+    QDBusPendingCallWatcher pending(bus.asyncCall(call, 10000));
+    const QDeadlineTimer deadline(15000);
+    while (!pending.isFinished() && !deadline.hasExpired())
+        QTest::qWait(10);
+    return pending.isFinished() ? pending.reply() : QDBusMessage();
+}
+
+// A property of the tray item, asked as a panel asks it.
+QVariant itemProperty(const QDBusConnection& bus, const QString& service, const QString& name)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(service, QStringLiteral("/StatusNotifierItem"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("Get"));
+    get << QStringLiteral("org.kde.StatusNotifierItem") << name;
+    const QDBusMessage reply = callAndWait(bus, get);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return QVariant();
+    return reply.arguments().first().value<QDBusVariant>().variant();
+}
+
+// The title of a StatusNotifierItem tooltip, (sa(iiay)ss).
+QString toolTipTitle(const QVariant& toolTip)
+{
+    const auto argument = toolTip.value<QDBusArgument>();
+    QString icon;
+    QString title;
+    QString text;
+    argument.beginStructure();
+    argument >> icon;
+    argument.beginArray();
+    while (!argument.atEnd()) {
+        int width = 0;
+        int height = 0;
+        QByteArray pixels;
+        argument.beginStructure();
+        argument >> width >> height >> pixels;
+        argument.endStructure();
+    }
+    argument.endArray();
+    argument >> title >> text;
+    argument.endStructure();
+    return title;
+}
+
+// A dbusmenu layout, (ia{sv}av): every entry's id under its labels' path ("Connect/Home"), the
+// mnemonic marks taken out; separators have no label and are left out.
+void readMenu(const QDBusArgument& layout, const QString& path, QList<QPair<QString, int>>* entries)
+{
+    int id = 0;
+    QVariantMap properties;
+    layout.beginStructure();
+    layout >> id >> properties;
+    const QString label = properties.value(QStringLiteral("label")).toString().remove(QLatin1Char('_'));
+    const QString here = path.isEmpty() ? label : path + QLatin1Char('/') + label;
+    if (!label.isEmpty())
+        entries->append({here, id});
+    layout.beginArray();
+    while (!layout.atEnd()) {
+        QDBusVariant child;
+        layout >> child;
+        readMenu(child.variant().value<QDBusArgument>(), label.isEmpty() ? path : here, entries);
+    }
+    layout.endArray();
+    layout.endStructure();
+}
+
+constexpr const char* managerChildSwitch = "--run-manager-for-the-tray-test";
+
+// The manager as the program runs it, in a child of the test on a real X server, where the
+// toolkit's own StatusNotifierItem talks to the test's panel. Every password prompt is answered
+// with "secret".
+int runManagerChild()
+{
+    // Named as the program is: the X11 window class comes from this name.
+    char name[] = "qlumar_vpn";
+    int argc = 1;
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    Prompt::setTestMode(true);
+    for (int i = 0; i < 4; ++i)
+        Prompt::answerText(QStringLiteral("secret"));
+    return Startup::start(app);
 }
 
 } // namespace
@@ -476,26 +587,24 @@ private Q_SLOTS:
             QCOMPARE(server.sent.at(i).replaces, server.sent.at(i - 1).id);
     }
 
-    // The real program on a real X server with no tray: when a StatusNotifierItem host comes up,
-    // the toolkit's D-Bus tray item registers with it (the toolkit was not asked before).
-    void statusNotifierItemRegistersWhenAHostComesLater()
+    // The manager on a real X server with no tray: when a StatusNotifierItem host comes up, the
+    // toolkit's D-Bus tray item registers with it (the toolkit was not asked before). Then what the
+    // panel sees of the item through a connection made and ended from its menu: the state's icon
+    // name from the theme, the tooltip, and Active throughout (no notification server here, so no
+    // message may fall back to the toolkit's NeedsAttention balloon).
+    void statusNotifierItemFollowsTheConnection()
     {
-        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-        if (xvfb.isEmpty())
-            QSKIP("Xvfb is not installed");
         PrivateBus bus;
         if (!bus.start())
             QSKIP(qPrintable(bus.error()));
-        const QString display = QStringLiteral(":%1").arg(200 + QCoreApplication::applicationPid() % 500);
         QProcess server;
-        server.start(xvfb, {display, "-screen", "0", "800x600x24", "-nolisten", "tcp"});
-        QVERIFY(server.waitForStarted());
         const auto stopServer = qScopeGuard([&server] {
             server.terminate();
             server.waitForFinished();
         });
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists("/tmp/.X11-unix/X" + display.mid(1)), 10000);
-
+        const QString display = startXServer(server);
+        if (display.isEmpty())
+            QSKIP("no X server (Debian: apt-get install xvfb)");
         QDBusConnection panel = QDBusConnection::connectToBus(bus.address(), QStringLiteral("sni-panel"));
         const auto disconnect =
             qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("sni-panel")); });
@@ -503,47 +612,120 @@ private Q_SLOTS:
         QVERIFY(panel.registerObject(QStringLiteral("/StatusNotifierWatcher"), &watcher,
                                      QDBusConnection::ExportAllProperties | QDBusConnection::ExportAllSlots));
 
+        addProfile("0000", "Home");
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QVERIFY(ScratchHome::writeFile(
+            home()->rootPath() + "/0000/x.p12",
+            pkcs12(makeCertificate("tray", "tray", now.addDays(-1), now.addDays(365)), 0, "secret")));
+        // The engine waits while the hold file exists, so "connecting" lasts until the test is done
+        // looking at it; then the simulator brings the tunnel up.
+        QTemporaryDir engineDir;
+        const QString hold = engineDir.filePath(QStringLiteral("hold"));
+        const QString engine = engineDir.filePath(QStringLiteral("engine.sh"));
+        QVERIFY(ScratchHome::writeFile(hold, ""));
+        QVERIFY(ScratchHome::writeFile(
+            engine, "#!/bin/sh\nwhile [ -e '" + QFile::encodeName(hold) + "' ]; do sleep 0.05; done\nexec '" +
+                        QFile::encodeName(builtProgram("qlumar_openvpn")) + "' \"$@\"\n"));
+        QVERIFY(QFile::setPermissions(engine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
         QTemporaryDir runtime;
-        QProcess program;
+        QProcess manager;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         env.insert(QStringLiteral("HOME"), home()->path());
         env.insert(QStringLiteral("DISPLAY"), display);
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+        env.insert(QStringLiteral("QLUMAR_ENGINE"), QStringLiteral("simulator"));
+        env.insert(QStringLiteral("QLUMAR_ENGINE_PATH"), engine);
         env.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
-        program.setProcessEnvironment(env);
-        program.start(builtProgram(QStringLiteral("qlumar_vpn")), QStringList());
-        QVERIFY(program.waitForStarted());
-        const auto stopProgram = qScopeGuard([&program] {
-            program.terminate();
-            if (!program.waitForFinished(10000))
-                program.kill();
+        manager.setProcessEnvironment(env);
+        manager.setProcessChannelMode(QProcess::ForwardedChannels);
+        manager.start(QCoreApplication::applicationFilePath(), {QLatin1String(managerChildSwitch)});
+        QVERIFY(manager.waitForStarted());
+        const auto stopManager = qScopeGuard([&manager] {
+            if (manager.state() == QProcess::NotRunning)
+                return;
+            manager.kill();
+            manager.waitForFinished();
         });
         SingleInstance probe(runtime.path());
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(probe.socketPath()), 20000);
         QTest::qWait(200);
         QVERIFY(watcher.items.isEmpty());
-
-        QVERIFY(panel.registerService(QLatin1String(TrayHost::watcherService)));
-        QTRY_VERIFY_WITH_TIMEOUT(!watcher.items.isEmpty(), 20000);
-        // The item answers on the bus, as a host asks it.
-        QDBusMessage get = QDBusMessage::createMethodCall(
-            watcher.items.first(), QStringLiteral("/StatusNotifierItem"),
-            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        get << QStringLiteral("org.kde.StatusNotifierItem") << QStringLiteral("Title");
-        QDBusPendingCallWatcher status(panel.asyncCall(get, 10000));
-        QTRY_VERIFY_WITH_TIMEOUT(status.isFinished(), 15000);
-        const QDBusPendingReply<QDBusVariant> reply = status;
-        QVERIFY2(reply.isValid(), qPrintable(reply.error().message()));
-        QCOMPARE(reply.value().variant().toString(), QStringLiteral("qLumar Velkoro"));
-        QCOMPARE(program.state(), QProcess::Running);
-
         // Its window keeps the class the desktop entry names.
         QProcess xprop;
         xprop.start(QStringLiteral("xprop"), {"-display", display, "-name", "qLumar Velkoro", "WM_CLASS"});
         if (xprop.waitForStarted() && xprop.waitForFinished(10000) && xprop.exitCode() == 0)
             QVERIFY2(xprop.readAllStandardOutput().contains("\"qlumar_vpn\""), "WM_CLASS changed");
+
+        QVERIFY(panel.registerService(QLatin1String(TrayHost::watcherService)));
+        QTRY_VERIFY_WITH_TIMEOUT(!watcher.items.isEmpty(), 20000);
+        const QString item = watcher.items.first();
+        const auto property = [&](const char* name) {
+            return itemProperty(panel, item, QLatin1String(name));
+        };
+
+        QCOMPARE(property("Title").toString(), QStringLiteral("qLumar Velkoro"));
+        QCOMPARE(property("IconName").toString(), QStringLiteral("qlumar-velkoro-disconnected"));
+        QCOMPARE(toolTipTitle(property("ToolTip")), QStringLiteral("qLumar VPN - disconnected"));
+        QCOMPARE(property("Status").toString(), QStringLiteral("Active"));
+
+        // The menu, as the panel shows it.
+        const QString menuPath = property("Menu").value<QDBusObjectPath>().path();
+        QVERIFY(!menuPath.isEmpty());
+        const auto readLayout = [&] {
+            QDBusMessage call = QDBusMessage::createMethodCall(
+                item, menuPath, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
+            call << 0 << -1 << QStringList();
+            const QDBusMessage reply = callAndWait(panel, call);
+            QList<QPair<QString, int>> entries;
+            if (reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 2)
+                readMenu(reply.arguments().at(1).value<QDBusArgument>(), QString(), &entries);
+            return entries;
+        };
+        const QList<QPair<QString, int>> entries = readLayout();
+        QStringList labels;
+        QHash<QString, int> ids;
+        for (const auto& [label, id] : entries) {
+            labels.append(label);
+            ids.insert(label, id);
+        }
+        QCOMPARE(labels, QStringList({"Connect", "Connect/Home", "Disconnect", "Import connection…",
+                                      "Reconnect automatically", "Language", "Language/English",
+                                      "Language/Polski", "Start at login", "About", "Exit"}));
+        const auto click = [&](const QString& label) {
+            QDBusMessage event = QDBusMessage::createMethodCall(
+                item, menuPath, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("Event"));
+            event << ids.value(label) << QStringLiteral("clicked")
+                  << QVariant::fromValue(QDBusVariant(QVariant(0))) << 0u;
+            return callAndWait(panel, event).type() == QDBusMessage::ReplyMessage;
+        };
+
+        QVERIFY(click("Connect/Home"));
+        QTRY_COMPARE_WITH_TIMEOUT(property("IconName").toString(),
+                                  QStringLiteral("qlumar-velkoro-connecting"), 20000);
+        QCOMPARE(toolTipTitle(property("ToolTip")), QStringLiteral("qLumar VPN - Connecting to Home…"));
+        QCOMPARE(property("Status").toString(), QStringLiteral("Active"));
+
+        QVERIFY(QFile::remove(hold));
+        QTRY_COMPARE_WITH_TIMEOUT(property("IconName").toString(), QStringLiteral("qlumar-velkoro-connected"),
+                                  20000);
+        QCOMPARE(toolTipTitle(property("ToolTip")).section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("qLumar VPN - Home"));
+        QCOMPARE(property("Status").toString(), QStringLiteral("Active"));
+
+        QVERIFY(click("Disconnect"));
+        QTRY_COMPARE_WITH_TIMEOUT(property("IconName").toString(),
+                                  QStringLiteral("qlumar-velkoro-disconnected"), 20000);
+        QCOMPARE(toolTipTitle(property("ToolTip")).section(QLatin1Char('\n'), 0, 0),
+                 QStringLiteral("qLumar VPN - no connection"));
+        QCOMPARE(property("Status").toString(), QStringLiteral("Active"));
+
+        QVERIFY(click("Exit"));
+        QVERIFY(manager.waitForFinished(20000));
+        QCOMPARE(manager.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(manager.exitCode(), 0);
     }
 
     void minimizedFallsBackToTheWindowWhenNoTrayComes()
@@ -571,5 +753,13 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestDesktop)
+int main(int argc, char* argv[])
+{
+    if (argc == 2 && std::strcmp(argv[1], managerChildSwitch) == 0)
+        return runManagerChild();
+    QApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestDesktop test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_desktop.moc"

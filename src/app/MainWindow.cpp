@@ -48,6 +48,16 @@
 
 #include <memory>
 
+namespace {
+
+// The state's pictures under the state's theme name, so a StatusNotifierItem host can show either.
+QIcon trayStateIcon(VpnTrayIcon state)
+{
+    return Pictures::themedIcon(TrayAnimation::trayIconName(state), TrayAnimation::trayImage(state));
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
 {
     setWindowTitle(tr("qLumar Velkoro"));
@@ -172,7 +182,7 @@ void MainWindow::createTray()
     trayMenu->addAction(exitAction);
 
     // The icon itself is made once a tray host is there (see setTrayHostAvailable).
-    setTrayPicture(Pictures::icon(TrayAnimation::trayImage(TrayDisconnected)));
+    setTrayPicture(trayStateIcon(TrayDisconnected));
     setTrayToolTip(tr("qLumar VPN - disconnected"));
 }
 
@@ -222,7 +232,7 @@ void MainWindow::buildCentralArea()
     connectionLabel->setMinimumHeight(64);
     connectionLabel->setMinimumWidth(224);
     grid->addWidget(connectionLabel, 0, 0);
-    describeConnectionPicture(TrayDisconnected);
+    describeConnectionPicture(TrayDisconnected, nullptr);
 
     auto* logo = new QLabel(central);
     logo->setObjectName(QStringLiteral("logoLabel"));
@@ -404,7 +414,7 @@ void MainWindow::startConnection(const QString& dirName, const QString& secret)
         return;
 
     vpnInitialized = false;
-    setTrayIcon(TrayConnecting);
+    setTrayIconFor(TrayConnecting, target);
     if (vpnConnection->start(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
                              EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
                              EngineLaunch::arguments(target->isPKCS12(), secret))) {
@@ -608,8 +618,11 @@ void MainWindow::showBalloon(const QString& title, const QString& text, QSystemT
 {
     lastBalloonShown = {title, text, icon, milliseconds};
     ++balloonsShown;
-    if (m_notifier && m_notifier->isAvailable()) {
-        m_notifier->notify(title, text, milliseconds);
+    if (m_notifier) {
+        // Not an XEmbed tray. The toolkit's balloon on a StatusNotifierItem tray goes to the same
+        // notification server; without one, all it would do is hold the icon in NeedsAttention.
+        if (m_notifier->isAvailable())
+            m_notifier->notify(title, text, milliseconds);
         return;
     }
     if (trayIcon)
@@ -781,32 +794,36 @@ void MainWindow::languageChangedNotice()
 
 void MainWindow::setTrayIcon(VpnTrayIcon icon)
 {
+    setTrayIconFor(icon, activeItem ? activeItem : selectedItem);
+}
+
+void MainWindow::setTrayIconFor(VpnTrayIcon icon, const VpnItem* profile)
+{
     animationTimer.stop();
-    describeConnectionPicture(icon);
+    describeConnectionPicture(icon, profile);
     if (icon == TrayDisconnected)
         restoreToolTipAfterConnecting();
     switch (icon) {
     case TrayDisconnected:
     case TrayConnected:
-        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(trayStateIcon(icon));
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         break;
     case TrayConnecting:
         // Both cycles restart from their first picture on every attempt.
-        setTrayPicture(Pictures::icon(TrayAnimation::trayImage(icon)));
+        setTrayPicture(trayStateIcon(icon));
         trayFrame = 0;
         Pictures::setLabelPicture(connectionLabel, TrayAnimation::pictureImage(icon));
         labelFrame = 0;
         animationTimer.start();
-        showConnectingToolTip();
+        showConnectingToolTip(profile);
         break;
     }
 }
 
 // A screen reader cannot see the picture change, so its name and description tell the state.
-void MainWindow::describeConnectionPicture(VpnTrayIcon state)
+void MainWindow::describeConnectionPicture(VpnTrayIcon state, const VpnItem* profile)
 {
-    const VpnItem* profile = activeItem ? activeItem : selectedItem;
     const QString name = profile ? profile->displayName() : QString();
     switch (state) {
     case TrayDisconnected:
@@ -847,7 +864,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 void MainWindow::trayIconSetConnectionUpdate()
 {
     trayFrame = (trayFrame + 1) % TrayAnimation::trayFrameCount;
-    setTrayPicture(Pictures::icon(TrayAnimation::trayFrameImage(trayFrame)));
+    setTrayPicture(Pictures::themedIcon(TrayAnimation::trayIconName(TrayConnecting),
+                                        TrayAnimation::trayFrameImage(trayFrame)));
     labelFrame = (labelFrame + 1) % TrayAnimation::labelFrameCount;
     const QString picture = TrayAnimation::pictureFrameImage(labelFrame);
     if (!picture.isEmpty())

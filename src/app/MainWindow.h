@@ -135,14 +135,16 @@ private:
     void addDesktopActions();
     void setStartAtLogin(bool enabled);
     void closeWithoutTray(QCloseEvent* event);
-    void showConnectingToolTip();
+    // The state for the profile it concerns: while one starts, another may be selected.
+    void setTrayIconFor(VpnTrayIcon icon, const VpnItem* profile);
+    void showConnectingToolTip(const VpnItem* profile);
     void restoreToolTipAfterConnecting();
     void setTrayPicture(const QIcon& picture);
     void setTrayToolTip(const QString& text);
     void fillAboutBox();
     void languageChangedNotice();
     void buildCentralArea();
-    void describeConnectionPicture(VpnTrayIcon state);
+    void describeConnectionPicture(VpnTrayIcon state, const VpnItem* profile);
     void killEngine();
     VpnItem* profileByDirName(const QString& dirName) const;
     void showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,

@@ -107,11 +107,10 @@ void MainWindow::closeWithoutTray(QCloseEvent* event)
 }
 
 // The tooltip is where a tray user looks for the state while the icon animates.
-void MainWindow::showConnectingToolTip()
+void MainWindow::showConnectingToolTip(const VpnItem* profile)
 {
     if (m_toolTipBeforeConnecting.isEmpty())
         m_toolTipBeforeConnecting = m_trayToolTip;
-    const VpnItem* profile = activeItem ? activeItem : selectedItem;
     // The status line's own words, so the tooltip reads the same before and after the engine runs.
     ConnectionStatus::Snapshot connecting;
     connecting.phase = ConnectionStatus::Snapshot::Phase::Connecting;

@@ -3,10 +3,13 @@
 #include <QEvent>
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
 #include <QtMath>
+
+#include <utility>
 
 namespace Pictures {
 
@@ -40,6 +43,46 @@ protected:
         }
         return false;
     }
+};
+
+// Every picture comes from the wrapped icon; only the name is added.
+class NamedIconEngine : public QIconEngine
+{
+public:
+    NamedIconEngine(QString name, QIcon pictures) : m_name(std::move(name)), m_pictures(std::move(pictures))
+    {
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        m_pictures.paint(painter, rect, Qt::AlignCenter, mode, state);
+    }
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_pictures.actualSize(size, mode, state);
+    }
+    // Sizes here are device pixels: ratio 1 keeps the wrapped icon from scaling them again.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_pictures.pixmap(size, 1.0, mode, state);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override
+    {
+        Q_UNUSED(scale);
+        return m_pictures.pixmap(size, 1.0, mode, state);
+    }
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        return m_pictures.availableSizes(mode, state);
+    }
+    QString iconName() override { return m_name; }
+    bool isNull() override { return m_pictures.isNull(); }
+    QString key() const override { return QStringLiteral("qlumarNamed"); }
+    QIconEngine* clone() const override { return new NamedIconEngine(m_name, m_pictures); }
+
+private:
+    QString m_name;
+    QIcon m_pictures;
 };
 
 } // namespace
@@ -96,6 +139,17 @@ QIcon icon(const QString& path)
         }
     }
     return *icons->insert(path, result);
+}
+
+QIcon themedIcon(const QString& themeName, const QString& path)
+{
+    // Shared like icon(): a tray that compares cache keys sees one icon per state.
+    static auto* icons = new QHash<QString, QIcon>;
+    const QString key = themeName + QLatin1Char('\n') + path;
+    auto it = icons->find(key);
+    if (it != icons->end())
+        return *it;
+    return *icons->insert(key, QIcon(new NamedIconEngine(themeName, icon(path))));
 }
 
 void setLabelPicture(QLabel* label, const QString& path)

@@ -22,6 +22,12 @@ QPixmap pixmap(const QString& path, qreal devicePixelRatio);
 // are shared: the same path gives the same icon (and cacheKey) for the whole run.
 QIcon icon(const QString& path);
 
+// The same, carrying themeName as its name (QIcon::name()): a StatusNotifierItem host shows the
+// theme's icon of that name where it has one and these pixels elsewhere. QIcon::fromTheme() would
+// not do: where the program's own theme lookup fails (run from the build tree, another prefix) it
+// returns the fallback without a name, and the host is never told it.
+QIcon themedIcon(const QString& themeName, const QString& path);
+
 // Shows the picture in the label at the label's own ratio, and again at the new ratio whenever the
 // label moves to a screen with another one.
 void setLabelPicture(QLabel* label, const QString& path);

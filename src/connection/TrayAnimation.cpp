@@ -15,6 +15,19 @@ QString trayImage(VpnTrayIcon state)
     return QString();
 }
 
+QString trayIconName(VpnTrayIcon state)
+{
+    switch (state) {
+    case TrayDisconnected:
+        return QStringLiteral("qlumar-velkoro-disconnected");
+    case TrayConnecting:
+        return QStringLiteral("qlumar-velkoro-connecting");
+    case TrayConnected:
+        return QStringLiteral("qlumar-velkoro-connected");
+    }
+    return QString();
+}
+
 QString pictureImage(VpnTrayIcon state)
 {
     switch (state) {

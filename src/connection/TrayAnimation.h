@@ -16,6 +16,10 @@ constexpr int labelFrameCount = 12; // six pictures, each held for two ticks
 QString trayImage(VpnTrayIcon state);
 QString pictureImage(VpnTrayIcon state);
 
+// The name of the state's icon in the icon theme (hicolor/*/status): one for the whole connecting
+// animation, whose frames differ only in pixels.
+QString trayIconName(VpnTrayIcon state);
+
 // Frame pictures of the connecting animation. pictureFrameImage() is empty for odd frames: the
 // window picture changes only on every other tick.
 QString trayFrameImage(int trayFrame);
