@@ -378,17 +378,19 @@ private Q_SLOTS:
         QFETCH(int, daysLeft);
         const QDateTime now = QDateTime::currentDateTimeUtc();
         const Cert cert = makeCertificate("User", "Test CA", now.addDays(-300), now.addDays(daysLeft));
-        const Cert ca = makeCertificate("Test CA", "Test CA", now.addDays(-300), now.addYears(5));
+        // A provider's PKCS#12 file carries its CA, often ending with the user's certificate.
+        const Cert ca = makeCertificate("Test CA", "Test CA", now.addDays(-300),
+                                        pkcs12 ? now.addDays(daysLeft) : now.addYears(5));
         writeProfile("0000", "Office", pkcs12);
         const QString dir = home()->rootPath() + "/0000/";
         if (pkcs12) {
-            // Its certificate is encrypted: only the password shows it.
-            QVERIFY(ScratchHome::writeFile(dir + "p12", ::pkcs12(cert, 0, "s3cret")));
+            // Its certificates are encrypted: only the password shows them.
+            QVERIFY(ScratchHome::writeFile(dir + "p12", ::pkcs12(cert, 0, "s3cret", &ca)));
         } else {
             QVERIFY(ScratchHome::writeFile(dir + "ca", pem(ca)));
             QVERIFY(ScratchHome::writeFile(dir + "user", pem(cert)));
         }
-        const QString file = pkcs12 ? "p12" : "user";
+        const QString file = pkcs12 ? "p12 (User)" : "user";
         const QString date =
             QLocale().toString(now.addDays(daysLeft).toLocalTime().date(), QLocale::ShortFormat);
         m_window->loadVpnList();
@@ -411,7 +413,10 @@ private Q_SLOTS:
             QCOMPARE(Prompt::messages().size(), 1);
             const Prompt::Shown shown = Prompt::messages().first();
             QCOMPARE(shown.title, QStringLiteral("Certificate expires soon"));
-            QCOMPARE(shown.text, QString("The certificate %1 expires on %2.").arg(file, date));
+            QString expected = QString("The certificate %1 expires on %2.").arg(file, date);
+            if (pkcs12)
+                expected += QString("\nThe certificate p12 (Test CA) expires on %1.").arg(date);
+            QCOMPARE(shown.text, expected);
             triggerAction(action("disconnectAction"));
             QTRY_VERIFY(!m_window->isVpnRunning());
         }

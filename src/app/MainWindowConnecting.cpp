@@ -145,8 +145,12 @@ bool MainWindow::certificatesAllowConnect(const VpnItem& profile, const QString&
     const QDir dir = QFileInfo(profile.confPath()).absoluteDir();
     QList<QPair<QString, CertificateInfo>> certificates;
     const auto add = [&](const QString& name, const QList<CertificateInfo>& read) {
+        // A PKCS#12 file or a CA chain holds several: without the subject their warnings read alike.
         for (const CertificateInfo& certificate : read)
-            certificates.append({name, certificate});
+            certificates.append({read.size() > 1 && !certificate.commonName.isEmpty()
+                                     ? QStringLiteral("%1 (%2)").arg(name, certificate.commonName)
+                                     : name,
+                                 certificate});
     };
     if (profile.isPKCS12()) {
         add(profile.pkcs12File(),

@@ -57,11 +57,24 @@ QDateTime timeOf(const ASN1_TIME* time)
                      QTime(tm.tm_hour, tm.tm_min, tm.tm_sec), Qt::UTC);
 }
 
+QString commonNameOf(const X509_NAME* name)
+{
+    const int at = X509_NAME_get_index_by_NID(name, NID_commonName, -1);
+    const X509_NAME_ENTRY* entry = at < 0 ? nullptr : X509_NAME_get_entry(name, at);
+    unsigned char* utf8 = nullptr;
+    const int length = entry ? ASN1_STRING_to_UTF8(&utf8, X509_NAME_ENTRY_get_data(entry)) : -1;
+    const QString result =
+        length < 0 ? QString() : QString::fromUtf8(reinterpret_cast<const char*>(utf8), length);
+    OPENSSL_free(utf8);
+    return result;
+}
+
 CertificateInfo infoOf(const X509* cert)
 {
     CertificateInfo info;
     info.subject = nameText(X509_get_subject_name(cert));
     info.issuer = nameText(X509_get_issuer_name(cert));
+    info.commonName = commonNameOf(X509_get_subject_name(cert));
     info.notBefore = timeOf(X509_get0_notBefore(cert));
     info.notAfter = timeOf(X509_get0_notAfter(cert));
     return info;

@@ -10,6 +10,7 @@ struct CertificateInfo
 {
     QString subject; // one line in the certificate's order: "C=PL, O=Example, CN=client"
     QString issuer;
+    QString commonName;  // the subject's CN, or empty
     QDateTime notBefore; // UTC
     QDateTime notAfter;  // UTC
 

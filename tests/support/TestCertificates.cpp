@@ -66,9 +66,13 @@ QByteArray der(const Cert& cert)
     return bioBytes(bio.get());
 }
 
-QByteArray pkcs12(const Cert& cert, int certificateNid, const char* password)
+QByteArray pkcs12(const Cert& cert, int certificateNid, const char* password, const Cert* ca)
 {
-    PKCS12* p12 = PKCS12_create(password, "me", testKey(), cert.get(), nullptr, 0, certificateNid, 0, 0, 0);
+    STACK_OF(X509)* chain = sk_X509_new_null();
+    if (ca)
+        sk_X509_push(chain, ca->get());
+    PKCS12* p12 = PKCS12_create(password, "me", testKey(), cert.get(), chain, 0, certificateNid, 0, 0, 0);
+    sk_X509_free(chain);
     std::unique_ptr<BIO, FreeBio> bio(BIO_new(BIO_s_mem()));
     i2d_PKCS12_bio(bio.get(), p12);
     PKCS12_free(p12);

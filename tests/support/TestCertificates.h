@@ -24,4 +24,5 @@ QByteArray pem(const Cert& cert);
 QByteArray der(const Cert& cert);
 // certificateNid -1 keeps the certificate outside the password's encryption; 0 is the default,
 // which encrypts it as most tools do.
-QByteArray pkcs12(const Cert& cert, int certificateNid, const char* password = "secret");
+QByteArray pkcs12(const Cert& cert, int certificateNid, const char* password = "secret",
+                  const Cert* ca = nullptr);
