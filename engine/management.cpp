@@ -111,7 +111,8 @@ void Management::feed(const std::string& data)
     // One erase for all complete lines: erasing line by line is quadratic in a large block.
     std::string::size_type start = 0;
     std::string::size_type end;
-    while ((end = m_input.find('\n', start)) != std::string::npos) {
+    // While the user is asked, what OpenVPN said after its request waits: it belongs after the answer.
+    while (m_request.kind == UserRequest::Kind::None && (end = m_input.find('\n', start)) != std::string::npos) {
         std::string line = m_input.substr(start, end - start);
         start = end + 1;
         if (!line.empty() && line.back() == '\r')
@@ -368,12 +369,14 @@ void Management::declineRequest()
     m_loginPassword.clear();
     if (m_failure.empty())
         m_failure = "Error: sign-in cancelled: AUTH_FAILED";
+    feed(std::string());
 }
 
 void Management::sendLogin(const std::string& password)
 {
     send("username \"Auth\" " + managementQuote(m_username));
     send("password \"Auth\" " + managementQuote(password));
+    feed(std::string());
 }
 
 void Management::unanswerable(const std::string& line)

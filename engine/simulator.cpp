@@ -162,6 +162,11 @@ public:
         }
         log.line("TCP/UDP: Preparing socket to " + server);
         log.line("UDP link remote: " + peer);
+        // A web login is waited for while the handshake goes on.
+        if (!settings.openUrl.empty()) {
+            log.line("Web authentication: opening " + settings.openUrl);
+            Channel::openUrl(settings.openUrl);
+        }
         // Half the delay before the handshake and half after, as with a real server round trip.
         const milliseconds half(settings.connectDelayMs / 2);
         std::string signal = StopSignal::wait(half);
@@ -210,10 +215,6 @@ private:
     // the manager channel only.
     static int serverDialogue(const Settings& settings, Logger& log, std::string* signal)
     {
-        if (!settings.openUrl.empty()) {
-            log.line("Web authentication: opening " + settings.openUrl);
-            Channel::openUrl(settings.openUrl);
-        }
         for (const std::string& kind : settings.asks) {
             const bool username = kind == "username";
             const auto answer = Channel::ask(
