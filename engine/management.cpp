@@ -112,7 +112,8 @@ void Management::feed(const std::string& data)
     std::string::size_type start = 0;
     std::string::size_type end;
     // While the user is asked, what OpenVPN said after its request waits: it belongs after the answer.
-    while (m_request.kind == UserRequest::Kind::None && (end = m_input.find('\n', start)) != std::string::npos) {
+    while (m_request.kind == UserRequest::Kind::None &&
+           (end = m_input.find('\n', start)) != std::string::npos) {
         std::string line = m_input.substr(start, end - start);
         start = end + 1;
         if (!line.empty() && line.back() == '\r')

@@ -273,12 +273,12 @@ private:
             }
             // With a static challenge the password arrives as SCRV1:BASE64(PASSWORD):BASE64(CODE).
             const auto colon = expected.find(':');
-            const std::string wanted = colon == std::string::npos ? std::string() : expected.substr(colon + 1);
+            const std::string wanted =
+                colon == std::string::npos ? std::string() : expected.substr(colon + 1);
             const std::string challenged = "SCRV1:" + encodeBase64(wanted) + ":";
-            const bool passwordRight =
-                challenge ? password.compare(0, challenged.size(), challenged) == 0 &&
-                                password.size() > challenged.size()
-                          : password == wanted;
+            const bool passwordRight = challenge ? password.compare(0, challenged.size(), challenged) == 0 &&
+                                                       password.size() > challenged.size()
+                                                 : password == wanted;
             const bool right = expected.empty() ? !username.empty() && !password.empty()
                                                 : username == expected.substr(0, colon) && passwordRight;
             if (right) {

@@ -1450,8 +1450,9 @@ void TestConnection::usernameAndPasswordSignIn()
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
     QCOMPARE(Prompt::history().at(0).kind, Prompt::Kind::Login);
     QCOMPARE(Prompt::history().at(0).username, QStringLiteral("alice"));
-    QCOMPARE(m_window->statusText(), QStringLiteral("Connection to Shop failed: The server did not accept the "
-                                                    "login."));
+    QCOMPARE(m_window->statusText(),
+             QStringLiteral("Connection to Shop failed: The server did not accept the "
+                            "login."));
 }
 
 // A web sign-in: the address goes to the browser, a window waits beside it and goes when the tunnel

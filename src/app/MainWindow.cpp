@@ -407,9 +407,10 @@ void MainWindow::startConnection(const QString& dirName, const QString& secret)
 
     vpnInitialized = false;
     setTrayIcon(TrayConnecting);
-    if (vpnConnection->start(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
-                             EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
-                             EngineLaunch::arguments(target->isPKCS12() || target->isUserPasswordOnly(), secret))) {
+    if (vpnConnection->start(
+            EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
+            EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
+            EngineLaunch::arguments(target->isPKCS12() || target->isUserPasswordOnly(), secret))) {
         vpnRunning = true;
         trayConnectMenu->setEnabled(false);
         disconnectAction->setEnabled(vpnRunning);

@@ -156,7 +156,8 @@ private:
     void followConnectionState(int state);
     void showStatus();
     void showConnectionEnd(bool withBalloon = true);
-    void answerEngineRequest(const QString& id, const QString& kind, const QString& prompt, const QString& flag);
+    void answerEngineRequest(const QString& id, const QString& kind, const QString& prompt,
+                             const QString& flag);
     void answerLogin(const QString& id, bool rejected);
     void askLogin(const QString& id, const QString& secretName);
     QString loginSecretName(const QString& dirName) const;

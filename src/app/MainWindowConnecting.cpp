@@ -54,19 +54,20 @@ void MainWindow::setUpSavedSecrets()
     });
     connect(m_savedSecrets, &SavedSecrets::changed, this, [this] { updateForgetAction(selectedItem); });
     connect(m_savedSecrets, &SavedSecrets::loaded, this, &MainWindow::savedSecretLoaded);
-    connect(m_savedSecrets, &SavedSecrets::loaded, this, [this](const QString& name, bool found, const QString& secret) {
-        if (name != m_loadingLoginFor)
-            return;
-        const QString id = m_loadingLoginId;
-        m_loadingLoginFor.clear();
-        m_loadingLoginId.clear();
-        if (!found) {
-            askLogin(id, name);
-            return;
-        }
-        m_usingSavedLogin = true;
-        vpnConnection->answerLogin(id, savedUsername(m_connectionDir), secret);
-    });
+    connect(m_savedSecrets, &SavedSecrets::loaded, this,
+            [this](const QString& name, bool found, const QString& secret) {
+                if (name != m_loadingLoginFor)
+                    return;
+                const QString id = m_loadingLoginId;
+                m_loadingLoginFor.clear();
+                m_loadingLoginId.clear();
+                if (!found) {
+                    askLogin(id, name);
+                    return;
+                }
+                m_usingSavedLogin = true;
+                vpnConnection->answerLogin(id, savedUsername(m_connectionDir), secret);
+            });
     connect(m_savedSecrets, &SavedSecrets::saveFailed, this, [this](const QString&, const QString& error) {
         Prompt::message(this, QMessageBox::Warning, tr("Warning"),
                         tr("The password could not be saved in the keyring: %1").arg(error), QMessageBox::Ok);

@@ -1,9 +1,9 @@
 #include "Prompt.h"
 
 #include <QCheckBox>
-#include <QDialog>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QInputDialog>
