@@ -737,7 +737,7 @@ void MainWindow::vpnEditSlot()
     if (!selectedItem || vpnRunning)
         return;
     std::unique_ptr<QDialog> dialog;
-    if (selectedItem->isPKCS12())
+    if (selectedItem->isPKCS12() || selectedItem->isUserPasswordOnly())
         dialog = std::make_unique<VpnPKCS12EditWindow>(selectedItem, this);
     else
         dialog = std::make_unique<VpnEditWindow>(selectedItem, this);
