@@ -2,6 +2,7 @@
 
 #include "channel_protocol.h"
 #include "env.h"
+#include "management.h"
 
 #ifndef _WIN32
 #include "stop_signal.h"
@@ -131,19 +132,26 @@ void forward(const std::vector<std::vector<std::string>>& events)
     }
 }
 
-std::optional<std::string> ask(const std::string& kind, const std::string& prompt, std::string* stopSignal)
+std::optional<std::vector<std::string>> askFields(const std::string& kind, const std::string& prompt,
+                                                  const std::string& flag, std::string* stopSignal)
 {
 #ifndef _WIN32
     if (channelFd < 0)
         return std::nullopt;
     const std::string id = std::to_string(++requestCount);
-    send({"input", id, kind, prompt});
+    if (flag.empty()) {
+        send({"input", id, kind, prompt});
+    } else {
+        send({"input", id, kind, prompt, flag});
+    }
     while (channelFd >= 0) {
         std::vector<std::string> fields;
         while (reader.next(&fields)) {
             if (fields.size() >= 2 && fields[1] == id) {
-                if (fields[0] == "answer")
-                    return fields.size() >= 3 ? fields[2] : std::string();
+                if (fields[0] == "answer") {
+                    fields.erase(fields.begin(), fields.begin() + 2);
+                    return fields;
+                }
                 if (fields[0] == "cancel")
                     return std::nullopt;
             }
@@ -174,9 +182,43 @@ std::optional<std::string> ask(const std::string& kind, const std::string& promp
 #else
     (void)kind;
     (void)prompt;
+    (void)flag;
     (void)stopSignal;
 #endif
     return std::nullopt;
+}
+
+std::optional<std::string> ask(const std::string& kind, const std::string& prompt, std::string* stopSignal)
+{
+    const auto fields = askFields(kind, prompt, std::string(), stopSignal);
+    if (!fields)
+        return std::nullopt;
+    return fields->empty() ? std::string() : fields->front();
+}
+
+bool answerUser(Management& management, std::string* stopSignal)
+{
+    using Kind = Management::UserRequest::Kind;
+    while (management.userRequest().kind != Kind::None) {
+        const Management::UserRequest request = management.userRequest();
+        const bool login = request.kind == Kind::Login;
+        const auto answer =
+            login ? askFields("login", std::string(), request.rejected ? "rejected" : "", stopSignal)
+                  : askFields("otp", request.prompt, request.echo ? "" : "hidden", stopSignal);
+        if (!stopSignal->empty())
+            return false;
+        if (!answer) {
+            management.declineRequest();
+            return true;
+        }
+        if (login) {
+            management.answerLogin(answer->empty() ? std::string() : (*answer)[0],
+                                   answer->size() < 2 ? std::string() : (*answer)[1]);
+        } else {
+            management.answerCode(answer->empty() ? std::string() : (*answer)[0]);
+        }
+    }
+    return true;
 }
 
 void finish(int exitCode, const std::string& lastError)

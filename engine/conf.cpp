@@ -114,6 +114,15 @@ ConfResult parseConf(const std::string& text, const std::string& path)
     return result;
 }
 
+bool asksUserPassword(const Conf& conf)
+{
+    for (const Directive& directive : conf.directives) {
+        if (directive.keyword == "auth-user-pass")
+            return true;
+    }
+    return false;
+}
+
 ConfResult readConf(const std::string& path)
 {
     ConfResult result;

@@ -33,6 +33,9 @@ struct ConfResult
     std::vector<std::string> errors;
 };
 
+// The profile signs in with a username and password ("auth-user-pass"), besides or instead of a key.
+bool asksUserPassword(const Conf& conf);
+
 // Parses configuration text; errors name the file and line of what is missing or malformed.
 ConfResult parseConf(const std::string& text, const std::string& path);
 ConfResult readConf(const std::string& path);

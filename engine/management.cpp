@@ -41,6 +41,30 @@ std::string managementQuote(const std::string& value)
     return quoteAlways(value);
 }
 
+std::string encodeBase64(const std::string& data)
+{
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < data.size(); i += 3) {
+        const unsigned value = (static_cast<unsigned char>(data[i]) << 16) |
+                               (static_cast<unsigned char>(data[i + 1]) << 8) |
+                               static_cast<unsigned char>(data[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6)
+            out += alphabet[(value >> shift) & 63];
+    }
+    if (i < data.size()) {
+        const bool two = i + 1 < data.size();
+        const unsigned value = (static_cast<unsigned char>(data[i]) << 16) |
+                               (two ? static_cast<unsigned char>(data[i + 1]) << 8 : 0U);
+        out += alphabet[(value >> 18) & 63];
+        out += alphabet[(value >> 12) & 63];
+        out += two ? alphabet[(value >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
 std::string decodeBase64(const std::string& text)
 {
     static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -87,7 +111,9 @@ void Management::feed(const std::string& data)
     // One erase for all complete lines: erasing line by line is quadratic in a large block.
     std::string::size_type start = 0;
     std::string::size_type end;
-    while ((end = m_input.find('\n', start)) != std::string::npos) {
+    // While the user is asked, what OpenVPN said after its request waits: it belongs after the answer.
+    while (m_request.kind == UserRequest::Kind::None &&
+           (end = m_input.find('\n', start)) != std::string::npos) {
         std::string line = m_input.substr(start, end - start);
         start = end + 1;
         if (!line.empty() && line.back() == '\r')
@@ -196,6 +222,11 @@ void Management::passwordRequest(const std::string& line)
     // >PASSWORD:Verification Failed: 'WHAT'
     const std::string request = line.substr(10);
     if (startsWith(request, "Verification Failed:")) {
+        std::string::size_type end = 0;
+        if (quoted(request, 0, &end) == "Auth") {
+            authFailed(request.substr(end));
+            return;
+        }
         if (m_secretSent)
             m_wrongSecret = true;
         return;
@@ -205,6 +236,10 @@ void Management::passwordRequest(const std::string& line)
     std::string::size_type end = 0;
     const std::string what = quoted(request, 0, &end);
     const std::string kind = request.substr(end);
+    if (what == "Auth" && startsWith(kind, " username/password") && m_canAskUser) {
+        authRequest(kind.substr(18));
+        return;
+    }
     if (!startsWith(kind, " password")) {
         m_failure = "Error: OpenVPN asks for '" + what + "'" +
                     (kind.find("username") != std::string::npos ? " (a user name and password)" : "") +
@@ -223,6 +258,126 @@ void Management::passwordRequest(const std::string& line)
     send("password " + managementQuote(what) + " " + managementQuote(m_secret));
     m_secretSent = true;
     m_secretUsed = false;
+}
+
+void Management::authRequest(const std::string& request)
+{
+    // " SC:FLAGS,TEXT" after the request: a static challenge, asked after the password.
+    m_challenge = UserRequest();
+    m_staticChallenge = false;
+    m_concatChallenge = false;
+    const auto challengeAt = request.find("SC:");
+    if (challengeAt != std::string::npos) {
+        const auto comma = request.find(',', challengeAt);
+        const long flags = std::strtol(request.c_str() + challengeAt + 3, nullptr, 10);
+        m_staticChallenge = true;
+        m_concatChallenge = (flags & 2) != 0;
+        m_challenge.kind = UserRequest::Kind::Code;
+        m_challenge.echo = (flags & 1) != 0;
+        m_challenge.prompt = comma == std::string::npos ? std::string() : request.substr(comma + 1);
+    }
+    if (!m_crv1State.empty()) {
+        // The answer to the server's dynamic challenge replaces the password, once.
+        m_request = m_crv1Prompt;
+        return;
+    }
+    m_request = UserRequest();
+    m_request.kind = UserRequest::Kind::Login;
+    m_request.rejected = m_loginRejected;
+    m_loginRejected = false;
+}
+
+void Management::authFailed(const std::string& reason)
+{
+    // " ['CRV1:FLAGS:STATE_ID:BASE64_USERNAME:TEXT']": the server wants a code before it decides.
+    const auto open = reason.find("['");
+    const auto close = reason.rfind("']");
+    const std::string text = open != std::string::npos && close != std::string::npos && close > open
+                                 ? reason.substr(open + 2, close - open - 2)
+                                 : std::string();
+    if (startsWith(text, "CRV1:")) {
+        std::vector<std::string> fields;
+        std::string::size_type start = 5;
+        for (int i = 0; i < 3; ++i) {
+            const auto colon = text.find(':', start);
+            if (colon == std::string::npos)
+                break;
+            fields.push_back(text.substr(start, colon - start));
+            start = colon + 1;
+        }
+        if (fields.size() == 3 && !fields[1].empty()) {
+            m_crv1State = fields[1];
+            m_crv1User = decodeBase64(fields[2]);
+            // OpenVPN asks for the username and password again; the code goes with that request.
+            m_crv1Prompt = UserRequest();
+            m_crv1Prompt.kind = UserRequest::Kind::Code;
+            m_crv1Prompt.echo = fields[0].find('E') != std::string::npos;
+            m_crv1Prompt.prompt = text.substr(start);
+            return;
+        }
+    }
+    m_loginRejected = true;
+}
+
+void Management::answerLogin(const std::string& username, const std::string& password)
+{
+    if (m_request.kind != UserRequest::Kind::Login)
+        return;
+    m_request = UserRequest();
+    if ((username + password).find_first_of("\r\n") != std::string::npos) {
+        // The interface is line based: such an answer cannot be passed on, and cannot be right either.
+        m_request.kind = UserRequest::Kind::Login;
+        m_request.rejected = true;
+        return;
+    }
+    m_username = username;
+    if (m_staticChallenge) {
+        m_loginPassword = password;
+        m_request = m_challenge;
+        return;
+    }
+    sendLogin(password);
+}
+
+void Management::answerCode(const std::string& code)
+{
+    if (m_request.kind != UserRequest::Kind::Code)
+        return;
+    m_request = UserRequest();
+    if (code.find_first_of("\r\n") != std::string::npos) {
+        declineRequest();
+        return;
+    }
+    if (!m_crv1State.empty()) {
+        m_username = m_crv1User;
+        const std::string password = "CRV1::" + m_crv1State + "::" + code;
+        m_crv1State.clear();
+        m_crv1User.clear();
+        sendLogin(password);
+        return;
+    }
+    // OpenVPN 2.6 takes the static challenge's answer inside the password.
+    const std::string password = m_concatChallenge
+                                     ? m_loginPassword + code
+                                     : "SCRV1:" + encodeBase64(m_loginPassword) + ":" + encodeBase64(code);
+    m_loginPassword.clear();
+    sendLogin(password);
+}
+
+void Management::declineRequest()
+{
+    m_request = UserRequest();
+    m_loginPassword.clear();
+    if (m_failure.empty())
+        m_failure = "Error: sign-in cancelled: AUTH_FAILED";
+    feed(std::string());
+}
+
+void Management::sendLogin(const std::string& password)
+{
+    send("username \"Auth\" " + managementQuote(m_username));
+    send("password \"Auth\" " + managementQuote(password));
+    feed(std::string());
 }
 
 void Management::unanswerable(const std::string& line)

@@ -38,11 +38,33 @@ public:
     void reportEvents(int bytecountSeconds) { m_bytecountSeconds = bytecountSeconds; }
     std::vector<std::vector<std::string>> takeEvents();
 
+    // What OpenVPN waits for that only the user can give: a username and password ("auth-user-pass")
+    // or a one-time code (a static challenge, or a dynamic CRV1 one after the server refused the
+    // password). Asked through the manager channel, so only when the backend can ask: otherwise such a
+    // request fails the connection as one the engine cannot answer.
+    struct UserRequest
+    {
+        enum class Kind { None, Login, Code };
+        Kind kind = Kind::None;
+        std::string prompt;    // Code: the server's words
+        bool echo = false;     // Code: the code may be shown as typed
+        bool rejected = false; // Login: the last username or password was refused
+    };
+    void askUser(bool possible) { m_canAskUser = possible; }
+    const UserRequest& userRequest() const { return m_request; }
+    void answerLogin(const std::string& username, const std::string& password);
+    void answerCode(const std::string& code);
+    // The user declined: the connection fails.
+    void declineRequest();
+
 private:
     void handleLine(const std::string& line);
     void passwordRequest(const std::string& line);
     void pkcs11Entry(const std::string& line);
     void unanswerable(const std::string& line);
+    void authRequest(const std::string& request);
+    void authFailed(const std::string& reason);
+    void sendLogin(const std::string& password);
     void stateEvent(const std::string& line);
     void infoEvent(const std::string& line);
     void send(const std::string& command);
@@ -65,6 +87,18 @@ private:
     bool m_wrongSecret = false;
     std::string m_failure;
 
+    bool m_canAskUser = false;
+    UserRequest m_request;
+    bool m_loginRejected = false;
+    std::string m_username;
+    std::string m_loginPassword;
+    UserRequest m_challenge;  // the static challenge of the current request
+    UserRequest m_crv1Prompt; // the dynamic challenge's question
+    bool m_staticChallenge = false;
+    bool m_concatChallenge = false;
+    std::string m_crv1State; // the server's dynamic challenge waiting for its answer
+    std::string m_crv1User;
+
     long m_idCount = 0;
     std::vector<std::pair<std::string, std::string>> m_ids; // serialized id, certificate DER
 };
@@ -74,3 +108,4 @@ std::string managementQuote(const std::string& value);
 
 // Standard base64, as OpenVPN sends certificates; empty on malformed input.
 std::string decodeBase64(const std::string& text);
+std::string encodeBase64(const std::string& data);

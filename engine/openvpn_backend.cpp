@@ -379,6 +379,10 @@ public:
                                            "--management-client",
                                            "--management-query-passwords"};
         args.insert(args.end(), own.begin(), own.end());
+        // A refused username or password is asked again in the same run, which is also the only way a
+        // server's dynamic challenge can be answered.
+        if (asksUserPassword(conf))
+            args.insert(args.end(), {"--auth-retry", "interact"});
         if (token) {
             args.insert(args.end(), {"--pkcs11-providers", envValue("QLUMAR_PKCS11_MODULE").value_or(""),
                                      "--pkcs11-id-management"});
@@ -390,8 +394,10 @@ public:
         log.line("OpenVPN started, process " + std::to_string(child));
 
         Management management(options.credentials, password, options.secret, certificates);
-        if (Channel::isOpen())
+        if (Channel::isOpen()) {
             management.reportEvents(kBytecountSeconds);
+            management.askUser(true);
+        }
         return supervise(child, listener, management, token, log);
     }
 
@@ -559,6 +565,9 @@ private:
                 Channel::forward(management.takeEvents());
                 for (const std::string& note : management.takeNotes())
                     log.line(note);
+                std::string signal;
+                if (!Channel::answerUser(management, &signal))
+                    stop(signal == "SIGINT" ? SIGINT : SIGTERM);
                 const std::string reply = management.takeReply();
                 if (!reply.empty() && !writeAll(connection.get(), reply))
                     connection.reset();

@@ -316,6 +316,9 @@ public:
         }
         // What the manager asked for on the command line goes last, as it would on OpenVPN's.
         config += "dev " + options.device + "\nfloat\npull\ntls-client\n";
+        // A refused username or password is asked again in the same run, as a dynamic challenge must be.
+        if (asksUserPassword(conf))
+            config += "auth-retry interact\n";
         if (token) {
             // The token key stays here: OpenVPN asks the engine for the certificate and each signature.
             config += "management-external-key pkcs1 pss\nmanagement-external-cert token\n";
@@ -426,8 +429,10 @@ public:
             }
         }
         Management management(options.credentials, std::string(), options.secret, {});
-        if (Channel::isOpen())
+        if (Channel::isOpen()) {
             management.reportEvents(kBytecountSeconds);
+            management.askUser(true);
+        }
         return supervise(bus, state, fd, management, log);
     }
 
@@ -573,6 +578,9 @@ private:
                 Channel::forward(management.takeEvents());
                 for (const std::string& note : management.takeNotes())
                     log.line(note);
+                std::string signal;
+                if (!Channel::answerUser(management, &signal))
+                    stop(signal == "SIGINT" ? "SIGINT" : "SIGTERM");
                 bool signFailed = false;
                 const std::string answer =
                     management.takeReply() + externalKeyReplies(data, log, &signFailed);

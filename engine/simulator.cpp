@@ -1,7 +1,9 @@
 #include "backend.h"
 #include "channel.h"
+#include "conf_text.h"
 #include "credentials.h"
 #include "env.h"
+#include "management.h"
 #include "paths.h"
 #include "stop_signal.h"
 
@@ -160,6 +162,11 @@ public:
         }
         log.line("TCP/UDP: Preparing socket to " + server);
         log.line("UDP link remote: " + peer);
+        // A web login is waited for while the handshake goes on.
+        if (!settings.openUrl.empty()) {
+            log.line("Web authentication: opening " + settings.openUrl);
+            Channel::openUrl(settings.openUrl);
+        }
         // Half the delay before the handshake and half after, as with a real server round trip.
         const milliseconds half(settings.connectDelayMs / 2);
         std::string signal = StopSignal::wait(half);
@@ -169,6 +176,10 @@ public:
         log.line("Peer Connection Initiated with " + peer);
         crashIfAt(CrashPoint::Connecting, settings, log, "connecting");
         if (const int code = serverDialogue(settings, log, &signal))
+            return code;
+        if (!signal.empty())
+            return stopped(signal, false, log);
+        if (const int code = signIn(conf, log, &signal))
             return code;
         if (!signal.empty())
             return stopped(signal, false, log);
@@ -204,10 +215,6 @@ private:
     // the manager channel only.
     static int serverDialogue(const Settings& settings, Logger& log, std::string* signal)
     {
-        if (!settings.openUrl.empty()) {
-            log.line("Web authentication: opening " + settings.openUrl);
-            Channel::openUrl(settings.openUrl);
-        }
         for (const std::string& kind : settings.asks) {
             const bool username = kind == "username";
             const auto answer = Channel::ask(
@@ -223,6 +230,64 @@ private:
                 log.line("Authenticating as " + *answer);
         }
         return 0;
+    }
+
+    // A server that checks a username and password ("auth-user-pass"), with the profile's static
+    // challenge if it has one, asked through the same management dialogue a real OpenVPN holds.
+    // QLUMAR_ENGINE_LOGIN=USER:PASSWORD is the only login it takes (any non-empty one without it).
+    static int signIn(const Conf& conf, Logger& log, std::string* signal)
+    {
+        // Without a manager to ask, the login is taken as given, as the simulator always did.
+        if (!asksUserPassword(conf) || !Channel::isOpen())
+            return 0;
+        std::string request = ">PASSWORD:Need 'Auth' username/password";
+        bool challenge = false;
+        for (const Directive& directive : conf.directives) {
+            if (directive.keyword == "static-challenge" && !directive.params.empty()) {
+                const bool echo = directive.params.size() > 1 && directive.params[1] == "1";
+                request += " SC:" + std::string(echo ? "1" : "0") + "," + directive.params[0];
+                challenge = true;
+            }
+        }
+        const std::string expected = envValue("QLUMAR_ENGINE_LOGIN").value_or(std::string());
+        Management management(CredentialKind::Pkcs12Password, std::string(), std::string(), {});
+        management.askUser(Channel::isOpen());
+        management.feed(request + "\n");
+        for (;;) {
+            if (!Channel::answerUser(management, signal))
+                return 0;
+            if (!management.failure().empty()) {
+                log.line(management.failure());
+                log.fatal("AUTH: Received control message: AUTH_FAILED");
+                return 1;
+            }
+            // username "Auth" "USER" and password "Auth" "PASSWORD", as OpenVPN would read them.
+            std::string username;
+            std::string password;
+            for (const std::string& line : confLines(management.takeReply())) {
+                const std::vector<std::string> words = splitWords(line, WordRules::OpenVpn);
+                if (words.size() == 3 && words[0] == "username")
+                    username = words[2];
+                if (words.size() == 3 && words[0] == "password")
+                    password = words[2];
+            }
+            // With a static challenge the password arrives as SCRV1:BASE64(PASSWORD):BASE64(CODE).
+            const auto colon = expected.find(':');
+            const std::string wanted =
+                colon == std::string::npos ? std::string() : expected.substr(colon + 1);
+            const std::string challenged = "SCRV1:" + encodeBase64(wanted) + ":";
+            const bool passwordRight = challenge ? password.compare(0, challenged.size(), challenged) == 0 &&
+                                                       password.size() > challenged.size()
+                                                 : password == wanted;
+            const bool right = expected.empty() ? !username.empty() && !password.empty()
+                                                : username == expected.substr(0, colon) && passwordRight;
+            if (right) {
+                log.line("Authenticating as " + username);
+                return 0;
+            }
+            log.line("AUTH: Received control message: AUTH_FAILED");
+            management.feed(">PASSWORD:Verification Failed: 'Auth'\n" + request + "\n");
+        }
     }
 
     // Up until a stop signal (its name returned) or QLUMAR_ENGINE_EXIT_AFTER_MS (empty returned), with
@@ -264,6 +329,9 @@ private:
 
         KeyCheck result = KeyCheck::Failed;
         if (options.credentials == CredentialKind::Pkcs12Password) {
+            // A profile that signs in with a username and password alone has no key to unlock.
+            if (conf.pkcs12.empty() && asksUserPassword(conf) && conf.cert.empty())
+                return 0;
             if (conf.pkcs12.empty()) {
                 log.fatal("Error: --keypass given but " + conf.path + " names no pkcs12 file");
                 return 1;

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -50,6 +51,7 @@ const char* const engineSwitches[] = {
     "QLUMAR_ENGINE_BYTECOUNT_MS",
     "QLUMAR_ENGINE_ASK",
     "QLUMAR_ENGINE_OPEN_URL",
+    "QLUMAR_ENGINE_LOGIN",
     "QLUMAR_PKCS11_MODULE",
     "QLUMAR_PKCS11_TOKEN_LABEL",
     "SOFTHSM2_CONF",
@@ -312,6 +314,8 @@ private Q_SLOTS:
     void statusLineFollowsTheConnection();
     void failuresSayWhy_data();
     void failuresSayWhy();
+    void usernameAndPasswordSignIn();
+    void webSignInWaitsInTheBrowser();
 
     void nonAsciiOutputShowsAsWritten();
     void longLineIsNotCutInsideACharacter();
@@ -1397,6 +1401,92 @@ void TestConnection::failuresSayWhy()
     connectWith(profile("0000"), secret);
     verifyIdleAfterEnd(0, failure);
     QCOMPARE(m_window->statusText(), "Connection to Office failed: " + failure);
+}
+
+// A profile without a key: one prompt for username and password, a refusal said and asked again with
+// the username kept, a static challenge's code asked with the server's words; no key password asked.
+void TestConnection::usernameAndPasswordSignIn()
+{
+    qputenv("QLUMAR_ENGINE_LOGIN", "alice:right");
+    writeProfile("0000", header("Shop") + "\nauth-user-pass\nstatic-challenge \"Code from the app\" 1\n");
+    m_window->loadVpnList();
+    VpnItem* item = profile("0000");
+    press(item);
+    QVERIFY(action("connectAction")->isEnabled());
+    Prompt::answerLogin("alice", "wrong", false);
+    Prompt::answerText("123456");
+    Prompt::answerLogin("alice", "right", false);
+    Prompt::answerText("654321");
+    action("connectAction")->trigger();
+    verifyConnected(item, "Shop");
+
+    QList<Prompt::Shown> logins;
+    QList<Prompt::Shown> texts;
+    for (const Prompt::Shown& shown : Prompt::history()) {
+        if (shown.kind == Prompt::Kind::Login)
+            logins.append(shown);
+        if (shown.kind == Prompt::Kind::Text)
+            texts.append(shown);
+    }
+    QCOMPARE(logins.size(), 2);
+    QCOMPARE(logins.at(0).title, QStringLiteral("Sign in to Shop"));
+    QCOMPARE(logins.at(0).username, QString());
+    QCOMPARE(logins.at(1).username, QStringLiteral("alice"));
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts.at(0).text, QStringLiteral("Code from the app"));
+    QCOMPARE(texts.at(0).echo, QLineEdit::Normal);
+    QCOMPARE(Prompt::messages().size(), 1);
+    QCOMPARE(Prompt::messages().at(0).text, QStringLiteral("The server rejected the username or password."));
+    QVERIFY(log()->toPlainText().contains("Authenticating as alice"));
+
+    // The username is kept for the next time, beside the other per-profile notes.
+    action("disconnectAction")->trigger();
+    verifyIdleAfterEnd(1);
+    QVERIFY(ScratchHome::readFile(m_home->rootPath() + "/settings.ini").contains("alice"));
+    Prompt::reset();
+    Prompt::answerCancel();
+    QVERIFY(action("connectAction")->isEnabled());
+    action("connectAction")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
+    QCOMPARE(Prompt::history().at(0).kind, Prompt::Kind::Login);
+    QCOMPARE(Prompt::history().at(0).username, QStringLiteral("alice"));
+    QCOMPARE(m_window->statusText(),
+             QStringLiteral("Connection to Shop failed: The server did not accept the "
+                            "login."));
+}
+
+// A web sign-in: the address goes to the browser, a window waits beside it and goes when the tunnel
+// is up; its Cancel ends an attempt that waits.
+void TestConnection::webSignInWaitsInTheBrowser()
+{
+    REQUIRE_OPENSSL();
+    qputenv("QLUMAR_ENGINE_OPEN_URL", "https://login.example/sso?x=1");
+    writePkcs12Profile("0000", "Office");
+    m_window->loadVpnList();
+    VpnItem* item = profile("0000");
+    connectWith(item, "s3cret");
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->findChild<QDialog*>(QStringLiteral("webSignInWindow")), 15000);
+    QCOMPARE(Prompt::openedUrls(), QList<QUrl>{QUrl("https://login.example/sso?x=1")});
+    auto* window = m_window->findChild<QDialog*>(QStringLiteral("webSignInWindow"));
+    QCOMPARE(window->findChild<QLabel*>(QStringLiteral("webSignInLabel"))->text(),
+             QStringLiteral("Waiting for sign-in in your browser…"));
+    QVERIFY(!window->isModal());
+    verifyConnected(item, "Office");
+    QTRY_VERIFY(!m_window->findChild<QDialog*>(QStringLiteral("webSignInWindow")));
+    action("disconnectAction")->trigger();
+    verifyIdleAfterEnd(1);
+
+    qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "60000");
+    connectWith(item, "s3cret");
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->findChild<QDialog*>(QStringLiteral("webSignInWindow")), 15000);
+    auto* cancel = m_window->findChild<QDialog*>(QStringLiteral("webSignInWindow"))
+                       ->findChild<QDialogButtonBox*>()
+                       ->button(QDialogButtonBox::Cancel);
+    QVERIFY(cancel->isEnabled());
+    cancel->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isVpnRunning(), 15000);
+    QVERIFY(!m_window->isVpnInitialized());
+    QTRY_VERIFY(!m_window->findChild<QDialog*>(QStringLiteral("webSignInWindow")));
 }
 
 void TestConnection::exitKillsARunningEngine()

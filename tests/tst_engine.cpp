@@ -104,6 +104,7 @@ private slots:
     void lockedPinIsNoWrongPin();
 
     void managerChannel();
+    void signInThroughManagement();
     void managerChannelFailure_data();
     void managerChannelFailure();
 
@@ -846,6 +847,52 @@ void EngineTest::managerChannel()
     QTRY_VERIFY_WITH_TIMEOUT((received += channel->readAll()).endsWith("state\texiting\tSIGTERM\n"),
                              kTimeoutMs);
     QVERIFY(!received.contains("failure"));
+}
+
+// OpenVPN's username/password request, a refusal, a static and a dynamic challenge, answered with what
+// the manager says, in OpenVPN's order even when its lines arrive at once.
+void EngineTest::signInThroughManagement()
+{
+    SKIP_UNLESS_EMPTY(fakeError());
+    QLocalServer server;
+    const QString path = m_tmp.filePath("channel");
+    QLocalServer::removeServer(path);
+    QVERIFY(server.listen(path));
+    QProcess engine;
+    start(&engine, makeProfile(header("Login", "vpn.example.org", "1194") + "auth-user-pass\n" + kTemplate),
+          p12Args(""),
+          {"QLUMAR_OPENVPN=" + kFakeOpenVpn, "QLUMAR_ENGINE_CHANNEL=" + path,
+           "FAKE_OPENVPN_SAY=>PASSWORD:Need 'Auth' username/password SC:1,Code from the app\n"
+           ">PASSWORD:Verification Failed: 'Auth'\n"
+           ">PASSWORD:Need 'Auth' username/password\n"
+           ">PASSWORD:Verification Failed: 'Auth' ['CRV1:R,E:st4te:Ym9i:Enter the SMS code: 6 digits']\n"
+           ">PASSWORD:Need 'Auth' username/password"});
+    QVERIFY(server.waitForNewConnection(kTimeoutMs));
+    QLocalSocket* channel = server.nextPendingConnection();
+    QByteArray received;
+    const QList<QPair<QByteArray, QByteArray>> dialogue = {
+        {"input\t1\tlogin\t\n", "answer\t1\talice\tpw\"1\n"},
+        {"input\t2\totp\tCode from the app\n", "answer\t2\t111\n"},
+        {"input\t3\tlogin\t\trejected\n", "answer\t3\talice\tpw2\n"},
+        {"input\t4\totp\tEnter the SMS code: 6 digits\n", "answer\t4\t987\n"},
+    };
+    for (const auto& [question, answer] : dialogue) {
+        QTRY_VERIFY2_WITH_TIMEOUT((received += channel->readAll()).endsWith(question), received.constData(),
+                                  kTimeoutMs);
+        channel->write(answer);
+    }
+    QByteArray output;
+    QTRY_VERIFY_WITH_TIMEOUT((output += engine.readAll()).contains("CRV1::"), kTimeoutMs);
+    engine.terminate();
+    QVERIFY(engine.waitForFinished(kTimeoutMs));
+    output += engine.readAll();
+    const QByteArray expected = "CMD[username \"Auth\" \"alice\"]\n"
+                                "CMD[password \"Auth\" \"SCRV1:cHciMQ==:MTEx\"]\n"
+                                "CMD[username \"Auth\" \"alice\"]\n"
+                                "CMD[password \"Auth\" \"pw2\"]\n"
+                                "CMD[username \"Auth\" \"bob\"]\n"
+                                "CMD[password \"Auth\" \"CRV1::st4te::987\"]\n";
+    QVERIFY2(output.contains(expected), output.constData());
 }
 
 void EngineTest::managerChannelFailure_data()

@@ -194,22 +194,40 @@ private Q_SLOTS:
             QCOMPARE(item->keyName(), QString("alice key"));
     }
 
-    // Connecting a profile that signs in with a username and password alone explains why it
-    // cannot, instead of asking for a key password and starting the engine on the token path.
-    void userPasswordProfileDoesNotAskForAKeyPassword()
+    // Edit of a profile that signs in with a username and password alone: only name and server to
+    // change, and the saved profile is still that kind, its template kept.
+    void userPasswordProfileEditKeepsItsKind()
     {
-        QVERIFY(ScratchHome::writeFile(QDir::current().filePath("0000/conf"),
-                                       "#\n# qLumarVpnName Plain\n#\nremote h.example\nrport 1194\n"
-                                       "\n#\n# configuration template\n#\n\nauth-user-pass\n"));
+        const QByteArray templ = "\n#\n# configuration template\n#\n\nauth-user-pass\n<ca>\nX\n</ca>\n";
+        QVERIFY(
+            ScratchHome::writeFile(QDir::current().filePath("0000/conf"),
+                                   "#\n# qLumarVpnName Plain\n#\nremote h.example\nrport 1194\n" + templ));
         MainWindow* w = mainWindow();
         auto* list = w->findChild<QListWidget*>("vpnList");
         list->setCurrentRow(0);
-        triggerAction(action(w, "connectAction"));
-        QCOMPARE(Prompt::history().size(), 1);
-        QCOMPARE(Prompt::history().at(0).kind, Prompt::Kind::Message);
-        QVERIFY(Prompt::history().at(0).text.contains("username and password"));
-        QVERIFY(!w->isVpnRunning());
-        QVERIFY(!w->engineProcess() || w->engineProcess()->state() == QProcess::NotRunning);
+        QString opened;
+        QTimer inLoop;
+        inLoop.setSingleShot(true);
+        inLoop.start(0);
+        connect(&inLoop, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            opened = QString::fromLatin1(dialog->metaObject()->className());
+            QVERIFY(!dialog->findChild<QLineEdit*>("pkcs12Edit"));
+            fill(dialog, "nameEdit", "Renamed");
+            save(dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        triggerAction(action(w, "editAction"));
+        QCOMPARE(opened, QString("VpnPKCS12EditWindow"));
+        QCOMPARE(Prompt::messages().size(), 0);
+        QCOMPARE(ScratchHome::readFile(QDir::current().filePath("0000/conf")),
+                 "#\n# qLumarVpnName Renamed\n#\nremote h.example\nrport 1194\n" + templ);
+        auto* item = static_cast<VpnItem*>(list->item(0));
+        QCOMPARE(item->vpnName(), QString("Renamed"));
+        QVERIFY(item->isUserPasswordOnly());
     }
 
     // Cancel, a file that cannot be imported and a save that fails: no profile, and no staging
@@ -330,6 +348,48 @@ private Q_SLOTS:
             const QString file = dir + "/import-" + language + ".png";
             QVERIFY(dialog.grab().save(file));
             qInfo("%s %dx%d", qPrintable(file), dialog.width(), dialog.height());
+            QCoreApplication::removeTranslator(&translator);
+        }
+    }
+
+    // The username prompt in English and Polish, as the user meets it; only when
+    // QLUMAR_SCREENSHOT_DIR is set.
+    void loginPromptScreenshots()
+    {
+        const QString dir = qEnvironmentVariable("QLUMAR_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("QLUMAR_SCREENSHOT_DIR not set");
+        QVERIFY(QDir().mkpath(dir));
+        const auto testMode = qScopeGuard([] { Prompt::setTestMode(true); });
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("pl")}) {
+            QTranslator translator;
+            if (language == QLatin1String("pl")) {
+                QVERIFY(translator.load(QStringLiteral(":qlumar_vpn_pl.qm")));
+                QCoreApplication::installTranslator(&translator);
+            }
+            const QString file = dir + "/login-" + language + ".png";
+            bool saved = false;
+            QTimer inLoop;
+            inLoop.setSingleShot(true);
+            inLoop.start(0);
+            connect(&inLoop, &QTimer::timeout, this, [&] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                if (!dialog)
+                    return;
+                QVERIFY(QTest::qWaitForWindowExposed(dialog));
+                saved = dialog->grab().save(file);
+                dialog->reject();
+            });
+            Prompt::LoginRequest request;
+            request.title = QCoreApplication::translate("MainWindow", "Sign in to %1").arg("Office VPN");
+            request.profile = QStringLiteral("Office VPN");
+            request.username = QStringLiteral("alice");
+            request.remember = QCoreApplication::translate("MainWindow", "Remember password");
+            Prompt::setTestMode(false);
+            QVERIFY(!Prompt::getLogin(nullptr, request).ok);
+            Prompt::setTestMode(true);
+            QVERIFY(saved);
+            qInfo("%s", qPrintable(file));
             QCoreApplication::removeTranslator(&translator);
         }
     }

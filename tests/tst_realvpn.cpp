@@ -13,6 +13,7 @@
 
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
+#include "profiles/OvpnImport.h"
 #include "profiles/ProfileSave.h"
 #include "profiles/VpnItem.h"
 
@@ -146,6 +147,8 @@ private slots:
     void windowConnects();
     void windowWrongSecret_data();
     void windowWrongSecret();
+    void importedProfilesSignIn_data();
+    void importedProfilesSignIn();
 
 private:
     QString saveProfile(const QString& root, bool token);
@@ -155,6 +158,7 @@ private:
     bool makePki();
     bool makeToken();
     bool startServer();
+    bool startAuthServer();
     QString profile(const QByteArray& conf, bool token);
     QProcessEnvironment environment(const QStringList& changes) const;
     void start(QProcess* engine, const QString& dir, const QStringList& args, const QStringList& env);
@@ -170,6 +174,10 @@ private:
     QString m_standIn;
     LoopbackVpn m_vpn{m_tmp.path()};
     quint16 m_port = 0;
+    // A second server that checks a username and password (and a static challenge's code) instead of
+    // client certificates.
+    LoopbackVpn m_authVpn{m_tmp.filePath("auth")};
+    QString m_authError;
 };
 
 bool RealVpnTest::tool(const QString& program, const QStringList& args, QByteArray* out)
@@ -237,6 +245,39 @@ bool RealVpnTest::startServer()
     return true;
 }
 
+// Takes alice with the password "right"; with a static challenge the password comes as
+// SCRV1:base64(password):base64(code), and the code is noted in "codes" for the test to see.
+const char* const kVerifyScript = R"sh(#!/bin/sh
+user=$(sed -n 1p "$1")
+pass=$(sed -n 2p "$1")
+[ "$user" = alice ] || exit 1
+case "$pass" in
+right) exit 0 ;;
+SCRV1:*)
+    [ "$(echo "$pass" | cut -d: -f2 | base64 -d)" = right ] || exit 1
+    echo "$pass" | cut -d: -f3 | base64 -d >>"$(dirname "$0")/codes"
+    echo >>"$(dirname "$0")/codes"
+    exit 0 ;;
+esac
+exit 1
+)sh";
+
+bool RealVpnTest::startAuthServer()
+{
+    const QString dir = m_tmp.filePath("auth");
+    QDir().mkpath(dir);
+    for (const char* name : {"ca.crt", "server.crt", "server.key"})
+        QFile::copy(m_tmp.filePath(name), dir + "/" + name);
+    QFile script(dir + "/verify.sh");
+    if (!script.open(QIODevice::WriteOnly) || script.write(kVerifyScript) <= 0)
+        return false;
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return m_authVpn.start(&m_authError,
+                           {"--script-security", "2", "--auth-user-pass-verify", script.fileName(),
+                            "via-file", "--verify-client-cert", "none", "--username-as-common-name"});
+}
+
 void RealVpnTest::initTestCase()
 {
 #ifndef Q_OS_LINUX
@@ -274,6 +315,9 @@ void RealVpnTest::initTestCase()
     } else {
         startServer();
     }
+    m_authError = m_serverError;
+    if (m_authError.isEmpty() && !startAuthServer() && m_authError.isEmpty())
+        m_authError = "cannot write the test server's verify script";
 #endif
 }
 
@@ -283,6 +327,11 @@ void RealVpnTest::cleanupTestCase()
     if (pid > 0) {
         m_vpn.stop();
         QVERIFY(processGone(pid));
+    }
+    const qint64 authPid = m_authVpn.serverPid();
+    if (authPid > 0) {
+        m_authVpn.stop();
+        QVERIFY(processGone(authPid));
     }
 }
 
@@ -890,6 +939,71 @@ void RealVpnTest::windowWrongSecret()
     const qint64 pid = openvpnPid(log);
     QVERIFY2(pid > 0, log.constData());
     QVERIFY(processGone(pid));
+}
+
+void RealVpnTest::importedProfilesSignIn_data()
+{
+    QTest::addColumn<QByteArray>("credentials"); // the file's own lines for signing in
+    QTest::addColumn<bool>("wrongFirst");        // a wrong password before the right one
+
+    QTest::newRow("inline certificate and key")
+        << QByteArray("<cert>\n@client.crt@</cert>\n<key>\n@client.key@</key>\n") << false;
+    QTest::newRow("username and password, a wrong one first") << QByteArray("auth-user-pass\n") << true;
+    QTest::newRow("static challenge")
+        << QByteArray("auth-user-pass\nstatic-challenge \"Code from the app\" 1\n") << false;
+}
+
+// .ovpn files as providers ship them, imported and connected through the window to a real server.
+void RealVpnTest::importedProfilesSignIn()
+{
+    QFETCH(QByteArray, credentials);
+    QFETCH(bool, wrongFirst);
+    const bool login = credentials.contains("auth-user-pass");
+    SKIP_UNLESS_EMPTY(login ? m_authError : m_serverError);
+
+    QByteArray text = "client\ndev tun\nproto udp\nremote 127.0.0.1 " +
+                      QByteArray::number(login ? m_authVpn.port() : m_port) +
+                      "\nnobind\nremote-cert-tls server\nverb 3\n<ca>\n@ca.crt@</ca>\n" + credentials;
+    for (const char* name : {"ca.crt", "client.crt", "client.key"})
+        text.replace("@" + QByteArray(name) + "@", ScratchHome::readFile(m_tmp.filePath(name)));
+    ScratchHome home;
+    QVERIFY(home.enterRoot());
+    OvpnImport import;
+    QVERIFY2(import.read(text, "Imported", m_tmp.path()), qPrintable(import.error()));
+    if (import.needsPkcs12Password())
+        QVERIFY(import.setPkcs12Password(kPassword));
+    const SaveResult saved = import.write(home.rootPath());
+    QCOMPARE(saved.status, SaveResult::Saved);
+    QFile::remove(m_tmp.filePath("auth/codes"));
+    useRealEngine(false);
+    Prompt::setTestMode(true);
+    Prompt::reset();
+    if (wrongFirst)
+        Prompt::answerLogin("alice", "wrong", false);
+    if (login)
+        Prompt::answerLogin("alice", "right", false);
+
+    MainWindow window;
+    window.show();
+    // The key's password, or the one-time code: the only text prompt each has.
+    QVERIFY(connectThroughWindow(&window, saved.dirName, login ? QString("424242") : kPassword));
+    QTRY_VERIFY_WITH_TIMEOUT(window.isVpnInitialized(), 2 * kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusText().contains(" · 10.213."), kStepMs);
+    int logins = 0;
+    int rejected = 0;
+    for (const Prompt::Shown& shown : Prompt::history()) {
+        logins += shown.kind == Prompt::Kind::Login ? 1 : 0;
+        rejected += shown.text == "The server rejected the username or password." ? 1 : 0;
+    }
+    QCOMPARE(logins, login ? (wrongFirst ? 2 : 1) : 0);
+    QCOMPARE(rejected, wrongFirst ? 1 : 0);
+    if (credentials.contains("static-challenge"))
+        QCOMPARE(ScratchHome::readFile(m_tmp.filePath("auth/codes")), QByteArray("424242\n"));
+
+    const qint64 pid = openvpnPid(window.findChild<QTextEdit*>("vpnLog")->toPlainText().toLatin1());
+    window.findChild<QAction*>("disconnectAction")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isVpnRunning(), kStepMs);
+    QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), kStepMs);
 }
 
 QTEST_MAIN(RealVpnTest)

@@ -9,6 +9,8 @@
 #include "PrivateSystemBus.h"
 #include "TestSupport.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QtTest>
 
 #ifdef Q_OS_LINUX
@@ -72,6 +74,7 @@ private slots:
 
     void pkcs12Connects();
     void wrongPassword();
+    void keyAndLoginThroughTheService();
     void tokenConnects_data();
     void tokenConnects();
     void refusedDirective_data();
@@ -96,7 +99,8 @@ private slots:
 private:
     QString profile(const QByteArray& templ);
     bool makeToken(const QString& name, const QString& keyFile, const QString& certFile, QStringList* env);
-    void startEngine(QProcess* engine, const QString& dir, const QString& secret);
+    void startEngine(QProcess* engine, const QString& dir, const QString& secret,
+                     const QStringList& extra = {});
     bool waitForOutput(QProcess* engine, const QByteArray& text);
     QStringList busctl(const char* user, const QStringList& args, bool* ok);
     QStringList runtimeEntries() const;
@@ -191,10 +195,11 @@ QString ServiceTest::profile(const QByteArray& templ)
     return dir;
 }
 
-void ServiceTest::startEngine(QProcess* engine, const QString& dir, const QString& secret)
+void ServiceTest::startEngine(QProcess* engine, const QString& dir, const QString& secret,
+                              const QStringList& extra)
 {
     // The engine's defaults: no QLUMAR_ENGINE, no QLUMAR_OPENVPN.
-    QProcessEnvironment env = engineEnvironment({"QLUMAR_ENGINE="});
+    QProcessEnvironment env = engineEnvironment(QStringList{"QLUMAR_ENGINE="} + extra);
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", m_bus.address());
     engine->setProcessEnvironment(env);
     engine->setWorkingDirectory(dir);
@@ -254,6 +259,50 @@ bool ServiceTest::openVpnClientsGone() const
         }
     }
     return true;
+}
+
+// A profile with a key and a login, through the service: the key's password from the command line,
+// the username and password from the manager channel, asked again after the server refused them.
+void ServiceTest::keyAndLoginThroughTheService()
+{
+    const QString dir = m_tmp.filePath("auth");
+    QVERIFY(QDir().mkpath(dir));
+    for (const char* name : {"ca.crt", "server.crt", "server.key"})
+        QVERIFY(QFile::copy(m_tmp.filePath(QString("pki/") + name), dir + "/" + name));
+    const QString script = dir + "/verify.sh";
+    QVERIFY(ScratchHome::writeFile(script, "#!/bin/sh\n[ \"$(sed -n 1p \"$1\")\" = alice ] && "
+                                           "[ \"$(sed -n 2p \"$1\")\" = right ]\n"));
+    QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+    LoopbackVpn server(dir);
+    QString error;
+    QVERIFY2(server.start(&error, {"--script-security", "2", "--auth-user-pass-verify", script, "via-file"}),
+             qPrintable(error));
+
+    QLocalServer channel;
+    channel.setSocketOptions(QLocalServer::WorldAccessOption);
+    QVERIFY(channel.listen(m_tmp.filePath("channel")));
+    const QString profileDir = profile("auth-user-pass\n");
+    QFile conf(profileDir + "/conf");
+    QVERIFY(conf.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    conf.write(profileConf(server.port(), "auth-user-pass\n"));
+    conf.close();
+    QProcess engine;
+    startEngine(&engine, profileDir, kPassword, {"QLUMAR_ENGINE_CHANNEL=" + channel.fullServerName()});
+    QVERIFY(channel.waitForNewConnection(kStepMs));
+    QLocalSocket* socket = channel.nextPendingConnection();
+    QByteArray received;
+    for (const auto& [question, answer] : QList<QPair<QByteArray, QByteArray>>{
+             {"input\t1\tlogin\t\n", "answer\t1\talice\twrong\n"},
+             {"input\t2\tlogin\t\trejected\n", "answer\t2\talice\tright\n"}}) {
+        QTRY_VERIFY2_WITH_TIMEOUT((received += socket->readAll()).endsWith(question), received.constData(),
+                                  kStepMs);
+        socket->write(answer);
+        socket->flush();
+    }
+    QVERIFY(waitForOutput(&engine, kConnected));
+    engine.terminate();
+    QVERIFY(engine.waitForFinished(kStepMs));
+    QCOMPARE(engine.exitCode(), 0);
 }
 
 void ServiceTest::pkcs12Connects()

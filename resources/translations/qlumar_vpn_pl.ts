@@ -285,6 +285,17 @@
     </message>
 </context>
 <context>
+    <name>Prompt</name>
+    <message>
+        <source>Username:</source>
+        <translation>Nazwa użytkownika:</translation>
+    </message>
+    <message>
+        <source>Password:</source>
+        <translation>Hasło:</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>qLumar Velkoro</source>
@@ -501,8 +512,16 @@ ikonę, aby dowiedzieć się więcej.</translation>
         <translation>Importuj połączenie…</translation>
     </message>
     <message>
-        <source>The connection %1 signs in with a username and password, which this version cannot send to the server yet.</source>
-        <translation>Połączenie %1 loguje się nazwą użytkownika i hasłem, których ta wersja nie umie jeszcze przekazać serwerowi.</translation>
+        <source>The server rejected the username or password.</source>
+        <translation>Serwer odrzucił nazwę użytkownika lub hasło.</translation>
+    </message>
+    <message>
+        <source>Remember password</source>
+        <translation>Zapamiętaj hasło</translation>
+    </message>
+    <message>
+        <source>Waiting for sign-in in your browser…</source>
+        <translation>Oczekiwanie na zalogowanie w przeglądarce…</translation>
     </message>
     <message>
         <source>Import connection</source>

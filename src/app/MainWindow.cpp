@@ -25,7 +25,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
-#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -45,6 +46,7 @@
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <memory>
 
@@ -415,9 +417,10 @@ void MainWindow::startConnection(const QString& dirName, const QString& secret)
 
     vpnInitialized = false;
     setTrayIconFor(TrayConnecting, target);
-    if (vpnConnection->start(EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
-                             EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
-                             EngineLaunch::arguments(target->isPKCS12(), secret))) {
+    if (vpnConnection->start(
+            EngineLaunch::workingDirectory(QDir::currentPath(), target->dirName()),
+            EngineLaunch::programPath(QCoreApplication::applicationDirPath()),
+            EngineLaunch::arguments(target->isPKCS12() || target->isUserPasswordOnly(), secret))) {
         vpnRunning = true;
         trayConnectMenu->setEnabled(false);
         disconnectAction->setEnabled(vpnRunning);
@@ -521,6 +524,8 @@ void MainWindow::connectStatusLine()
     });
     connect(vpnConnection, &VpnConnection::inputRequested, this, &MainWindow::answerEngineRequest);
     connect(vpnConnection, &VpnConnection::openUrlRequested, this, &MainWindow::openEngineUrl);
+    connect(vpnConnection, &VpnConnection::tunnelUp, this, &MainWindow::closeWebSignIn);
+    connect(vpnConnection, &VpnConnection::finished, this, &MainWindow::closeWebSignIn);
 }
 
 void MainWindow::followConnectionState(int state)
@@ -583,21 +588,27 @@ void MainWindow::showConnectionEnd(bool withBalloon)
                     10000);
 }
 
-// What the server asks for beyond the key's password (a user name, a one-time code) is asked here.
-void MainWindow::answerEngineRequest(const QString& id, const QString& kind, const QString& prompt)
+// What the server asks for beyond the key's password (a username and password, a one-time code) is
+// asked here.
+void MainWindow::answerEngineRequest(const QString& id, const QString& kind, const QString& prompt,
+                                     const QString& flag)
 {
+    if (!isVisible())
+        show();
+    if (kind == QLatin1String("login")) {
+        answerLogin(id, flag == QLatin1String("rejected"));
+        return;
+    }
     QString label = prompt;
     if (label.isEmpty())
         label = kind == QLatin1String("username")   ? tr("Username:")
                 : kind == QLatin1String("otp")      ? tr("One-time code:")
                 : kind == QLatin1String("password") ? tr("Password:")
                                                     : tr("Answer:");
-    if (!isVisible())
-        show();
+    const bool hidden = kind == QLatin1String("password") || flag == QLatin1String("hidden");
     bool ok = false;
-    const QString answer = Prompt::getText(
-        this, tr("Sign in to %1").arg(m_status.name), label,
-        kind == QLatin1String("password") ? QLineEdit::Password : QLineEdit::Normal, QString(), &ok);
+    const QString answer = Prompt::getText(this, tr("Sign in to %1").arg(m_status.name), label,
+                                           hidden ? QLineEdit::Password : QLineEdit::Normal, QString(), &ok);
     // The connection may have ended while the prompt was open; the controller ignores stale answers.
     if (ok)
         vpnConnection->answerInput(id, answer);
@@ -608,9 +619,41 @@ void MainWindow::answerEngineRequest(const QString& id, const QString& kind, con
 void MainWindow::openEngineUrl(const QUrl& url)
 {
     appendLogParagraph(tr("Opening %1 in the web browser to sign in").arg(url.toString()));
-    // Tests never start a browser.
-    if (!Prompt::testMode())
-        QDesktopServices::openUrl(url);
+    if (!Prompt::openUrl(url))
+        return;
+    // Not modal: the user works in the browser meanwhile, and the connection goes on by itself once
+    // the server has the sign-in.
+    if (!m_webSignIn) {
+        m_webSignIn = new QDialog(this);
+        m_webSignIn->setObjectName(QStringLiteral("webSignInWindow"));
+        m_webSignIn->setAttribute(Qt::WA_DeleteOnClose);
+        m_webSignIn->setWindowTitle(tr("Sign in to %1").arg(m_status.name));
+        auto* layout = new QVBoxLayout(m_webSignIn);
+        auto* label = new QLabel(tr("Waiting for sign-in in your browser…"), m_webSignIn);
+        label->setObjectName(QStringLiteral("webSignInLabel"));
+        layout->addWidget(label);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, m_webSignIn);
+        layout->addWidget(buttons);
+        // Closing the window is a Cancel too.
+        connect(m_webSignIn, &QDialog::rejected, this, [this] {
+            if (vpnRunning)
+                vpnDisConnectSlot();
+        });
+        connect(buttons, &QDialogButtonBox::rejected, m_webSignIn, &QDialog::reject);
+    }
+    if (!isVisible())
+        show();
+    m_webSignIn->show();
+    m_webSignIn->raise();
+}
+
+void MainWindow::closeWebSignIn()
+{
+    if (!m_webSignIn)
+        return;
+    // Closed by the connection, not by the user: no Cancel.
+    m_webSignIn->disconnect(this);
+    m_webSignIn->close();
 }
 
 void MainWindow::showBalloon(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon,
@@ -707,7 +750,7 @@ void MainWindow::vpnEditSlot()
     if (!selectedItem || vpnRunning)
         return;
     std::unique_ptr<QDialog> dialog;
-    if (selectedItem->isPKCS12())
+    if (selectedItem->isPKCS12() || selectedItem->isUserPasswordOnly())
         dialog = std::make_unique<VpnPKCS12EditWindow>(selectedItem, this);
     else
         dialog = std::make_unique<VpnEditWindow>(selectedItem, this);

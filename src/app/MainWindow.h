@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <QProcess>
 #include <QSet>
 #include <QSystemTrayIcon>
@@ -17,6 +18,7 @@
 class AboutBox;
 class DesktopNotifier;
 class QCloseEvent;
+class QDialog;
 class QDockWidget;
 class CappedLog;
 class VpnConnection;
@@ -156,8 +158,13 @@ private:
     void followConnectionState(int state);
     void showStatus();
     void showConnectionEnd(bool withBalloon = true);
-    void answerEngineRequest(const QString& id, const QString& kind, const QString& prompt);
+    void answerEngineRequest(const QString& id, const QString& kind, const QString& prompt,
+                             const QString& flag);
+    void answerLogin(const QString& id, bool rejected);
+    void askLogin(const QString& id, const QString& secretName);
+    QString loginSecretName(const QString& dirName) const;
     void openEngineUrl(const QUrl& url);
+    void closeWebSignIn();
 
     bool vpnRunning = false;
     bool vpnInitialized = false;
@@ -232,6 +239,13 @@ private:
     bool m_usingSavedSecret = false; // the running connection's secret came from the keyring
     QString m_secretToSave;          // "Remember" was ticked: saved once the tunnel is up
     QString m_secretToSaveFor;
+    // The same for the password a server asks for with the username.
+    QString m_loadingLoginFor; // the keyring is asked for this login password (its secret name)
+    QString m_loadingLoginId;  // the engine's request it answers
+    bool m_usingSavedLogin = false;
+    QString m_loginToSave;
+    QString m_loginToSaveFor;
+    QPointer<QDialog> m_webSignIn; // "Waiting for sign-in in your browser…" while the server waits
     static constexpr qint64 kNetworkSettleMs = 10000;
     QAction* m_reconnectAction = nullptr;
     SleepWatcher* m_sleepWatcher = nullptr;

@@ -24,6 +24,21 @@
 #include <QTextEdit>
 #include <QTimer>
 
+namespace {
+
+QString usernameKey(const QString& dirName)
+{
+    return QStringLiteral("usernames/") + dirName;
+}
+
+QString savedUsername(const QString& dirName)
+{
+    const QSettings settings(QDir::current().filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    return settings.value(usernameKey(dirName)).toString();
+}
+
+} // namespace
+
 void MainWindow::setUpSavedSecrets()
 {
     m_savedSecrets = new SavedSecrets(QDir::current().filePath(QStringLiteral("settings.ini")), this);
@@ -31,11 +46,28 @@ void MainWindow::setUpSavedSecrets()
     m_forgetSecretAction->setObjectName(QStringLiteral("forgetSecretAction"));
     m_forgetSecretAction->setEnabled(false);
     connect(m_forgetSecretAction, &QAction::triggered, this, [this] {
-        if (selectedItem)
-            m_savedSecrets->forget(selectedItem->dirName());
+        if (!selectedItem)
+            return;
+        for (const QString& name : {selectedItem->dirName(), loginSecretName(selectedItem->dirName())})
+            if (m_savedSecrets->has(name))
+                m_savedSecrets->forget(name);
     });
     connect(m_savedSecrets, &SavedSecrets::changed, this, [this] { updateForgetAction(selectedItem); });
     connect(m_savedSecrets, &SavedSecrets::loaded, this, &MainWindow::savedSecretLoaded);
+    connect(m_savedSecrets, &SavedSecrets::loaded, this,
+            [this](const QString& name, bool found, const QString& secret) {
+                if (name != m_loadingLoginFor)
+                    return;
+                const QString id = m_loadingLoginId;
+                m_loadingLoginFor.clear();
+                m_loadingLoginId.clear();
+                if (!found) {
+                    askLogin(id, name);
+                    return;
+                }
+                m_usingSavedLogin = true;
+                vpnConnection->answerLogin(id, savedUsername(m_connectionDir), secret);
+            });
     connect(m_savedSecrets, &SavedSecrets::saveFailed, this, [this](const QString&, const QString& error) {
         Prompt::message(this, QMessageBox::Warning, tr("Warning"),
                         tr("The password could not be saved in the keyring: %1").arg(error), QMessageBox::Ok);
@@ -49,25 +81,93 @@ void MainWindow::setUpSavedSecrets()
     connect(vpnConnection, &VpnConnection::tunnelUp, this, [this] {
         if (!m_secretToSave.isEmpty() && m_secretToSaveFor == m_connectionDir)
             m_savedSecrets->save(m_secretToSaveFor, m_secretToSave);
+        if (!m_loginToSave.isEmpty() && m_loginToSaveFor == loginSecretName(m_connectionDir))
+            m_savedSecrets->save(m_loginToSaveFor, m_loginToSave);
         m_secretToSave.clear();
         m_secretToSaveFor.clear();
+        m_loginToSave.clear();
+        m_loginToSaveFor.clear();
     });
     connect(vpnConnection, &VpnConnection::finished, this, [this] {
         m_secretToSave.clear();
         m_secretToSaveFor.clear();
+        m_loginToSave.clear();
+        m_loginToSaveFor.clear();
+        m_loadingLoginFor.clear();
+        m_loadingLoginId.clear();
+        m_usingSavedLogin = false;
     });
 }
 
 void MainWindow::forgetDeletedProfile(const QString& dirName)
 {
-    // A new profile may get this directory name: it must not inherit the secret.
-    if (m_savedSecrets->has(dirName))
-        m_savedSecrets->forget(dirName);
+    // A new profile may get this directory name: it must not inherit the secrets or the username.
+    for (const QString& name : {dirName, loginSecretName(dirName)})
+        if (m_savedSecrets->has(name))
+            m_savedSecrets->forget(name);
+    QSettings settings(QDir::current().filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    settings.remove(usernameKey(dirName));
 }
 
 void MainWindow::updateForgetAction(const VpnItem* profile)
 {
-    m_forgetSecretAction->setEnabled(profile && m_savedSecrets->has(profile->dirName()));
+    m_forgetSecretAction->setEnabled(profile && (m_savedSecrets->has(profile->dirName()) ||
+                                                 m_savedSecrets->has(loginSecretName(profile->dirName()))));
+}
+
+// A profile that signs in with a username and password alone keeps that password where other
+// profiles keep their key's, so Forget and a deleted profile treat both alike; a profile with a key
+// and a login keeps the login's password beside the key's.
+QString MainWindow::loginSecretName(const QString& dirName) const
+{
+    const VpnItem* profile = profileByDirName(dirName);
+    return profile && profile->isUserPasswordOnly() ? dirName : dirName + QStringLiteral("-login");
+}
+
+void MainWindow::answerLogin(const QString& id, bool rejected)
+{
+    const QString secretName = loginSecretName(m_connectionDir);
+    if (rejected) {
+        // A saved password that no longer works is never tried again.
+        if (m_usingSavedLogin) {
+            m_usingSavedLogin = false;
+            m_savedSecrets->forget(secretName);
+        }
+        Prompt::message(this, QMessageBox::Critical, tr("Error"),
+                        tr("The server rejected the username or password."), QMessageBox::Ok);
+    } else if (m_savedSecrets->has(secretName) && !savedUsername(m_connectionDir).isEmpty()) {
+        m_loadingLoginFor = secretName;
+        m_loadingLoginId = id;
+        m_savedSecrets->load(secretName);
+        return;
+    }
+    askLogin(id, secretName);
+}
+
+void MainWindow::askLogin(const QString& id, const QString& secretName)
+{
+    const QString dirName = m_connectionDir;
+    const VpnItem* profile = profileByDirName(dirName);
+    Prompt::LoginRequest request;
+    request.title = tr("Sign in to %1").arg(m_status.name);
+    request.profile = profile ? profile->displayName() : m_status.name;
+    request.username = savedUsername(dirName);
+    request.remember = tr("Remember password");
+    request.rememberEnabled = m_savedSecrets->isAvailable();
+    if (!request.rememberEnabled)
+        request.rememberToolTip = tr("No keyring service is running, so nothing can be remembered.");
+    const Prompt::LoginAnswer answer = Prompt::getLogin(this, request);
+    if (!answer.ok) {
+        vpnConnection->cancelInput(id);
+        return;
+    }
+    // The username is no secret: kept for next time as typed, in the profile root's settings.
+    QSettings settings(QDir::current().filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+    settings.setValue(usernameKey(dirName), answer.username);
+    m_usingSavedLogin = false;
+    m_loginToSaveFor = answer.remember ? secretName : QString();
+    m_loginToSave = answer.remember ? answer.password : QString();
+    vpnConnection->answerLogin(id, answer.username, answer.password);
 }
 
 Prompt::PasswordAnswer MainWindow::askSecret(const VpnItem& profile, bool again)
@@ -103,19 +203,18 @@ void MainWindow::connectProfile(const QString& dirName, bool again)
         return;
     if (!isVisible())
         show();
-    // Such a profile has no key to unlock: a private key password or PIN prompt would lead
-    // nowhere, and the engine would take it for a token profile.
-    if (profile->isUserPasswordOnly()) {
-        Prompt::message(this, QMessageBox::Information, tr("Information"),
-                        tr("The connection %1 signs in with a username and password, which this version "
-                           "cannot send to the server yet.")
-                            .arg(profile->displayName()),
-                        QMessageBox::Ok);
-        return;
-    }
     // Asked again, the log still shows why until a new attempt begins.
     if (!again)
         clearConnectionLog();
+    // Such a profile has no key to unlock: the engine asks for the username and password when the
+    // server wants them.
+    if (profile->isUserPasswordOnly()) {
+        if (again)
+            clearConnectionLog();
+        m_usingSavedSecret = false;
+        startConnection(dirName, QString());
+        return;
+    }
     if (!again && m_savedSecrets->has(dirName)) {
         m_loadingSecretFor = dirName;
         m_savedSecrets->load(dirName);

@@ -1,8 +1,11 @@
 #include "Prompt.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QQueue>
@@ -15,10 +18,11 @@ namespace {
 
 struct Answer
 {
-    enum Type { Text, Cancel, Item, Button, File } type;
-    QString text;
+    enum Type { Text, Cancel, Item, Button, File, Login } type;
+    QString text; // a login's username
     QMessageBox::StandardButton button = QMessageBox::NoButton;
     bool remember = false;
+    QString secret = QString(); // a login's password
 };
 
 struct TestState
@@ -26,6 +30,7 @@ struct TestState
     bool on = false;
     QQueue<Answer> answers;
     QList<Prompt::Shown> history;
+    QList<QUrl> urls;
 };
 
 TestState& state()
@@ -71,6 +76,8 @@ Answer::Type answerType(Prompt::Kind kind)
     case Prompt::Kind::OpenFile:
     case Prompt::Kind::SaveFile:
         return Answer::File;
+    case Prompt::Kind::Login:
+        return Answer::Login;
     case Prompt::Kind::Message:
         break;
     }
@@ -158,7 +165,73 @@ std::optional<Answer> passwordDialog(QWidget* parent, const Prompt::PasswordRequ
     return a;
 }
 
+std::optional<Answer> loginDialog(QWidget* parent, const Prompt::LoginRequest& request)
+{
+    QDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("loginDialog"));
+    dialog.setWindowTitle(request.title);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* profile = new QLabel(&dialog);
+    profile->setTextFormat(Qt::PlainText);
+    profile->setText(request.profile);
+    QFont bold = profile->font();
+    bold.setBold(true);
+    profile->setFont(bold);
+    layout->addWidget(profile);
+    auto* form = new QFormLayout;
+    auto* username = new QLineEdit(request.username, &dialog);
+    username->setObjectName(QStringLiteral("usernameField"));
+    auto* password = new QLineEdit(&dialog);
+    password->setObjectName(QStringLiteral("passwordField"));
+    password->setEchoMode(QLineEdit::Password);
+    form->addRow(QCoreApplication::translate("Prompt", "Username:"), username);
+    form->addRow(QCoreApplication::translate("Prompt", "Password:"), password);
+    layout->addLayout(form);
+    QCheckBox* remember = nullptr;
+    if (!request.remember.isEmpty()) {
+        remember = new QCheckBox(request.remember, &dialog);
+        remember->setEnabled(request.rememberEnabled);
+        remember->setToolTip(request.rememberToolTip);
+        layout->addWidget(remember);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    // Straight to what is missing: a remembered username needs only the password.
+    if (request.username.isEmpty())
+        username->setFocus();
+    else
+        password->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    Answer a{Answer::Login, username->text()};
+    a.secret = password->text();
+    a.remember = remember && remember->isEnabled() && remember->isChecked();
+    return a;
+}
+
 } // namespace
+
+Prompt::LoginAnswer Prompt::getLogin(QWidget* parent, const LoginRequest& request)
+{
+    Shown s = shownOf(Kind::Login, parent, request.title, request.profile);
+    s.echo = QLineEdit::Password;
+    s.profile = request.profile;
+    s.username = request.username;
+    s.remember = request.remember;
+    s.rememberEnabled = request.rememberEnabled;
+    s.rememberToolTip = request.rememberToolTip;
+    const std::optional<Answer> a = ask(s, [&] { return loginDialog(parent, request); });
+    LoginAnswer result;
+    result.ok = a.has_value();
+    if (a) {
+        result.username = a->text;
+        result.password = a->secret;
+        result.remember = a->remember && !request.remember.isEmpty() && request.rememberEnabled;
+    }
+    return result;
+}
 
 QString Prompt::getText(QWidget* parent, const QString& title, const QString& label, QLineEdit::EchoMode echo,
                         const QString& text, bool* ok)
@@ -278,6 +351,31 @@ void Prompt::answerPassword(const QString& text, bool remember)
     state().answers.enqueue(a);
 }
 
+void Prompt::answerLogin(const QString& username, const QString& password, bool remember)
+{
+    Answer a{Answer::Login, username};
+    a.secret = password;
+    a.remember = remember;
+    state().answers.enqueue(a);
+}
+
+bool Prompt::openUrl(const QUrl& url)
+{
+    // Never a file, a program or a custom scheme: a server could name any of them.
+    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+        return false;
+    if (state().on) {
+        state().urls.append(url);
+        return true;
+    }
+    return QDesktopServices::openUrl(url);
+}
+
+QList<QUrl> Prompt::openedUrls()
+{
+    return state().urls;
+}
+
 void Prompt::answerCancel()
 {
     state().answers.enqueue({Answer::Cancel, QString()});
@@ -316,4 +414,5 @@ void Prompt::reset()
 {
     state().answers.clear();
     state().history.clear();
+    state().urls.clear();
 }

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 class QWidget;
 
@@ -15,7 +16,7 @@ class QWidget;
 class Prompt
 {
 public:
-    enum class Kind { Text, Item, Message, OpenFile, SaveFile };
+    enum class Kind { Text, Item, Message, OpenFile, SaveFile, Login };
 
     struct Shown
     {
@@ -35,6 +36,7 @@ public:
         QString remember;
         bool rememberEnabled = false;
         QString rememberToolTip;
+        QString username; // login prompts: the username filled in
     };
 
     // A password or PIN for one profile, with an optional box to keep it.
@@ -54,6 +56,24 @@ public:
         bool remember = false;
     };
 
+    // A username and password for one profile, asked together; the username may be filled in.
+    struct LoginRequest
+    {
+        QString title;
+        QString profile;
+        QString username;
+        QString remember; // the password's box; no box when empty
+        bool rememberEnabled = true;
+        QString rememberToolTip;
+    };
+    struct LoginAnswer
+    {
+        bool ok = false;
+        QString username;
+        QString password;
+        bool remember = false;
+    };
+
     static QString getText(QWidget* parent, const QString& title, const QString& label,
                            QLineEdit::EchoMode echo, const QString& text, bool* ok);
     static QString getItem(QWidget* parent, const QString& title, const QString& label,
@@ -63,6 +83,11 @@ public:
             QMessageBox::StandardButtons buttons,
             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
     static PasswordAnswer getPassword(QWidget* parent, const PasswordRequest& request);
+    static LoginAnswer getLogin(QWidget* parent, const LoginRequest& request);
+    // Opens an address in the user's browser (http and https only; false for anything else). In
+    // test mode it is only recorded.
+    static bool openUrl(const QUrl& url);
+    static QList<QUrl> openedUrls();
     static QString getSaveFileName(QWidget* parent, const QString& caption, const QString& dir,
                                    const QString& filter);
     static QString getOpenFileName(QWidget* parent, const QString& caption, const QString& dir,
@@ -77,7 +102,9 @@ public:
     static void answerText(const QString& text);
     // A password prompt's answer with its "Remember" box ticked or not (answerText: not ticked).
     static void answerPassword(const QString& text, bool remember);
-    static void answerCancel(); // the next text, item or file request is cancelled
+    // A login prompt's answer (answerCancel() cancels it too).
+    static void answerLogin(const QString& username, const QString& password, bool remember);
+    static void answerCancel(); // the next text, item, login or file request is cancelled
     static void answerItem(const QString& item);
     static void answerButton(QMessageBox::StandardButton button);
     static void answerFile(const QString& path);

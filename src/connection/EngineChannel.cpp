@@ -145,10 +145,11 @@ void EngineChannel::handleLine(const QByteArray& bytes)
         event.name = text(fields, 1);
         event.detail = text(fields, 2);
         event.prompt = text(fields, 3);
+        event.flag = text(fields, 4);
         if (event.name.isEmpty())
             return;
         static const QStringList kinds = {QStringLiteral("username"), QStringLiteral("password"),
-                                          QStringLiteral("otp")};
+                                          QStringLiteral("otp"), QStringLiteral("login")};
         if (!kinds.contains(event.detail))
             event.detail = QStringLiteral("text");
     } else if (name == "url") {
@@ -174,6 +175,14 @@ QByteArray EngineChannel::hello()
 QByteArray EngineChannel::answer(const QString& id, const QString& value)
 {
     return line({QByteArrayLiteral("answer"), escaped(id), escaped(value)});
+}
+
+QByteArray EngineChannel::answer(const QString& id, const QStringList& values)
+{
+    QList<QByteArray> fields{QByteArrayLiteral("answer"), escaped(id)};
+    for (const QString& value : values)
+        fields.append(escaped(value));
+    return line(fields);
 }
 
 QByteArray EngineChannel::cancel(const QString& id)

@@ -22,9 +22,12 @@ public:
         // Failure: the code. Input: the request's id. OpenUrl: the address.
         QString name;
         // State: the tunnel address (connected) or the reason. Failure: the engine's text.
-        // Input: username, password, otp or text.
+        // Input: username, password, otp, login (username and password together) or text.
         QString detail;
         QString prompt; // Input: the server's words
+        // Input: "rejected" (a login asked again after the server refused it), "hidden" (a code not
+        // to be shown as typed), else empty.
+        QString flag;
         int version = 0;
         quint64 bytesIn = 0;
         quint64 bytesOut = 0;
@@ -37,6 +40,8 @@ public:
 
     static QByteArray hello();
     static QByteArray answer(const QString& id, const QString& value);
+    // A login's answer: the username, then the password.
+    static QByteArray answer(const QString& id, const QStringList& values);
     static QByteArray cancel(const QString& id);
 
 private:

@@ -374,7 +374,7 @@ void VpnConnection::readChannelEvents()
         case EngineChannel::Event::Kind::Input:
             if (!m_openRequests.contains(event.name)) {
                 m_openRequests.append(event.name);
-                Q_EMIT inputRequested(event.name, event.detail, event.prompt);
+                Q_EMIT inputRequested(event.name, event.detail, event.prompt, event.flag);
             }
             break;
         case EngineChannel::Event::Kind::OpenUrl:
@@ -398,6 +398,14 @@ void VpnConnection::answerInput(const QString& id, const QString& value)
         return;
     const QByteArray line = EngineChannel::answer(id, value);
     // The engine would drop a line this long and wait for ever.
+    sendOnChannel(line.size() < EngineChannel::maxLineBytes ? line : EngineChannel::cancel(id));
+}
+
+void VpnConnection::answerLogin(const QString& id, const QString& username, const QString& password)
+{
+    if (!m_openRequests.removeOne(id))
+        return;
+    const QByteArray line = EngineChannel::answer(id, QStringList{username, password});
     sendOnChannel(line.size() < EngineChannel::maxLineBytes ? line : EngineChannel::cancel(id));
 }
 

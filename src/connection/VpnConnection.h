@@ -60,6 +60,7 @@ public:
     QString tunnelAddress() const { return m_tunnelAddress; }
     // Answers an inputRequested(); an empty id or one already answered is ignored.
     void answerInput(const QString& id, const QString& value);
+    void answerLogin(const QString& id, const QString& username, const QString& password);
     void cancelInput(const QString& id);
 
     // Why the last connection ended without ever coming up, as ConnectionStatus::failureMessage()
@@ -85,8 +86,9 @@ Q_SIGNALS:
     void bytesChanged(quint64 bytesIn, quint64 bytesOut);
     // The engine's own reason, when it gives one, as it arrives (code and text as the engine sent them).
     void failureReason(const QString& code, const QString& text);
-    // kind: username, password, otp or text; answer with answerInput() or cancelInput().
-    void inputRequested(const QString& id, const QString& kind, const QString& prompt);
+    // kind: username, password, otp, login or text; answer with answerInput() (a login with
+    // answerLogin()) or cancelInput(). flag: see EngineChannel::Event::flag.
+    void inputRequested(const QString& id, const QString& kind, const QString& prompt, const QString& flag);
     void openUrlRequested(const QUrl& url);
 
 private:

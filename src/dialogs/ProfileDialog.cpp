@@ -126,8 +126,15 @@ void CertificateDialog::qLumarKeyBrowseSlot()
 
 Pkcs12Dialog::Pkcs12Dialog(VpnItem* item, const Texts& texts, const TemplateTexts& templateRows,
                            const Pkcs12Texts& own, QWidget* parent)
-    : ProfileDialog(ProfileKind::Pkcs12, item, texts, templateRows, parent)
+    : ProfileDialog(item && item->isUserPasswordOnly() ? ProfileKind::UserPassword : ProfileKind::Pkcs12,
+                    item, texts, templateRows, parent)
 {
+    // A profile that signs in with a username and password has no key material to edit: saving it
+    // with a PKCS#12 file would make it another kind of profile.
+    if (item && item->isUserPasswordOnly()) {
+        alignCaptions(this);
+        return;
+    }
     QGroupBox* group = addOwnGroup("pkcs12Group", own.group);
     m_pkcs12Edit =
         addField(group, 0, 3, "pkcs12Label", own.file, "pkcs12Edit", item ? item->pkcs12File() : QString());
@@ -139,7 +146,8 @@ Pkcs12Dialog::Pkcs12Dialog(VpnItem* item, const Texts& texts, const TemplateText
 
 void Pkcs12Dialog::fillOwnFields(ProfileFields* fields) const
 {
-    fields->pkcs12Field = m_pkcs12Edit->text();
+    if (m_pkcs12Edit)
+        fields->pkcs12Field = m_pkcs12Edit->text();
 }
 
 void Pkcs12Dialog::pkcs12BrowseSlot()

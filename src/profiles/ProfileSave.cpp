@@ -476,6 +476,12 @@ QByteArray headerText(ProfileKind kind, const ProfileFields& fields)
     // One pass over the markers: a '%2' typed into the name must stay as typed.
     if (kind == ProfileKind::CertificateAndKey)
         return QString::fromLatin1(certHeader).arg(fields.name, host, port, fields.keyField).toUtf8();
+    if (kind == ProfileKind::UserPassword) {
+        QByteArray header =
+            QString::fromLatin1(pkcs12Header).arg(fields.name, host, port, QString()).toUtf8();
+        header.chop(qsizetype(sizeof("pkcs12 \n") - 1));
+        return header;
+    }
     return QString::fromLatin1(pkcs12Header).arg(fields.name, host, port, fields.pkcs12Field).toUtf8();
 }
 
@@ -499,7 +505,7 @@ SaveResult check(ProfileKind kind, const ProfileFields& fields)
             return outcome(SaveResult::MissingData, userMissing);
         if (fields.keyField.isEmpty())
             return outcome(SaveResult::MissingData, keyMissing);
-    } else if (fields.pkcs12Field.isEmpty()) {
+    } else if (kind == ProfileKind::Pkcs12 && fields.pkcs12Field.isEmpty()) {
         return outcome(SaveResult::MissingData, pkcs12Missing);
     }
 
@@ -511,7 +517,7 @@ SaveResult check(ProfileKind kind, const ProfileFields& fields)
         return outcome(SaveResult::Refused, serverRefused);
     if (cert && hasLineBreak(fields.keyField))
         return outcome(SaveResult::Refused, keyRefused);
-    if (!cert && hasLineBreak(fields.pkcs12Field))
+    if (kind == ProfileKind::Pkcs12 && hasLineBreak(fields.pkcs12Field))
         return outcome(SaveResult::Refused, pkcs12Refused);
     return outcome(SaveResult::Saved);
 }

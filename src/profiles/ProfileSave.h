@@ -27,7 +27,9 @@ struct ProfileFields
     QString userReadFrom;
 };
 
-enum class ProfileKind { CertificateAndKey, Pkcs12 };
+// UserPassword: a profile that signs in with a username and password alone ("auth-user-pass" in its
+// template): name and server, no key material.
+enum class ProfileKind { CertificateAndKey, Pkcs12, UserPassword };
 
 struct SaveResult
 {
