@@ -115,7 +115,7 @@ private Q_SLOTS:
             QCOMPARE(iconAt(action->icon(), QSize(32, 32), 2.0), rendition(QLatin1String(path), 2));
         }
 
-        auto* about = window.findChild<AboutBox*>();
+        AboutBox* about = window.aboutDialog();
         QVERIFY(about);
         for (const char* name : {"aboutPicture", "helpPicture", "thanksPicture", "updatePicture"}) {
             auto* banner = about->findChild<QLabel*>(QLatin1String(name));

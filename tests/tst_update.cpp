@@ -374,7 +374,9 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
 
         auto* button = window.findChild<QToolButton*>(QStringLiteral("updateButton"));
-        auto* text = window.findChild<AboutBox*>()->findChild<QLabel*>(QStringLiteral("updateText"));
+        // The box is built after the check, as when About is first opened later.
+        QVERIFY(!window.findChild<AboutBox*>());
+        auto* text = window.aboutDialog()->findChild<QLabel*>(QStringLiteral("updateText"));
         QVERIFY(button && text);
         const bool announced = !action->newVersion().isEmpty();
         QCOMPARE(!button->isHidden(), announced);

@@ -56,9 +56,6 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     addDesktopActions();
     setWindowIcon(Pictures::icon(QStringLiteral(":img/qlumar_velkoro.png")));
 
-    aboutBox = new AboutBox(this);
-    fillAboutBox();
-
     setTrayHostAvailable(trayHost);
 
     animationTimer.setInterval(TrayAnimation::tickMilliseconds);
@@ -176,6 +173,17 @@ void MainWindow::createTray()
     setTrayToolTip(tr("qLumar VPN - disconnected"));
 }
 
+AboutBox* MainWindow::aboutDialog()
+{
+    // The licence and the large picture cost more than the whole first window: they are read and
+    // decoded only when somebody asks for the box.
+    if (!aboutBox) {
+        aboutBox = new AboutBox(this);
+        fillAboutBox();
+    }
+    return aboutBox;
+}
+
 void MainWindow::fillAboutBox()
 {
     // The About dialog opens over this window, on its screen.
@@ -206,7 +214,7 @@ void MainWindow::fillAboutBox()
            "application."));
 
     aboutBox->setUpdatePixmap(picture);
-    aboutBox->setUpdateText(tr("No new version avaliable."));
+    aboutBox->setUpdateText(m_updateText.isEmpty() ? tr("No new version avaliable.") : m_updateText);
 }
 
 void MainWindow::buildCentralArea()
@@ -735,15 +743,17 @@ void MainWindow::aboutSlot()
 {
     if (!isVisible())
         show();
-    aboutBox->setActiveAbout();
-    aboutBox->exec();
+    AboutBox* box = aboutDialog();
+    box->setActiveAbout();
+    box->exec();
 }
 
 void MainWindow::updateSlot()
 {
     // The button lives in this window's status bar, so the window is already in view.
-    aboutBox->setActiveUpdate();
-    aboutBox->exec();
+    AboutBox* box = aboutDialog();
+    box->setActiveUpdate();
+    box->exec();
 }
 
 void MainWindow::setUpdateIconSlot()
@@ -752,10 +762,12 @@ void MainWindow::setUpdateIconSlot()
     updateButton->show();
     // Every field comes from the network: none of it may become markup. The link itself was
     // accepted only as an http or https address, so the browser is all a click can open.
-    aboutBox->setUpdateText(
-        tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
-            .arg(updateAction->newVersion().toHtmlEscaped(), updateAction->linkUrl().toHtmlEscaped(),
-                 updateAction->linkText().toHtmlEscaped()));
+    // Kept as text until the box is built, if it ever is.
+    m_updateText = tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
+                       .arg(updateAction->newVersion().toHtmlEscaped(), updateAction->linkUrl().toHtmlEscaped(),
+                            updateAction->linkText().toHtmlEscaped());
+    if (aboutBox)
+        aboutBox->setUpdateText(m_updateText);
 }
 
 void MainWindow::langEnSlot()

@@ -59,6 +59,8 @@ public:
     int trayAnimationFrame() const { return trayFrame; }
     int pictureAnimationFrame() const { return labelFrame; }
     bool isAnimating() const { return animationTimer.isActive(); }
+    // The About box, built and filled the first time About, the update button or this asks for it.
+    AboutBox* aboutDialog();
 
     // Tray balloons cannot be observed through QSystemTrayIcon, so the window keeps the last one.
     struct Balloon
@@ -184,7 +186,8 @@ private:
     QMenu* trayMenu = nullptr;
     QTimer animationTimer;
     int trayFrame = 0;
-    AboutBox* aboutBox = nullptr;
+    AboutBox* aboutBox = nullptr; // see aboutDialog()
+    QString m_updateText;         // the Updates page's text once a check found a release
     QToolButton* updateButton = nullptr;
 
     // Asking for secrets, second tries, saved secrets, sleep, certificate expiry and the log's
