@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 
 #include <QLabel>
+#include <QNetworkAccessManager>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -382,6 +383,32 @@ private Q_SLOTS:
         QCOMPARE(!button->isHidden(), announced);
         QCOMPARE(button->parentWidget() == window.findChild<QStatusBar*>(), announced);
         QCOMPARE(text->text(), updateText);
+    }
+
+    // The network is not touched while the window is made; the check runs once the window has
+    // been drawn, and only once however often it is shown again.
+    void mainWindowChecksOnceAfterShowing()
+    {
+        ScratchHome home;
+        QVERIFY(home.enterRoot());
+        CannedHttpServer server(CannedHttpServer::ok(announcing("1.6")));
+        qputenv("QLUMAR_UPDATE_URL", server.url().toEncoded());
+        MainWindow window;
+        qunsetenv("QLUMAR_UPDATE_URL");
+        QVERIFY(!window.findChild<QNetworkAccessManager*>());
+        auto* action = window.findChild<UpdateAction*>(QStringLiteral("updateAction"));
+        QSignalSpy finished(action, &UpdateAction::checkFinished);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(action->newVersion(), QStringLiteral("1.6"));
+        QVERIFY(!server.requestLines().isEmpty());
+
+        window.hide();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(!finished.wait(1500));
+        QCOMPARE(finished.size(), 1);
     }
 };
 

@@ -9,6 +9,7 @@
 #include "app/Prompt.h"
 #include "connection/CappedLog.h"
 #include "connection/EngineLaunch.h"
+#include "connection/NetworkWatcher.h"
 #include "connection/VpnConnection.h"
 #include "dialogs/FileChooser.h"
 #include "dialogs/ImportWindow.h"
@@ -93,6 +94,31 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     updateButton->setToolTip(tr("New version is avaliable. Click this\nicon to get more informations."));
     updateButton->hide();
 
+    // The network (the one update check of this start, the watch for network changes) waits
+    // until the window has been drawn, so it is never part of the start-up. A window started in
+    // the tray has nothing to draw: it starts at the first turn of the event loop. One shown but
+    // never drawn still starts.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible())
+            QTimer::singleShot(kNetworkFallbackMs, this, &MainWindow::startNetwork);
+        else
+            startNetwork();
+    });
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::Paint && !m_networkStarted)
+        QTimer::singleShot(0, this, &MainWindow::startNetwork);
+    return QMainWindow::event(event);
+}
+
+void MainWindow::startNetwork()
+{
+    if (m_networkStarted)
+        return;
+    m_networkStarted = true;
+    m_networkWatcher->start();
     updateAction->downloadUpdateInfo();
 }
 

@@ -123,6 +123,7 @@ public Q_SLOTS:
     void importFile(const QString& path);
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -132,6 +133,7 @@ protected:
 private:
     friend class TestProfileList; // sets up a running connection without an engine
 
+    void startNetwork();
     void createActions();
     void createTray();
     void addDesktopActions();
@@ -188,6 +190,8 @@ private:
     int trayFrame = 0;
     AboutBox* aboutBox = nullptr; // see aboutDialog()
     QString m_updateText;         // the Updates page's text once a check found a release
+    bool m_networkStarted = false;
+    static constexpr int kNetworkFallbackMs = 1000;
     QToolButton* updateButton = nullptr;
 
     // Asking for secrets, second tries, saved secrets, sleep, certificate expiry and the log's

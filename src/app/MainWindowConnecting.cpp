@@ -263,7 +263,7 @@ void MainWindow::setUpSleepAndNetwork()
 
     m_networkWatcher = new NetworkWatcher(this);
     m_networkWatcher->setObjectName(QStringLiteral("networkWatcher"));
-    m_networkWatcher->start();
+    // Started with the update check, after the first paint (startNetwork()).
     connect(m_networkWatcher, &NetworkWatcher::networkChanged, this, [this] {
         // The tunnel's own interface coming up is a change too: only a tunnel that has been up a
         // while is taken down for it.
