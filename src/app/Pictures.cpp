@@ -58,7 +58,9 @@ QString renditionPath(const QString& path, qreal devicePixelRatio)
     return path;
 }
 
-QPixmap pixmap(const QString& path, qreal devicePixelRatio)
+namespace {
+
+QPixmap decodePixmap(const QString& path, qreal devicePixelRatio)
 {
     const QSize size = QImageReader(path).size();
     if (!size.isValid())
@@ -74,6 +76,20 @@ QPixmap pixmap(const QString& path, qreal devicePixelRatio)
         image = image.scaled(devicePixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     image.setDevicePixelRatio(ratio);
     return QPixmap::fromImage(image);
+}
+
+} // namespace
+
+QPixmap pixmap(const QString& path, qreal devicePixelRatio)
+{
+    // Decoded once per picture and ratio: the connecting animation shows the same few pictures
+    // five times a second for as long as it runs. Never destroyed, like the icons below.
+    static auto* pixmaps = new QHash<QPair<QString, qreal>, QPixmap>;
+    const QPair<QString, qreal> key(path, qMax<qreal>(devicePixelRatio, 1.0));
+    auto it = pixmaps->find(key);
+    if (it != pixmaps->end())
+        return *it;
+    return *pixmaps->insert(key, decodePixmap(path, devicePixelRatio));
 }
 
 QIcon icon(const QString& path)

@@ -15,7 +15,8 @@ namespace Pictures {
 QString renditionPath(const QString& path, qreal devicePixelRatio);
 
 // The picture at its 1x size in device-independent pixels and at the given ratio in device
-// pixels, made from the sharpest fitting rendition. Null when the path does not exist.
+// pixels, made from the sharpest fitting rendition. Null when the path does not exist. Decoded once:
+// the same path and ratio give the same pixmap for the whole run.
 QPixmap pixmap(const QString& path, qreal devicePixelRatio);
 
 // An icon holding every rendition, so each screen, tray and menu picks the one that fits. Icons
