@@ -177,8 +177,8 @@ void MainWindow::createTray()
 {
     trayMenu = new QMenu(this);
     trayMenu->setObjectName(QStringLiteral("trayMenu"));
-    trayConnectMenu = trayMenu->addMenu(Pictures::icon(QStringLiteral(":img/vpn_con.png")), tr("&Connect"));
-    trayConnectMenu->setObjectName(QStringLiteral("trayConnectMenu"));
+    trayConnectMenu = newTrayConnectMenu();
+    trayMenu->addMenu(trayConnectMenu);
     trayMenu->addAction(disconnectAction);
     trayMenu->addSeparator();
     trayMenu->addAction(importAction);
@@ -208,6 +208,56 @@ AboutBox* MainWindow::aboutDialog()
         fillAboutBox();
     }
     return aboutBox;
+}
+
+QMenu* MainWindow::newTrayConnectMenu()
+{
+    auto* menu = new QMenu(tr("&Connect"), trayMenu);
+    menu->setObjectName(QStringLiteral("trayConnectMenu"));
+    menu->setIcon(Pictures::icon(QStringLiteral(":img/vpn_con.png")));
+    connect(menu, &QMenu::aboutToShow, this, &MainWindow::fillTrayConnectMenu);
+    return menu;
+}
+
+// A menu searches its whole list of entries for every entry added or removed, so thousands of
+// profiles cost seconds: the entries are made when the submenu first opens after a reload, and a
+// reload throws the filled submenu away whole instead of emptying it entry by entry.
+void MainWindow::fillTrayConnectMenu()
+{
+    if (!m_trayEntriesStale)
+        return;
+    m_trayEntriesStale = false;
+    QList<QAction*> entries;
+    entries.reserve(vpnList->count());
+    for (int i = 0; i < vpnList->count(); ++i) {
+        auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
+        if (!item)
+            continue;
+        auto* entry = new ConnectAction(item, this);
+        connect(entry, &ConnectAction::vpnItemActiveSig, this, &MainWindow::vpnItemPressedSlot);
+        connect(entry, &ConnectAction::vpnConnectSig, this, &MainWindow::vpnConnectSlot);
+        entries << entry;
+    }
+    trayConnectMenu->addActions(entries);
+}
+
+void MainWindow::dropTrayConnectEntries()
+{
+    m_trayEntriesStale = true;
+    const QList<QAction*> entries = trayConnectMenu->actions();
+    if (entries.isEmpty())
+        return;
+    QMenu* old = trayConnectMenu;
+    trayConnectMenu = newTrayConnectMenu();
+    trayConnectMenu->setEnabled(old->isEnabled());
+    trayMenu->insertMenu(old->menuAction(), trayConnectMenu);
+    trayMenu->removeAction(old->menuAction());
+    old->hide();
+    old->setObjectName(QString());
+    // The menu goes first, so that its entries have no list left to be searched in.
+    old->deleteLater();
+    for (QAction* entry : entries)
+        entry->deleteLater();
 }
 
 void MainWindow::fillAboutBox()
@@ -339,20 +389,12 @@ void MainWindow::loadVpnList()
     selectedItem = nullptr;
     activeItem = nullptr;
 
-    const QList<QAction*> oldEntries = trayConnectMenu->actions();
-    trayConnectMenu->clear();
-    for (QAction* action : oldEntries)
-        if (qobject_cast<ConnectAction*>(action))
-            action->deleteLater();
+    dropTrayConnectEntries();
     vpnList->clear();
 
     for (const QString& dirName : dirNames) {
         auto* item = new VpnItem(root + QLatin1Char('/') + dirName + QLatin1String("/conf"), dirName);
-        auto* entry = new ConnectAction(item, this);
         vpnList->addItem(item);
-        trayConnectMenu->addAction(entry);
-        connect(entry, &ConnectAction::vpnItemActiveSig, this, &MainWindow::vpnItemPressedSlot);
-        connect(entry, &ConnectAction::vpnConnectSig, this, &MainWindow::vpnConnectSlot);
 
         if (connectionRuns) {
             const bool active = dirName == activeDir;

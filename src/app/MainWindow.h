@@ -134,6 +134,9 @@ private:
     friend class TestProfileList; // sets up a running connection without an engine
 
     void startNetwork();
+    QMenu* newTrayConnectMenu();
+    void fillTrayConnectMenu();
+    void dropTrayConnectEntries();
     void createActions();
     void createTray();
     void addDesktopActions();
@@ -191,6 +194,7 @@ private:
     AboutBox* aboutBox = nullptr; // see aboutDialog()
     QString m_updateText;         // the Updates page's text once a check found a release
     bool m_networkStarted = false;
+    bool m_trayEntriesStale = true; // the Connect submenu is filled when it next opens
     static constexpr int kNetworkFallbackMs = 1000;
     QToolButton* updateButton = nullptr;
 
