@@ -334,6 +334,9 @@ void MainWindow::buildCentralArea()
     vpnList = new QListWidget(profileBox);
     vpnList->setObjectName(QStringLiteral("vpnList"));
     vpnList->setSpacing(3);
+    // Every entry is an icon and one line of text: measuring the first stands for all of them, so
+    // thousands of profiles are not each laid out before the window can show.
+    vpnList->setUniformItemSizes(true);
     profileGrid->addWidget(vpnList, 0, 0);
     vpnList->setAccessibleName(tr("Available VPN connections"));
     connect(vpnList, &QListWidget::itemPressed, this, &MainWindow::vpnItemPressedSlot);
