@@ -48,6 +48,7 @@
 #include <QToolButton>
 
 #include <memory>
+#include <utility>
 
 MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
 {
@@ -65,7 +66,13 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     vpnRunning = false;
     vpnInitialized = false;
     vpnConnection = new VpnConnection(this);
-    connect(vpnConnection, &VpnConnection::logText, this, &MainWindow::appendLogParagraph);
+    connect(vpnConnection, &VpnConnection::logText, this, &MainWindow::queueLogText);
+    // Whatever the engine said before these is in the log when they are shown.
+    for (auto signal : {&VpnConnection::tunnelUp, &VpnConnection::passwordRejected})
+        connect(vpnConnection, signal, this, &MainWindow::flushLog, Qt::DirectConnection);
+    m_logFlush.setSingleShot(true);
+    m_logFlush.setInterval(kLogFlushMs);
+    connect(&m_logFlush, &QTimer::timeout, this, &MainWindow::flushLog);
     connect(vpnConnection, &VpnConnection::tunnelUp, this, &MainWindow::showTunnelUp);
     connect(vpnConnection, &VpnConnection::passwordRejected, this, &MainWindow::showPasswordRejected);
     connect(vpnConnection, &VpnConnection::finished, this, &MainWindow::vpnFinishSlot);
@@ -84,7 +91,11 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     buildCentralArea();
     connectStatusLine();
     vpnConnection->setLogLimits(connectionLog->maxLines(), connectionLog->maxCharacters());
-    connect(vpnConnection, &VpnConnection::logDropped, this, [this] { connectionLog->dropAll(); });
+    connect(vpnConnection, &VpnConnection::logDropped, this, [this] {
+        m_pendingLog.clear();
+        m_pendingLogCharacters = 0;
+        connectionLog->dropAll();
+    });
     loadVpnList();
 
     updateButton = new QToolButton(this);
@@ -518,6 +529,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 {
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
+    flushLog();
     setTrayIcon(TrayDisconnected);
     // Asked again, the prompt is the message: no balloon tells of the attempt before it.
     showConnectionEnd(!askingAgain());
@@ -559,10 +571,34 @@ void MainWindow::showTunnelUp()
 
 void MainWindow::appendLogParagraph(const QString& text)
 {
+    m_pendingLog << text;
+    flushLog();
+}
+
+// Each read of the engine's output used to be laid out and drawn on its own: at a few dozen lines
+// a second that was most of the manager's processor time. Reads now wait a moment and go into
+// the log together; a large amount goes at once, so a flood never waits in two places.
+void MainWindow::queueLogText(const QString& text)
+{
+    m_pendingLog << text;
+    m_pendingLogCharacters += text.size();
+    if (m_pendingLogCharacters >= kLogBatchCharacters)
+        flushLog();
+    else if (!m_logFlush.isActive())
+        m_logFlush.start();
+}
+
+void MainWindow::flushLog()
+{
+    m_logFlush.stop();
+    if (m_pendingLog.isEmpty())
+        return;
+    const QStringList batch = std::exchange(m_pendingLog, QStringList());
+    m_pendingLogCharacters = 0;
     // Inserted as plain text: engine output that looks like HTML must show as it is.
     QScrollBar* bar = vpnLog->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
-    connectionLog->appendParagraph(text);
+    connectionLog->appendParagraphs(batch);
     if (atBottom)
         bar->setValue(bar->maximum());
 }

@@ -157,6 +157,8 @@ private:
     void showTunnelUp();
     void showPasswordRejected();
     void appendLogParagraph(const QString& text);
+    void queueLogText(const QString& text);
+    void flushLog();
     void connectStatusLine();
     void followConnectionState(int state);
     void showStatus();
@@ -219,6 +221,11 @@ private:
 
     bool profileDialogOpen = false; // an Edit dialog: no connection starts meanwhile
     std::unique_ptr<CappedLog> connectionLog;
+    QStringList m_pendingLog; // engine output not yet in the log
+    qsizetype m_pendingLogCharacters = 0;
+    QTimer m_logFlush;
+    static constexpr int kLogFlushMs = 250;
+    static constexpr qsizetype kLogBatchCharacters = 8 * 1024; // one read of a flood: it waits for nothing
     Balloon lastBalloonShown;
     int balloonsShown = 0;
     QLabel* m_statusLine = nullptr;

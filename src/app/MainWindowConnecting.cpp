@@ -225,6 +225,9 @@ void MainWindow::askAgainWhenIdle()
 
 void MainWindow::clearConnectionLog()
 {
+    m_logFlush.stop();
+    m_pendingLog.clear();
+    m_pendingLogCharacters = 0;
     connectionLog->clear();
     vpnConnection->discardOutput();
 }
