@@ -870,9 +870,10 @@ void MainWindow::setUpdateIconSlot()
     // Every field comes from the network: none of it may become markup. The link itself was
     // accepted only as an http or https address, so the browser is all a click can open.
     // Kept as text until the box is built, if it ever is.
-    m_updateText = tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
-                       .arg(updateAction->newVersion().toHtmlEscaped(), updateAction->linkUrl().toHtmlEscaped(),
-                            updateAction->linkText().toHtmlEscaped());
+    m_updateText =
+        tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
+            .arg(updateAction->newVersion().toHtmlEscaped(), updateAction->linkUrl().toHtmlEscaped(),
+                 updateAction->linkText().toHtmlEscaped());
     if (aboutBox)
         aboutBox->setUpdateText(m_updateText);
 }
