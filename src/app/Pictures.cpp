@@ -1,12 +1,20 @@
 #include "Pictures.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 #include <QtMath>
+
+#include <memory>
+#include <utility>
 
 namespace Pictures {
 
@@ -40,6 +48,106 @@ protected:
         }
         return false;
     }
+};
+
+// The renditions of one picture, each decoded the first time it is drawn: most icons of the
+// program are never drawn in a run, and most of those that are, at one scale only. Picks and
+// scales as the toolkit's own pixmap icons do: the smallest rendition at least as large as asked,
+// else the largest, drawn down to fit; other modes than Normal as the style generates them.
+class RenditionIconEngine : public QIconEngine
+{
+public:
+    explicit RenditionIconEngine(const QString& path)
+    {
+        for (int scale = 1; scale <= largestRendition; ++scale) {
+            const QString file = scale == 1 ? path : atScale(path, scale);
+            const QSize size = QImageReader(file).size();
+            if (size.isValid())
+                m_renditions->append({file, size, QPixmap()});
+        }
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device()->devicePixelRatio();
+        painter->drawPixmap(rect, pixmap(rect.size() * ratio, mode, state));
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        Q_UNUSED(mode);
+        Q_UNUSED(state);
+        const Rendition* rendition = best(size);
+        if (!rendition)
+            return QSize();
+        QSize actual = rendition->size;
+        if (actual.width() > size.width() || actual.height() > size.height())
+            actual.scale(size, Qt::KeepAspectRatio);
+        return actual;
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        Rendition* rendition = best(size);
+        if (!rendition)
+            return QPixmap();
+        if (rendition->pixmap.isNull())
+            rendition->pixmap = QPixmap::fromImage(QImage(rendition->path));
+        const QSize actual = actualSize(size, mode, state);
+        const auto key = std::make_pair(actual, static_cast<int>(mode));
+        for (const auto& [made, picture] : m_made)
+            if (made == key)
+                return picture;
+        QPixmap result = rendition->pixmap;
+        if (result.size() != actual)
+            result = result.scaled(actual, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (mode != QIcon::Normal && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            const QPixmap generated = QApplication::style()->generatedIconPixmap(mode, result, &option);
+            if (!generated.isNull())
+                result = generated;
+        }
+        m_made.append({key, result});
+        return result;
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        QList<QSize> sizes;
+        if (mode == QIcon::Normal && state == QIcon::Off)
+            for (const Rendition& rendition : std::as_const(*m_renditions))
+                sizes << rendition.size;
+        return sizes;
+    }
+
+    QString key() const override { return QStringLiteral("qlumar-renditions"); }
+    QIconEngine* clone() const override { return new RenditionIconEngine(*this); }
+    bool isNull() override { return m_renditions->isEmpty(); }
+
+private:
+    struct Rendition
+    {
+        QString path;
+        QSize size;
+        QPixmap pixmap; // null until first drawn
+    };
+
+    Rendition* best(const QSize& size)
+    {
+        Rendition* found = nullptr;
+        for (Rendition& rendition : *m_renditions) {
+            const bool fits = rendition.size.width() >= size.width() && rendition.size.height() >= size.height();
+            if (fits)
+                return &rendition; // ordered from the smallest
+            found = &rendition;
+        }
+        return found;
+    }
+
+    // Shared with clones, so a picture decoded for one copy of the icon serves them all.
+    std::shared_ptr<QList<Rendition>> m_renditions = std::make_shared<QList<Rendition>>();
+    QList<std::pair<std::pair<QSize, int>, QPixmap>> m_made; // drawn sizes and modes, a handful
 };
 
 } // namespace
@@ -99,18 +207,12 @@ QIcon icon(const QString& path)
     auto it = icons->find(path);
     if (it != icons->end())
         return *it;
+    auto* engine = new RenditionIconEngine(path);
     QIcon result;
-    const QImage base(path);
-    if (!base.isNull()) {
-        result.addPixmap(QPixmap::fromImage(base));
-        for (int scale = 2; scale <= largestRendition; ++scale) {
-            QImage larger(atScale(path, scale));
-            if (larger.isNull())
-                continue;
-            larger.setDevicePixelRatio(1.0); // an entry of its own size, picked by device pixels
-            result.addPixmap(QPixmap::fromImage(larger));
-        }
-    }
+    if (engine->isNull())
+        delete engine;
+    else
+        result = QIcon(engine);
     return *icons->insert(path, result);
 }
 

@@ -19,8 +19,9 @@ QString renditionPath(const QString& path, qreal devicePixelRatio);
 // the same path and ratio give the same pixmap for the whole run.
 QPixmap pixmap(const QString& path, qreal devicePixelRatio);
 
-// An icon holding every rendition, so each screen, tray and menu picks the one that fits. Icons
-// are shared: the same path gives the same icon (and cacheKey) for the whole run.
+// An icon holding every rendition, so each screen, tray and menu picks the one that fits; each
+// rendition is decoded the first time it is drawn. Icons are shared: the same path gives the same
+// icon (and cacheKey) for the whole run.
 QIcon icon(const QString& path);
 
 // Shows the picture in the label at the label's own ratio, and again at the new ratio whenever the
