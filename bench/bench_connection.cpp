@@ -339,7 +339,7 @@ SteadyResult runSteadyStream(int lines, int perSecond, const QString& scriptDir)
             tenthAt = threadCpuMs();
         if (last.text().contains(lastLine) || last.previous().text().contains(lastLine)) {
             const double cpu = threadCpuMs() - (tenthAt < 0 ? cpuStart : tenthAt);
-            result.cpuMsPerLine = cpu / (lines - lines / 10);
+            result.cpuMsPerLine = cpu / double(lines - lines / 10);
             result.rssGrowthKiB = residentKiB() - rssBefore;
             QApplication::exit(0);
         }
