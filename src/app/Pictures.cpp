@@ -137,7 +137,8 @@ private:
     {
         Rendition* found = nullptr;
         for (Rendition& rendition : *m_renditions) {
-            const bool fits = rendition.size.width() >= size.width() && rendition.size.height() >= size.height();
+            const bool fits =
+                rendition.size.width() >= size.width() && rendition.size.height() >= size.height();
             if (fits)
                 return &rendition; // ordered from the smallest
             found = &rendition;
