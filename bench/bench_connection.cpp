@@ -323,7 +323,8 @@ SteadyResult runSteadyStream(int lines, int perSecond, const QString& scriptDir)
         return result;
     }
     const QString lastLine = QStringLiteral(" us=%1 ").arg(lines - 1);
-    const QString tenthLine = QStringLiteral(" us=%1 ").arg(lines / 10);
+    const int firstCounted = lines / 10;
+    const QString tenthLine = QStringLiteral(" us=%1 ").arg(firstCounted);
     double tenthAt = -1;
     // A slow ticker: a fast one would cost the GUI thread more than the log does.
     QElapsedTimer sinceTurn;
@@ -339,7 +340,7 @@ SteadyResult runSteadyStream(int lines, int perSecond, const QString& scriptDir)
             tenthAt = threadCpuMs();
         if (last.text().contains(lastLine) || last.previous().text().contains(lastLine)) {
             const double cpu = threadCpuMs() - (tenthAt < 0 ? cpuStart : tenthAt);
-            result.cpuMsPerLine = cpu / double(lines - lines / 10);
+            result.cpuMsPerLine = cpu / (lines - firstCounted);
             result.rssGrowthKiB = residentKiB() - rssBefore;
             QApplication::exit(0);
         }
