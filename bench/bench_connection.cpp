@@ -282,6 +282,80 @@ LongLineResult runLongLine(int megabytes, const QString& scriptDir)
     return result;
 }
 
+// An engine that writes `lines` log lines at `perSecond` a second, as a chatty connection does for
+// weeks: the GUI thread's processor time per line, the longest gap, and the memory the log holds.
+struct SteadyResult
+{
+    bool ok = false;
+    double cpuMsPerLine = 0;
+    qint64 maxGapMs = 0;
+    qint64 rssGrowthKiB = 0;
+};
+
+SteadyResult runSteadyStream(int lines, int perSecond, const QString& scriptDir)
+{
+    SteadyResult result;
+    const QString script = scriptDir + QStringLiteral("/steady.sh");
+    QFile file(script);
+    // One write per line, as the engine flushes each line it logs.
+    const QByteArray text = "#!/bin/sh\ni=0\nwhile [ $i -lt " + QByteArray::number(lines) +
+                            " ]; do\n  echo \"$(date '+%a %b %e %T %Y') us=$i UDP link remote: "
+                            "[AF_INET]192.0.2.1:1194 data channel packet\"\n  i=$((i+1))\n  sleep " +
+                            QByteArray::number(1.0 / perSecond, 'f', 3) + "\ndone\nexec sleep 60\n";
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0)
+        return result;
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(script));
+
+    MainWindow window;
+    window.show();
+    window.vpnItemPressedSlot(benchProfile(window));
+    QApplication::processEvents();
+    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    Prompt::answerText(QStringLiteral("bench"));
+    const qint64 rssBefore = residentKiB();
+    const double cpuStart = threadCpuMs();
+    window.vpnConnectSlot();
+    qunsetenv("QLUMAR_ENGINE_PATH");
+    if (!window.isVpnRunning()) {
+        std::fprintf(stderr, "the engine did not start\n");
+        return result;
+    }
+    const QString lastLine = QStringLiteral(" us=%1 ").arg(lines - 1);
+    const int firstCounted = lines / 10;
+    const QString tenthLine = QStringLiteral(" us=%1 ").arg(firstCounted);
+    double tenthAt = -1;
+    // A slow ticker: a fast one would cost the GUI thread more than the log does.
+    QElapsedTimer sinceTurn;
+    sinceTurn.start();
+    QTimer ticker;
+    ticker.setInterval(20);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        result.maxGapMs = std::max(result.maxGapMs, sinceTurn.restart() - 20);
+        // Each read ends with its line break, so the last line shown is the block before last.
+        const QTextBlock last = log->document()->lastBlock();
+        // Counted from the tenth line on, so the start of the engine is not part of it.
+        if (tenthAt < 0 && (last.text().contains(tenthLine) || last.previous().text().contains(tenthLine)))
+            tenthAt = threadCpuMs();
+        if (last.text().contains(lastLine) || last.previous().text().contains(lastLine)) {
+            const double cpu = threadCpuMs() - (tenthAt < 0 ? cpuStart : tenthAt);
+            result.cpuMsPerLine = cpu / (lines - firstCounted);
+            result.rssGrowthKiB = residentKiB() - rssBefore;
+            QApplication::exit(0);
+        }
+    });
+    ticker.start();
+    QTimer::singleShot(lines * 1000 / perSecond + 60000, [] { QApplication::exit(2); });
+    result.ok = QApplication::exec() == 0;
+    if (!result.ok)
+        std::fprintf(stderr, "last line shown: %s\n",
+                     qPrintable(log->document()->lastBlock().previous().text()));
+    window.vpnDisConnectSlot();
+    window.engineProcess()->waitForFinished(5000);
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -347,6 +421,18 @@ int main(int argc, char* argv[])
             l.ok ? "ended" : "DID NOT END", l.idleAfterMs,
             l.idleAfterMs > 0 ? longLineMb * 1000.0 / l.idleAfterMs : 0.0, l.cpuMs, l.maxGapMs,
             l.characters / 1048576.0, statusKiB("VmHWM") / 1024.0);
+        std::fflush(stdout);
+    }
+
+    const int steadyLines = qEnvironmentVariableIsSet("BENCH_STEADY_LINES")
+                                ? qEnvironmentVariableIntValue("BENCH_STEADY_LINES")
+                                : 500;
+    if (steadyLines > 0) {
+        const SteadyResult st = runSteadyStream(steadyLines, 50, home.path());
+        std::printf("%d lines at 50 a second (target: < 0.1 ms cpu per line)\n", steadyLines);
+        std::printf("  %s; cpu %.3f ms per line (all of the GUI thread while connecting), max gap %lld ms, "
+                    "RSS %+lld KB\n\n",
+                    st.ok ? "ended" : "DID NOT END", st.cpuMsPerLine, st.maxGapMs, st.rssGrowthKiB);
         std::fflush(stdout);
     }
 

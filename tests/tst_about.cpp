@@ -45,8 +45,10 @@ class TestAbout : public GuiTestBase
     static Opened openWith(MainWindow& window, const char* actionName)
     {
         Opened seen;
-        auto* box = window.findChild<AboutBox*>();
-        QTimer::singleShot(0, box, [&] {
+        // The box may not exist before its first opening: it is looked up once it shows.
+        QTimer::singleShot(0, &window, [&] {
+            auto* box = window.findChild<AboutBox*>();
+            QVERIFY(box);
             seen.windowVisible = window.isVisible();
             seen.dialogVisible = box->isVisible();
             seen.page = currentPage(box);
@@ -205,7 +207,11 @@ private Q_SLOTS:
         MainWindow& window = *mainWindow();
         QTextDocument expected;
         expected.setHtml(QString::fromLatin1(stored));
+        // Read when About first opens, not at start-up.
+        QVERIFY(!window.findChild<QTextEdit*>(QStringLiteral("licenseView")));
+        openWith(window, "aboutAction");
         auto* view = window.findChild<QTextEdit*>(QStringLiteral("licenseView"));
+        QVERIFY(view);
         QVERIFY(!expected.toPlainText().trimmed().isEmpty());
         QCOMPARE(view->toPlainText(), expected.toPlainText());
         // A screen reader names the text by its page, not by its first words.
@@ -229,8 +235,12 @@ private Q_SLOTS:
     void mainWindowFillsEveryPage()
     {
         MainWindow& window = *mainWindow();
+        // Nothing of the box is made before it is needed; when it is, every page is filled.
+        QVERIFY(!window.findChild<AboutBox*>());
+        openWith(window, "aboutAction");
         auto* box = window.findChild<AboutBox*>();
         QVERIFY(box);
+        QCOMPARE(window.aboutDialog(), box);
         QCOMPARE(box->parent(), &window);
         auto text = [box](const char* name) { return box->findChild<QLabel*>(QLatin1String(name))->text(); };
         QVERIFY(
@@ -249,7 +259,7 @@ private Q_SLOTS:
     void aboutShowsHiddenWindowFirst()
     {
         MainWindow& window = *mainWindow();
-        auto* box = window.findChild<AboutBox*>();
+        AboutBox* box = window.aboutDialog();
         box->setActiveUpdate(); // last closed on another page
         QVERIFY(!window.isVisible());
         const Opened seen = openWith(window, "aboutAction");
@@ -281,16 +291,18 @@ private Q_SLOTS:
         qputenv("QLUMAR_UPDATE_URL", server.url().toEncoded());
         MainWindow& window = *mainWindow();
         qunsetenv("QLUMAR_UPDATE_URL");
-        auto* label = window.findChild<QLabel*>(QStringLiteral("updateText"));
-        QTRY_COMPARE_WITH_TIMEOUT(label->text(),
-                                  QStringLiteral("Version 1.7 is avaliable on the following website:<br><br>"
-                                                 "<a href=\"https://www.qlumar-velkoro.example/1.7\">"
-                                                 "Get&amp;nbsp;it</a>"),
-                                  10000);
-        window.show();
         auto* button = window.findChild<QWidget*>(QStringLiteral("updateButton"));
+        QTRY_VERIFY_WITH_TIMEOUT(!button->isHidden(), 10000);
+        // The news came before the box was built: the box shows it all the same.
+        QVERIFY(!window.findChild<AboutBox*>());
+        window.show();
         QVERIFY(button->isVisible());
         QCOMPARE(openWith(window, "updateAction").page, QStringLiteral("updatePage"));
+        auto* label = window.findChild<QLabel*>(QStringLiteral("updateText"));
+        QVERIFY(label);
+        QCOMPARE(label->text(), QStringLiteral("Version 1.7 is avaliable on the following website:<br><br>"
+                                               "<a href=\"https://www.qlumar-velkoro.example/1.7\">"
+                                               "Get&amp;nbsp;it</a>"));
         // Opening About afterwards still shows the link on the Updates page.
         openWith(window, "aboutAction");
         QVERIFY(label->text().contains(QLatin1String("https://www.qlumar-velkoro.example/1.7")));

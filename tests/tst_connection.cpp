@@ -1641,7 +1641,7 @@ void TestConnection::exitDuringAFloodEnds()
 // The tray's Connect submenu entry of a profile, by its shown name.
 static QAction* trayEntry(QMenu* menu, const QString& name)
 {
-    for (QAction* entry : menu->actions()) {
+    for (QAction* entry : openedMenuEntries(menu)) {
         if (entry->text() == name)
             return entry;
     }

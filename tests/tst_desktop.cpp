@@ -684,6 +684,11 @@ private Q_SLOTS:
                 readMenu(reply.arguments().at(1).value<QDBusArgument>(), QString(), &entries);
             return entries;
         };
+        // A panel announces the menu before it reads it, as it opens.
+        QDBusMessage opening = QDBusMessage::createMethodCall(
+            item, menuPath, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("AboutToShow"));
+        opening << 0;
+        QCOMPARE(callAndWait(panel, opening).type(), QDBusMessage::ReplyMessage);
         const QList<QPair<QString, int>> entries = readLayout();
         QStringList labels;
         QHash<QString, int> ids;

@@ -46,7 +46,7 @@ class TestHiDpi : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<ScratchHome> home;
+    std::unique_ptr<ScratchHome> m_home;
 
     void verifySharp(const QPixmap& pixmap, const QString& path, const QSize& size)
     {
@@ -67,11 +67,11 @@ private Q_SLOTS:
     void init()
     {
         Prompt::reset();
-        home = std::make_unique<ScratchHome>();
-        QVERIFY(home->enterRoot());
+        m_home = std::make_unique<ScratchHome>();
+        QVERIFY(m_home->enterRoot());
     }
 
-    void cleanup() { home.reset(); }
+    void cleanup() { m_home.reset(); }
 
     void windowPicturesAreDrawnAtTwiceTheSize()
     {
@@ -115,7 +115,7 @@ private Q_SLOTS:
             QCOMPARE(iconAt(action->icon(), QSize(32, 32), 2.0), rendition(QLatin1String(path), 2));
         }
 
-        auto* about = window.findChild<AboutBox*>();
+        AboutBox* about = window.aboutDialog();
         QVERIFY(about);
         for (const char* name : {"aboutPicture", "helpPicture", "thanksPicture", "updatePicture"}) {
             auto* banner = about->findChild<QLabel*>(QLatin1String(name));
@@ -139,7 +139,7 @@ private Q_SLOTS:
 
     void listAndDialogIconsHaveTheirRenditions()
     {
-        VpnItem item(home->rootPath() + "/0000/conf", "0000");
+        VpnItem item(m_home->rootPath() + "/0000/conf", "0000");
         QCOMPARE(iconAt(item.icon(), QSize(32, 32), 2.0), rendition(":img/vpn.png", 2));
         QCOMPARE(iconAt(VpnItem::connectedIcon(), QSize(32, 32), 3.0), rendition(":img/vpn_con.png", 3));
         VpnNewWindow dialog;

@@ -223,7 +223,7 @@ private Q_SLOTS:
         QTimer::singleShot(0, qApp, [&] {
             MainWindow* window = runningMainWindow();
             QVERIFY(window);
-            auto* box = window->findChild<AboutBox*>();
+            AboutBox* box = window->aboutDialog();
             QCOMPARE(box->windowTitle(), aboutTitle);
             QCOMPARE(tabTitles(box), tabs);
             QCOMPARE(box->findChild<QPushButton*>(QStringLiteral("okButton"))->text(), okText);
@@ -286,7 +286,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QVERIFY(window.grab().save(dir + "/main_pl.png"));
 
-        auto* box = window.findChild<AboutBox*>();
+        AboutBox* box = window.aboutDialog();
         box->resize(640, 560);
         box->show();
         QVERIFY(QTest::qWaitForWindowExposed(box));

@@ -51,7 +51,7 @@ class TestProfileList : public GuiTestBase
     QStringList menuTexts(MainWindow& w)
     {
         QStringList texts;
-        for (QAction* a : menu(w)->actions())
+        for (QAction* a : openedMenuEntries(menu(w)))
             texts << a->text();
         return texts;
     }
@@ -113,7 +113,7 @@ private Q_SLOTS:
         QCOMPARE(listTexts(w), QStringList({"One", "Alpha", "Bravo", "Charlie", "office", "Zulu"}));
         QCOMPARE(menuTexts(w), listTexts(w));
         for (int i = 0; i < list(w)->count(); ++i) {
-            auto* entryAction = qobject_cast<ConnectAction*>(menu(w)->actions().at(i));
+            auto* entryAction = qobject_cast<ConnectAction*>(openedMenuEntries(menu(w)).at(i));
             QVERIFY(entryAction);
             QCOMPARE(entryAction->item(), list(w)->item(i));
             QCOMPARE(entryAction->parent(), &w);
@@ -128,7 +128,7 @@ private Q_SLOTS:
     {
         MainWindow& w = *mainWindow();
         QCOMPARE(list(w)->count(), 0);
-        QVERIFY(menu(w)->actions().isEmpty());
+        QVERIFY(openedMenuEntries(menu(w)).isEmpty());
         QCOMPARE(profileActions(w), QStringLiteral("00000"));
         QVERIFY(action(w, "newAction")->isEnabled());
     }
@@ -140,13 +140,14 @@ private Q_SLOTS:
         list(w)->setCurrentRow(0);
         w.vpnItemPressedSlot(entry(w, 0));
         QCOMPARE(profileActions(w), QStringLiteral("10111"));
-        const QPointer<QAction> oldEntry = menu(w)->actions().first();
+        const QPointer<QAction> oldEntry = openedMenuEntries(menu(w)).first();
 
         writeProfile(home()->rootPath(), "0001", "Second");
         w.loadVpnList();
         QCOMPARE(profileActions(w), QStringLiteral("00000"));
         QCOMPARE(menuTexts(w), QStringList({"First", "Second"}));
-        QVERIFY(!menu(w)->actions().contains(oldEntry.data()));
+        QVERIFY(!openedMenuEntries(menu(w)).contains(oldEntry.data()));
+        QCOMPARE(w.findChildren<QMenu*>(QStringLiteral("trayConnectMenu")).size(), 1);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(oldEntry.isNull());
         QCOMPARE(w.findChildren<ConnectAction*>().size(), 2);
@@ -160,7 +161,7 @@ private Q_SLOTS:
         writeProfile(home()->rootPath(), "0001", "Second");
         MainWindow& w = *mainWindow();
         w.loadVpnList(); // entries of a reload are wired as well as the first ones
-        triggerAction(menu(w)->actions().at(1));
+        triggerAction(openedMenuEntries(menu(w)).at(1));
         QCOMPARE(w.selectedProfile(), entry(w, 1));
         QCOMPARE(list(w)->currentItem(), list(w)->item(1));
         QCOMPARE(profileActions(w), QStringLiteral("10111"));

@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 
 #include <QLabel>
+#include <QNetworkAccessManager>
 #include <QStatusBar>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -374,12 +375,40 @@ private Q_SLOTS:
         QVERIFY(finished.wait(10000));
 
         auto* button = window.findChild<QToolButton*>(QStringLiteral("updateButton"));
-        auto* text = window.findChild<AboutBox*>()->findChild<QLabel*>(QStringLiteral("updateText"));
+        // The box is built after the check, as when About is first opened later.
+        QVERIFY(!window.findChild<AboutBox*>());
+        auto* text = window.aboutDialog()->findChild<QLabel*>(QStringLiteral("updateText"));
         QVERIFY(button && text);
         const bool announced = !action->newVersion().isEmpty();
         QCOMPARE(!button->isHidden(), announced);
         QCOMPARE(button->parentWidget() == window.findChild<QStatusBar*>(), announced);
         QCOMPARE(text->text(), updateText);
+    }
+
+    // The network is not touched while the window is made; the check runs once the window has
+    // been drawn, and only once however often it is shown again.
+    void mainWindowChecksOnceAfterShowing()
+    {
+        ScratchHome home;
+        QVERIFY(home.enterRoot());
+        CannedHttpServer server(CannedHttpServer::ok(announcing("1.6")));
+        qputenv("QLUMAR_UPDATE_URL", server.url().toEncoded());
+        MainWindow window;
+        qunsetenv("QLUMAR_UPDATE_URL");
+        QVERIFY(!window.findChild<QNetworkAccessManager*>());
+        auto* action = window.findChild<UpdateAction*>(QStringLiteral("updateAction"));
+        QSignalSpy finished(action, &UpdateAction::checkFinished);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(action->newVersion(), QStringLiteral("1.6"));
+        QVERIFY(!server.requestLines().isEmpty());
+
+        window.hide();
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(!finished.wait(1500));
+        QCOMPARE(finished.size(), 1);
     }
 };
 

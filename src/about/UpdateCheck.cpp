@@ -10,8 +10,7 @@
 UpdateCheck::UpdateCheck(const QString& productKey, const QString& currentVersion,
                          const QString& languageCode, const QUrl& versionFileUrl, QObject* parent)
     : QObject(parent), m_productKey(productKey), m_currentVersion(currentVersion),
-      m_languageCode(languageCode), m_versionFileUrl(versionFileUrl),
-      m_httpClient(new QNetworkAccessManager(this)), m_deadline(new QTimer(this))
+      m_languageCode(languageCode), m_versionFileUrl(versionFileUrl), m_deadline(new QTimer(this))
 {
     // The transfer timeout ends a server that goes silent; the deadline one that trickles.
     m_deadline->setSingleShot(true);
@@ -30,6 +29,9 @@ void UpdateCheck::downloadUpdateInfo()
     m_responseBuffer.clear();
     m_failed = false;
 
+    // The network stack (its threads, its caches) is set up by the first check, not before.
+    if (!m_httpClient)
+        m_httpClient = new QNetworkAccessManager(this);
     QNetworkRequest request(m_versionFileUrl);
     // A redirect's own body is examined like any other answer; its target is never fetched.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);

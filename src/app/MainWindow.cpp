@@ -9,6 +9,7 @@
 #include "app/Prompt.h"
 #include "connection/CappedLog.h"
 #include "connection/EngineLaunch.h"
+#include "connection/NetworkWatcher.h"
 #include "connection/VpnConnection.h"
 #include "dialogs/FileChooser.h"
 #include "dialogs/ImportWindow.h"
@@ -49,6 +50,7 @@
 #include <QVBoxLayout>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -68,9 +70,6 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     addDesktopActions();
     setWindowIcon(Pictures::icon(QStringLiteral(":img/qlumar_velkoro.png")));
 
-    aboutBox = new AboutBox(this);
-    fillAboutBox();
-
     setTrayHostAvailable(trayHost);
 
     animationTimer.setInterval(TrayAnimation::tickMilliseconds);
@@ -79,7 +78,13 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     vpnRunning = false;
     vpnInitialized = false;
     vpnConnection = new VpnConnection(this);
-    connect(vpnConnection, &VpnConnection::logText, this, &MainWindow::appendLogParagraph);
+    connect(vpnConnection, &VpnConnection::logText, this, &MainWindow::queueLogText);
+    // Whatever the engine said before these is in the log when they are shown.
+    for (auto signal : {&VpnConnection::tunnelUp, &VpnConnection::passwordRejected})
+        connect(vpnConnection, signal, this, &MainWindow::flushLog, Qt::DirectConnection);
+    m_logFlush.setSingleShot(true);
+    m_logFlush.setInterval(kLogFlushMs);
+    connect(&m_logFlush, &QTimer::timeout, this, &MainWindow::flushLog);
     connect(vpnConnection, &VpnConnection::tunnelUp, this, &MainWindow::showTunnelUp);
     connect(vpnConnection, &VpnConnection::passwordRejected, this, &MainWindow::showPasswordRejected);
     connect(vpnConnection, &VpnConnection::finished, this, &MainWindow::vpnFinishSlot);
@@ -98,7 +103,11 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     buildCentralArea();
     connectStatusLine();
     vpnConnection->setLogLimits(connectionLog->maxLines(), connectionLog->maxCharacters());
-    connect(vpnConnection, &VpnConnection::logDropped, this, [this] { connectionLog->dropAll(); });
+    connect(vpnConnection, &VpnConnection::logDropped, this, [this] {
+        m_pendingLog.clear();
+        m_pendingLogCharacters = 0;
+        connectionLog->dropAll();
+    });
     loadVpnList();
 
     updateButton = new QToolButton(this);
@@ -108,6 +117,31 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     updateButton->setToolTip(tr("New version is avaliable. Click this\nicon to get more informations."));
     updateButton->hide();
 
+    // The network (the one update check of this start, the watch for network changes) waits
+    // until the window has been drawn, so it is never part of the start-up. A window started in
+    // the tray has nothing to draw: it starts at the first turn of the event loop. One shown but
+    // never drawn still starts.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible())
+            QTimer::singleShot(kNetworkFallbackMs, this, &MainWindow::startNetwork);
+        else
+            startNetwork();
+    });
+}
+
+bool MainWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::Paint && !m_networkStarted)
+        QTimer::singleShot(0, this, &MainWindow::startNetwork);
+    return QMainWindow::event(event);
+}
+
+void MainWindow::startNetwork()
+{
+    if (m_networkStarted)
+        return;
+    m_networkStarted = true;
+    m_networkWatcher->start();
     updateAction->downloadUpdateInfo();
 }
 
@@ -166,8 +200,10 @@ void MainWindow::createTray()
 {
     trayMenu = new QMenu(this);
     trayMenu->setObjectName(QStringLiteral("trayMenu"));
-    trayConnectMenu = trayMenu->addMenu(Pictures::icon(QStringLiteral(":img/vpn_con.png")), tr("&Connect"));
-    trayConnectMenu->setObjectName(QStringLiteral("trayConnectMenu"));
+    // A StatusNotifierItem host may show the submenu from a layout it read when the tray menu opened.
+    connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::fillTrayConnectMenu);
+    trayConnectMenu = newTrayConnectMenu();
+    trayMenu->addMenu(trayConnectMenu);
     trayMenu->addAction(disconnectAction);
     trayMenu->addSeparator();
     trayMenu->addAction(importAction);
@@ -186,6 +222,67 @@ void MainWindow::createTray()
     // The icon itself is made once a tray host is there (see setTrayHostAvailable).
     setTrayPicture(trayStateIcon(TrayDisconnected));
     setTrayToolTip(tr("qLumar VPN - disconnected"));
+}
+
+AboutBox* MainWindow::aboutDialog()
+{
+    // The licence and the large picture cost more than the whole first window: they are read and
+    // decoded only when somebody asks for the box.
+    if (!aboutBox) {
+        aboutBox = new AboutBox(this);
+        fillAboutBox();
+    }
+    return aboutBox;
+}
+
+QMenu* MainWindow::newTrayConnectMenu()
+{
+    auto* menu = new QMenu(tr("&Connect"), trayMenu);
+    menu->setObjectName(QStringLiteral("trayConnectMenu"));
+    menu->setIcon(Pictures::icon(QStringLiteral(":img/vpn_con.png")));
+    connect(menu, &QMenu::aboutToShow, this, &MainWindow::fillTrayConnectMenu);
+    return menu;
+}
+
+// A menu searches its whole list of entries for every entry added or removed, so thousands of
+// profiles cost seconds: the entries are made when the submenu first opens after a reload, and a
+// reload throws the filled submenu away whole instead of emptying it entry by entry.
+void MainWindow::fillTrayConnectMenu()
+{
+    if (!m_trayEntriesStale)
+        return;
+    m_trayEntriesStale = false;
+    QList<QAction*> entries;
+    entries.reserve(vpnList->count());
+    for (int i = 0; i < vpnList->count(); ++i) {
+        auto* item = dynamic_cast<VpnItem*>(vpnList->item(i));
+        if (!item)
+            continue;
+        auto* entry = new ConnectAction(item, this);
+        connect(entry, &ConnectAction::vpnItemActiveSig, this, &MainWindow::vpnItemPressedSlot);
+        connect(entry, &ConnectAction::vpnConnectSig, this, &MainWindow::vpnConnectSlot);
+        entries << entry;
+    }
+    trayConnectMenu->addActions(entries);
+}
+
+void MainWindow::dropTrayConnectEntries()
+{
+    m_trayEntriesStale = true;
+    const QList<QAction*> entries = trayConnectMenu->actions();
+    if (entries.isEmpty())
+        return;
+    QMenu* old = trayConnectMenu;
+    trayConnectMenu = newTrayConnectMenu();
+    trayConnectMenu->setEnabled(old->isEnabled());
+    trayMenu->insertMenu(old->menuAction(), trayConnectMenu);
+    trayMenu->removeAction(old->menuAction());
+    old->hide();
+    old->setObjectName(QString());
+    // The menu goes first, so that its entries have no list left to be searched in.
+    old->deleteLater();
+    for (QAction* entry : entries)
+        entry->deleteLater();
 }
 
 void MainWindow::fillAboutBox()
@@ -218,7 +315,7 @@ void MainWindow::fillAboutBox()
            "application."));
 
     aboutBox->setUpdatePixmap(picture);
-    aboutBox->setUpdateText(tr("No new version avaliable."));
+    aboutBox->setUpdateText(m_updateText.isEmpty() ? tr("No new version avaliable.") : m_updateText);
 }
 
 void MainWindow::buildCentralArea()
@@ -262,6 +359,9 @@ void MainWindow::buildCentralArea()
     vpnList = new QListWidget(profileBox);
     vpnList->setObjectName(QStringLiteral("vpnList"));
     vpnList->setSpacing(3);
+    // Every entry is an icon and one line of text: measuring the first stands for all of them, so
+    // thousands of profiles are not each laid out before the window can show.
+    vpnList->setUniformItemSizes(true);
     profileGrid->addWidget(vpnList, 0, 0);
     vpnList->setAccessibleName(tr("Available VPN connections"));
     connect(vpnList, &QListWidget::itemPressed, this, &MainWindow::vpnItemPressedSlot);
@@ -317,20 +417,12 @@ void MainWindow::loadVpnList()
     selectedItem = nullptr;
     activeItem = nullptr;
 
-    const QList<QAction*> oldEntries = trayConnectMenu->actions();
-    trayConnectMenu->clear();
-    for (QAction* action : oldEntries)
-        if (qobject_cast<ConnectAction*>(action))
-            action->deleteLater();
+    dropTrayConnectEntries();
     vpnList->clear();
 
     for (const QString& dirName : dirNames) {
         auto* item = new VpnItem(root + QLatin1Char('/') + dirName + QLatin1String("/conf"), dirName);
-        auto* entry = new ConnectAction(item, this);
         vpnList->addItem(item);
-        trayConnectMenu->addAction(entry);
-        connect(entry, &ConnectAction::vpnItemActiveSig, this, &MainWindow::vpnItemPressedSlot);
-        connect(entry, &ConnectAction::vpnConnectSig, this, &MainWindow::vpnConnectSlot);
 
         if (connectionRuns) {
             const bool active = dirName == activeDir;
@@ -452,6 +544,7 @@ void MainWindow::vpnFinishSlot(int exitCode, QProcess::ExitStatus exitStatus)
 {
     Q_UNUSED(exitCode);
     Q_UNUSED(exitStatus);
+    flushLog();
     setTrayIcon(TrayDisconnected);
     // Asked again, the prompt is the message: no balloon tells of the attempt before it.
     showConnectionEnd(!askingAgain());
@@ -493,10 +586,34 @@ void MainWindow::showTunnelUp()
 
 void MainWindow::appendLogParagraph(const QString& text)
 {
+    m_pendingLog << text;
+    flushLog();
+}
+
+// Each read of the engine's output used to be laid out and drawn on its own: at a few dozen lines
+// a second that was most of the manager's processor time. Reads now wait a moment and go into
+// the log together; a large amount goes at once, so a flood never waits in two places.
+void MainWindow::queueLogText(const QString& text)
+{
+    m_pendingLog << text;
+    m_pendingLogCharacters += text.size();
+    if (m_pendingLogCharacters >= kLogBatchCharacters)
+        flushLog();
+    else if (!m_logFlush.isActive())
+        m_logFlush.start();
+}
+
+void MainWindow::flushLog()
+{
+    m_logFlush.stop();
+    if (m_pendingLog.isEmpty())
+        return;
+    const QStringList batch = std::exchange(m_pendingLog, QStringList());
+    m_pendingLogCharacters = 0;
     // Inserted as plain text: engine output that looks like HTML must show as it is.
     QScrollBar* bar = vpnLog->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
-    connectionLog->appendParagraph(text);
+    connectionLog->appendParagraphs(batch);
     if (atBottom)
         bar->setValue(bar->maximum());
 }
@@ -791,15 +908,17 @@ void MainWindow::aboutSlot()
 {
     if (!isVisible())
         show();
-    aboutBox->setActiveAbout();
-    aboutBox->exec();
+    AboutBox* box = aboutDialog();
+    box->setActiveAbout();
+    box->exec();
 }
 
 void MainWindow::updateSlot()
 {
     // The button lives in this window's status bar, so the window is already in view.
-    aboutBox->setActiveUpdate();
-    aboutBox->exec();
+    AboutBox* box = aboutDialog();
+    box->setActiveUpdate();
+    box->exec();
 }
 
 void MainWindow::setUpdateIconSlot()
@@ -808,10 +927,13 @@ void MainWindow::setUpdateIconSlot()
     updateButton->show();
     // Every field comes from the network: none of it may become markup. The link itself was
     // accepted only as an http or https address, so the browser is all a click can open.
-    aboutBox->setUpdateText(
+    // Kept as text until the box is built, if it ever is.
+    m_updateText =
         tr("Version %1 is avaliable on the following website:<br><br><a href=\"%2\">%3</a>")
             .arg(updateAction->newVersion().toHtmlEscaped(), updateAction->linkUrl().toHtmlEscaped(),
-                 updateAction->linkText().toHtmlEscaped()));
+                 updateAction->linkText().toHtmlEscaped());
+    if (aboutBox)
+        aboutBox->setUpdateText(m_updateText);
 }
 
 void MainWindow::langEnSlot()

@@ -61,6 +61,8 @@ public:
     int trayAnimationFrame() const { return trayFrame; }
     int pictureAnimationFrame() const { return labelFrame; }
     bool isAnimating() const { return animationTimer.isActive(); }
+    // The About box, built and filled the first time About, the update button or this asks for it.
+    AboutBox* aboutDialog();
 
     // Tray balloons cannot be observed through QSystemTrayIcon, so the window keeps the last one.
     struct Balloon
@@ -123,6 +125,7 @@ public Q_SLOTS:
     void importFile(const QString& path);
 
 protected:
+    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
@@ -132,6 +135,10 @@ protected:
 private:
     friend class TestProfileList; // sets up a running connection without an engine
 
+    void startNetwork();
+    QMenu* newTrayConnectMenu();
+    void fillTrayConnectMenu();
+    void dropTrayConnectEntries();
     void createActions();
     void createTray();
     void addDesktopActions();
@@ -154,6 +161,8 @@ private:
     void showTunnelUp();
     void showPasswordRejected();
     void appendLogParagraph(const QString& text);
+    void queueLogText(const QString& text);
+    void flushLog();
     void connectStatusLine();
     void followConnectionState(int state);
     void showStatus();
@@ -193,7 +202,11 @@ private:
     QMenu* trayMenu = nullptr;
     QTimer animationTimer;
     int trayFrame = 0;
-    AboutBox* aboutBox = nullptr;
+    AboutBox* aboutBox = nullptr; // see aboutDialog()
+    QString m_updateText;         // the Updates page's text once a check found a release
+    bool m_networkStarted = false;
+    bool m_trayEntriesStale = true; // the Connect submenu is filled when it next opens
+    static constexpr int kNetworkFallbackMs = 1000;
     QToolButton* updateButton = nullptr;
 
     // Asking for secrets, second tries, saved secrets, sleep, certificate expiry and the log's
@@ -217,6 +230,11 @@ private:
 
     bool profileDialogOpen = false; // an Edit dialog: no connection starts meanwhile
     std::unique_ptr<CappedLog> connectionLog;
+    QStringList m_pendingLog; // engine output not yet in the log
+    qsizetype m_pendingLogCharacters = 0;
+    QTimer m_logFlush;
+    static constexpr int kLogFlushMs = 250;
+    static constexpr qsizetype kLogBatchCharacters = 8 * 1024; // one read of a flood: it waits for nothing
     Balloon lastBalloonShown;
     int balloonsShown = 0;
     QLabel* m_statusLine = nullptr;

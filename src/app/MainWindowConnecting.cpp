@@ -328,6 +328,9 @@ void MainWindow::askAgainWhenIdle()
 
 void MainWindow::clearConnectionLog()
 {
+    m_logFlush.stop();
+    m_pendingLog.clear();
+    m_pendingLogCharacters = 0;
     connectionLog->clear();
     vpnConnection->discardOutput();
 }
@@ -366,7 +369,7 @@ void MainWindow::setUpSleepAndNetwork()
 
     m_networkWatcher = new NetworkWatcher(this);
     m_networkWatcher->setObjectName(QStringLiteral("networkWatcher"));
-    m_networkWatcher->start();
+    // Started with the update check, after the first paint (startNetwork()).
     connect(m_networkWatcher, &NetworkWatcher::networkChanged, this, [this] {
         // The tunnel's own interface coming up is a change too: only a tunnel that has been up a
         // while is taken down for it.

@@ -1,5 +1,6 @@
 #include "Pictures.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QFile>
 #include <QHash>
@@ -7,8 +8,12 @@
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
 #include <QtMath>
 
+#include <memory>
 #include <utility>
 
 namespace Pictures {
@@ -43,6 +48,107 @@ protected:
         }
         return false;
     }
+};
+
+// The renditions of one picture, each decoded the first time it is drawn: most icons of the
+// program are never drawn in a run, and most of those that are, at one scale only. Picks and
+// scales as the toolkit's own pixmap icons do: the smallest rendition at least as large as asked,
+// else the largest, drawn down to fit; other modes than Normal as the style generates them.
+class RenditionIconEngine : public QIconEngine
+{
+public:
+    explicit RenditionIconEngine(const QString& path)
+    {
+        for (int scale = 1; scale <= largestRendition; ++scale) {
+            const QString file = scale == 1 ? path : atScale(path, scale);
+            const QSize size = QImageReader(file).size();
+            if (size.isValid())
+                m_renditions->append({file, size, QPixmap()});
+        }
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
+    {
+        const qreal ratio = painter->device()->devicePixelRatio();
+        painter->drawPixmap(rect, pixmap(rect.size() * ratio, mode, state));
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        Q_UNUSED(mode);
+        Q_UNUSED(state);
+        const Rendition* rendition = best(size);
+        if (!rendition)
+            return QSize();
+        QSize actual = rendition->size;
+        if (actual.width() > size.width() || actual.height() > size.height())
+            actual.scale(size, Qt::KeepAspectRatio);
+        return actual;
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override
+    {
+        Rendition* rendition = best(size);
+        if (!rendition)
+            return QPixmap();
+        if (rendition->pixmap.isNull())
+            rendition->pixmap = QPixmap::fromImage(QImage(rendition->path));
+        const QSize actual = actualSize(size, mode, state);
+        const auto key = std::make_pair(actual, static_cast<int>(mode));
+        for (const auto& [made, picture] : m_made)
+            if (made == key)
+                return picture;
+        QPixmap result = rendition->pixmap;
+        if (result.size() != actual)
+            result = result.scaled(actual, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (mode != QIcon::Normal && qobject_cast<QApplication*>(QCoreApplication::instance())) {
+            QStyleOption option;
+            option.palette = QApplication::palette();
+            const QPixmap generated = QApplication::style()->generatedIconPixmap(mode, result, &option);
+            if (!generated.isNull())
+                result = generated;
+        }
+        m_made.append({key, result});
+        return result;
+    }
+
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override
+    {
+        QList<QSize> sizes;
+        if (mode == QIcon::Normal && state == QIcon::Off)
+            for (const Rendition& rendition : std::as_const(*m_renditions))
+                sizes << rendition.size;
+        return sizes;
+    }
+
+    QString key() const override { return QStringLiteral("qlumar-renditions"); }
+    QIconEngine* clone() const override { return new RenditionIconEngine(*this); }
+    bool isNull() override { return m_renditions->isEmpty(); }
+
+private:
+    struct Rendition
+    {
+        QString path;
+        QSize size;
+        QPixmap pixmap; // null until first drawn
+    };
+
+    Rendition* best(const QSize& size)
+    {
+        Rendition* found = nullptr;
+        for (Rendition& rendition : *m_renditions) {
+            const bool fits =
+                rendition.size.width() >= size.width() && rendition.size.height() >= size.height();
+            if (fits)
+                return &rendition; // ordered from the smallest
+            found = &rendition;
+        }
+        return found;
+    }
+
+    // Shared with clones, so a picture decoded for one copy of the icon serves them all.
+    std::shared_ptr<QList<Rendition>> m_renditions = std::make_shared<QList<Rendition>>();
+    QList<std::pair<std::pair<QSize, int>, QPixmap>> m_made; // drawn sizes and modes, a handful
 };
 
 // Every picture comes from the wrapped icon; only the name is added.
@@ -101,7 +207,9 @@ QString renditionPath(const QString& path, qreal devicePixelRatio)
     return path;
 }
 
-QPixmap pixmap(const QString& path, qreal devicePixelRatio)
+namespace {
+
+QPixmap decodePixmap(const QString& path, qreal devicePixelRatio)
 {
     const QSize size = QImageReader(path).size();
     if (!size.isValid())
@@ -119,6 +227,20 @@ QPixmap pixmap(const QString& path, qreal devicePixelRatio)
     return QPixmap::fromImage(image);
 }
 
+} // namespace
+
+QPixmap pixmap(const QString& path, qreal devicePixelRatio)
+{
+    // Decoded once per picture and ratio: the connecting animation shows the same few pictures
+    // five times a second for as long as it runs. Never destroyed, like the icons below.
+    static auto* pixmaps = new QHash<QPair<QString, qreal>, QPixmap>;
+    const QPair<QString, qreal> key(path, qMax<qreal>(devicePixelRatio, 1.0));
+    auto it = pixmaps->find(key);
+    if (it != pixmaps->end())
+        return *it;
+    return *pixmaps->insert(key, decodePixmap(path, devicePixelRatio));
+}
+
 QIcon icon(const QString& path)
 {
     // Never destroyed: a pixmap must not outlive the application object.
@@ -126,18 +248,12 @@ QIcon icon(const QString& path)
     auto it = icons->find(path);
     if (it != icons->end())
         return *it;
+    auto* engine = new RenditionIconEngine(path);
     QIcon result;
-    const QImage base(path);
-    if (!base.isNull()) {
-        result.addPixmap(QPixmap::fromImage(base));
-        for (int scale = 2; scale <= largestRendition; ++scale) {
-            QImage larger(atScale(path, scale));
-            if (larger.isNull())
-                continue;
-            larger.setDevicePixelRatio(1.0); // an entry of its own size, picked by device pixels
-            result.addPixmap(QPixmap::fromImage(larger));
-        }
-    }
+    if (engine->isNull())
+        delete engine;
+    else
+        result = QIcon(engine);
     return *icons->insert(path, result);
 }
 

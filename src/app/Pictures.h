@@ -15,11 +15,13 @@ namespace Pictures {
 QString renditionPath(const QString& path, qreal devicePixelRatio);
 
 // The picture at its 1x size in device-independent pixels and at the given ratio in device
-// pixels, made from the sharpest fitting rendition. Null when the path does not exist.
+// pixels, made from the sharpest fitting rendition. Null when the path does not exist. Decoded once:
+// the same path and ratio give the same pixmap for the whole run.
 QPixmap pixmap(const QString& path, qreal devicePixelRatio);
 
-// An icon holding every rendition, so each screen, tray and menu picks the one that fits. Icons
-// are shared: the same path gives the same icon (and cacheKey) for the whole run.
+// An icon holding every rendition, so each screen, tray and menu picks the one that fits; each
+// rendition is decoded the first time it is drawn. Icons are shared: the same path gives the same
+// icon (and cacheKey) for the whole run.
 QIcon icon(const QString& path);
 
 // The same, carrying themeName as its name (QIcon::name()): a StatusNotifierItem host shows the

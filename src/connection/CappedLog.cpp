@@ -37,12 +37,21 @@ QString CappedLog::splitLongLines(const QString& text)
 
 void CappedLog::appendParagraph(const QString& text)
 {
+    appendParagraphs({text});
+}
+
+void CappedLog::appendParagraphs(const QStringList& texts)
+{
+    if (texts.isEmpty())
+        return;
     QTextCursor cursor(m_document);
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
-    if (!m_document->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(splitLongLines(text));
+    for (const QString& text : texts) {
+        if (!m_document->isEmpty())
+            cursor.insertBlock();
+        cursor.insertText(splitLongLines(text));
+    }
     cursor.endEditBlock();
     trim();
 }

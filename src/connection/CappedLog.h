@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 
 class QTextDocument;
 
@@ -25,6 +26,9 @@ public:
     qsizetype maxCharacters() const { return m_maxCharacters; }
 
     void appendParagraph(const QString& text);
+    // Several reads at once, each its own paragraph as appendParagraph() makes it: one change of
+    // the document, so it is laid out and drawn once.
+    void appendParagraphs(const QStringList& texts);
     // Everything shown so far would be dropped by what is about to come: drop it at once.
     void dropAll();
     void clear();

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QMenu>
 #include <QPixmap>
 #include <QtTest>
 
@@ -52,6 +53,14 @@ void GuiTestBase::triggerAction(QAction* action)
     QVERIFY(action);
     QVERIFY2(action->isEnabled(), qPrintable(action->objectName() + QLatin1String(" is disabled")));
     action->trigger();
+}
+
+QList<QAction*> openedMenuEntries(QMenu* menu)
+{
+    menu->popup(QPoint(0, 0));
+    const QList<QAction*> entries = menu->actions();
+    menu->hide();
+    return entries;
 }
 
 QImage TestPictures::iconImage(const QIcon& icon)

@@ -13,9 +13,14 @@
 class QAction;
 class QIcon;
 class QLabel;
+class QMenu;
 
 // Pictures in a comparable form, so icons and labels are checked by their pixels; also for the
 // suites with fixtures of their own.
+// The entries of a menu as a user sees them: opened, which fills a menu made on demand, and
+// closed again.
+QList<QAction*> openedMenuEntries(QMenu* menu);
+
 namespace TestPictures {
 QImage iconImage(const QIcon& icon);
 QImage resourceIcon(const QString& path);
