@@ -1,6 +1,7 @@
 // A connection's start and end as the user meets them: asking again after a rejected password,
 // saved secrets, suspend and resume, certificate expiry and the log's menu. The engine is a shell
-// stand-in that takes "s3cret" (as password or PIN) and rejects anything else.
+// stand-in that takes "s3cret" (as password or PIN) and rejects anything else; the login cases use
+// the simulator.
 
 #include "FakeLogind.h"
 #include "GuiTestBase.h"
@@ -18,6 +19,7 @@
 #include <QDirIterator>
 #include <QListWidget>
 #include <QMenu>
+#include <QScopeGuard>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -305,6 +307,64 @@ private Q_SLOTS:
         saved.load("0000");
         QVERIFY(loaded.wait(20000));
         QCOMPARE(loaded.at(0).at(1).toBool(), false);
+    }
+
+    // A remembered login password is sent without asking; once the server refuses it, it is forgotten
+    // and the user asked, with the username kept. The engine is the simulator, which asks a login
+    // over the engine channel and takes only QLUMAR_ENGINE_LOGIN.
+    void rememberedLoginIsUsedUntilRefused()
+    {
+        if (!startKeyring())
+            QSKIP(qPrintable(m_keyringError));
+        const QByteArray shellEngine = qgetenv("QLUMAR_ENGINE_PATH");
+        const auto restore = qScopeGuard([&] {
+            qputenv("QLUMAR_ENGINE_PATH", shellEngine);
+            qunsetenv("QLUMAR_ENGINE_LOGIN");
+        });
+        qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(builtProgram(QStringLiteral("qlumar_openvpn"))));
+        qputenv("QLUMAR_ENGINE", "simulator");
+        qputenv("QLUMAR_ENGINE_LOGIN", "alice:Sesame-42");
+        QVERIFY(
+            ScratchHome::writeFile(home()->rootPath() + "/0000/conf",
+                                   "#\n# qLumarVpnName Shop\n#\nremote vpn.example.org\nauth-user-pass\n"));
+        m_window->loadVpnList();
+        select(profile("0000"));
+        const auto logins = [] {
+            QList<Prompt::Shown> shown;
+            for (const Prompt::Shown& prompt : Prompt::history())
+                if (prompt.kind == Prompt::Kind::Login)
+                    shown.append(prompt);
+            return shown;
+        };
+
+        Prompt::answerLogin("alice", "Sesame-42", true);
+        triggerAction(action("connectAction"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isVpnInitialized(), 20000);
+        QVERIFY(logins().at(0).rememberEnabled);
+        QTRY_VERIFY_WITH_TIMEOUT(action("forgetSecretAction")->isEnabled(), 20000);
+        triggerAction(action("disconnectAction"));
+        QTRY_VERIFY(!m_window->isVpnRunning());
+
+        triggerAction(action("connectAction"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isVpnInitialized(), 20000);
+        QCOMPARE(logins().size(), 1);
+        QVERIFY(Prompt::messages().isEmpty());
+        triggerAction(action("disconnectAction"));
+        QTRY_VERIFY(!m_window->isVpnRunning());
+
+        // The password was changed at the server.
+        qputenv("QLUMAR_ENGINE_LOGIN", "alice:Sesame-43");
+        Prompt::answerLogin("alice", "Sesame-43", false);
+        triggerAction(action("connectAction"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->isVpnInitialized(), 20000);
+        QCOMPARE(logins().size(), 2);
+        QCOMPARE(logins().at(1).username, QStringLiteral("alice"));
+        QCOMPARE(countMessages("The server rejected the username or password."), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!action("forgetSecretAction")->isEnabled(), 20000);
+        SavedSecrets saved(QDir::current().filePath("settings.ini"));
+        QVERIFY(!saved.has("0000"));
+        triggerAction(action("disconnectAction"));
+        QTRY_VERIFY(!m_window->isVpnRunning());
     }
 
     void sleepClosesTheTunnelAndResumeBringsItBack_data()

@@ -43,6 +43,27 @@ class TestImportWindow : public GuiTestBase
         return path;
     }
 
+    // Our catalogue and the toolkit's, as a Polish user gets them (the toolkit's own buttons too).
+    struct Polish
+    {
+        QTranslator qt;
+        QTranslator ours;
+        bool load()
+        {
+            if (!qt.load(QStringLiteral(":translations/qt_pl.qm")) ||
+                !ours.load(QStringLiteral(":qlumar_vpn_pl.qm")))
+                return false;
+            QCoreApplication::installTranslator(&qt);
+            QCoreApplication::installTranslator(&ours);
+            return true;
+        }
+        ~Polish()
+        {
+            QCoreApplication::removeTranslator(&ours);
+            QCoreApplication::removeTranslator(&qt);
+        }
+    };
+
     static QStringList rootEntries()
     {
         return QDir::current().entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -337,18 +358,15 @@ private Q_SLOTS:
             "ca client.crt\ncert client.crt\nkey client.key\nauth-user-pass\nup /etc/openvpn/update.sh\n"
             "block-outside-dns\nmystery-option 1\nverb 3\n")));
         for (const QString& language : {QStringLiteral("en"), QStringLiteral("pl")}) {
-            QTranslator translator;
-            if (language == QLatin1String("pl")) {
-                QVERIFY(translator.load(QStringLiteral(":qlumar_vpn_pl.qm")));
-                QCoreApplication::installTranslator(&translator);
-            }
+            Polish polish;
+            if (language == QLatin1String("pl"))
+                QVERIFY(polish.load());
             ImportWindow dialog(import);
             dialog.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dialog));
             const QString file = dir + "/import-" + language + ".png";
             QVERIFY(dialog.grab().save(file));
             qInfo("%s %dx%d", qPrintable(file), dialog.width(), dialog.height());
-            QCoreApplication::removeTranslator(&translator);
         }
     }
 
@@ -362,11 +380,9 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(dir));
         const auto testMode = qScopeGuard([] { Prompt::setTestMode(true); });
         for (const QString& language : {QStringLiteral("en"), QStringLiteral("pl")}) {
-            QTranslator translator;
-            if (language == QLatin1String("pl")) {
-                QVERIFY(translator.load(QStringLiteral(":qlumar_vpn_pl.qm")));
-                QCoreApplication::installTranslator(&translator);
-            }
+            Polish polish;
+            if (language == QLatin1String("pl"))
+                QVERIFY(polish.load());
             const QString file = dir + "/login-" + language + ".png";
             bool saved = false;
             QTimer inLoop;
@@ -390,7 +406,48 @@ private Q_SLOTS:
             Prompt::setTestMode(true);
             QVERIFY(saved);
             qInfo("%s", qPrintable(file));
-            QCoreApplication::removeTranslator(&translator);
+        }
+    }
+
+    // The window that waits for a web sign-in, in English and Polish, as a connection opens it;
+    // only when QLUMAR_SCREENSHOT_DIR is set.
+    void webSignInScreenshots()
+    {
+        const QString dir = qEnvironmentVariable("QLUMAR_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            QSKIP("QLUMAR_SCREENSHOT_DIR not set");
+        QVERIFY(QDir().mkpath(dir));
+        const auto unset = qScopeGuard([] {
+            qunsetenv("QLUMAR_ENGINE_OPEN_URL");
+            qunsetenv("QLUMAR_ENGINE_CONNECT_DELAY_MS");
+        });
+        qputenv("QLUMAR_ENGINE", "simulator");
+        qputenv("QLUMAR_ENGINE_OPEN_URL", "https://login.example.org/sso");
+        qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "60000");
+        QVERIFY(ScratchHome::writeFile(
+            home()->rootPath() + "/0000/conf",
+            "#\n# qLumarVpnName Office VPN\n#\nremote vpn.example.org\nauth-user-pass\n"));
+        MainWindow* w = mainWindow(true);
+        for (const QString& language : {QStringLiteral("en"), QStringLiteral("pl")}) {
+            Polish polish;
+            if (language == QLatin1String("pl"))
+                QVERIFY(polish.load());
+            w->loadVpnList();
+            auto* list = w->findChild<QListWidget*>(QStringLiteral("vpnList"));
+            list->setCurrentItem(nullptr);
+            list->setCurrentRow(0);
+            Prompt::answerLogin("alice", "s3cret", false);
+            triggerAction(action(w, "connectAction"));
+            QDialog* window = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT((window = w->findChild<QDialog*>(QStringLiteral("webSignInWindow"))),
+                                     15000);
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+            const QString file = dir + "/websignin-" + language + ".png";
+            QVERIFY(window->grab().save(file));
+            qInfo("%s %dx%d", qPrintable(file), window->width(), window->height());
+            triggerAction(action(w, "disconnectAction"));
+            QTRY_VERIFY_WITH_TIMEOUT(!w->isVpnRunning(), 15000);
+            QTRY_VERIFY(!w->findChild<QDialog*>(QStringLiteral("webSignInWindow")));
         }
     }
 };

@@ -138,11 +138,44 @@ private Q_SLOTS:
         // The log and the channel are two streams: each keeps its own order.
         static const QRegularExpression fromChannel("^(address|bytes|input|url|failure):");
         QCOMPARE(seen.events.filter(fromChannel),
-                 QStringList({"address:10.8.0.6", "bytes:12300000:1200000", "input:7:otp:Code\tfrom the app",
-                              "url:https://login.example/x?a=1"}));
+                 QStringList({"address:10.8.0.6", "bytes:12300000:1200000",
+                              "input:1/7:otp:Code\tfrom the app", "url:https://login.example/x?a=1"}));
         QCOMPARE(seen.events.size(), 11);
         // Stopped by the user: no failure.
         QVERIFY(connection.failureText().isEmpty());
+    }
+
+    // Every engine numbers its requests from 1: an answer typed for an attempt that has ended reaches
+    // no later one, whose own request goes on to be answered.
+    void lateAnswerReachesNoLaterAttempt()
+    {
+        VpnConnection connection;
+        QStringList ids;
+        connect(&connection, &VpnConnection::inputRequested, this,
+                [&ids](const QString& id) { ids.append(id); });
+        Recorder seen(connection);
+        const QString asking =
+            channelEngine("say('hello', '1')\n"
+                          "say('input', '1', 'otp', 'Code')\n"
+                          "for line in s.makefile('rb'):\n"
+                          "    f = line.decode().rstrip('\\n').split('\\t')\n"
+                          "    if f[0] == 'answer': log('answer ' + f[1] + '=' + f[2]); break\n"
+                          "time.sleep(60)\n");
+        QVERIFY(connection.start(m_dir.path(), asking, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(ids.size(), 1, 15000);
+        connection.stop();
+        QTRY_COMPARE(connection.state(), State::Idle);
+
+        QVERIFY(connection.start(m_dir.path(), asking, {}));
+        QTRY_COMPARE_WITH_TIMEOUT(ids.size(), 2, 15000);
+        connection.answerInput(ids.at(0), "typed for the first");
+        connection.answerLogin(ids.at(0), "alice", "typed for the first");
+        connection.cancelInput(ids.at(0));
+        connection.answerInput(ids.at(1), "654321");
+        QTRY_VERIFY_WITH_TIMEOUT(seen.log.join(QString()).contains("answer "), 15000);
+        QCOMPARE(seen.log.join(QString()), QStringLiteral("answer 1=654321\n"));
+        connection.stop();
+        QTRY_COMPARE(connection.state(), State::Idle);
     }
 
     void failureReasons_data()

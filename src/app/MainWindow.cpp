@@ -748,6 +748,10 @@ void MainWindow::openEngineUrl(const QUrl& url)
         auto* layout = new QVBoxLayout(m_webSignIn);
         auto* label = new QLabel(tr("Waiting for sign-in in your browser…"), m_webSignIn);
         label->setObjectName(QStringLiteral("webSignInLabel"));
+        // A window of one short line and a button looks like a stray tooltip: give it a dialog's
+        // breadth and let the text breathe above the button.
+        m_webSignIn->setMinimumWidth(label->fontMetrics().averageCharWidth() * 60);
+        layout->setSpacing(layout->spacing() * 3);
         layout->addWidget(label);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, m_webSignIn);
         layout->addWidget(buttons);

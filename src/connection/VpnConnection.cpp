@@ -64,6 +64,7 @@ bool VpnConnection::start(const QString& workingDirectory, const QString& progra
     m_lastErrorLine.clear();
     m_failureCode.clear();
     m_failureText.clear();
+    ++m_attempt;
     // An engine that does not know the variable, or a channel that cannot be set up, leaves the
     // connection to the log and the exit code, as always.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -371,12 +372,17 @@ void VpnConnection::readChannelEvents()
                 Q_EMIT failureReason(event.name, event.detail);
             }
             break;
-        case EngineChannel::Event::Kind::Input:
-            if (!m_openRequests.contains(event.name)) {
-                m_openRequests.append(event.name);
-                Q_EMIT inputRequested(event.name, event.detail, event.prompt, event.flag);
+        case EngineChannel::Event::Kind::Input: {
+            // Every engine counts its requests from 1: the attempt in the id keeps an answer typed
+            // for an attempt that has ended (its prompt still open while another one started, from
+            // the tray or after a resume) from reaching the next engine's request of that number.
+            const QString id = QString::number(m_attempt) + QLatin1Char('/') + event.name;
+            if (!m_openRequests.contains(id)) {
+                m_openRequests.append(id);
+                Q_EMIT inputRequested(id, event.detail, event.prompt, event.flag);
             }
             break;
+        }
         case EngineChannel::Event::Kind::OpenUrl:
             Q_EMIT openUrlRequested(QUrl(event.name));
             break;
@@ -396,21 +402,23 @@ void VpnConnection::answerInput(const QString& id, const QString& value)
 {
     if (!m_openRequests.removeOne(id))
         return;
-    const QByteArray line = EngineChannel::answer(id, value);
+    const QString engineId = id.section(QLatin1Char('/'), 1);
+    const QByteArray line = EngineChannel::answer(engineId, value);
     // The engine would drop a line this long and wait for ever.
-    sendOnChannel(line.size() < EngineChannel::maxLineBytes ? line : EngineChannel::cancel(id));
+    sendOnChannel(line.size() < EngineChannel::maxLineBytes ? line : EngineChannel::cancel(engineId));
 }
 
 void VpnConnection::answerLogin(const QString& id, const QString& username, const QString& password)
 {
     if (!m_openRequests.removeOne(id))
         return;
-    const QByteArray line = EngineChannel::answer(id, QStringList{username, password});
-    sendOnChannel(line.size() < EngineChannel::maxLineBytes ? line : EngineChannel::cancel(id));
+    const QString engineId = id.section(QLatin1Char('/'), 1);
+    const QByteArray line = EngineChannel::answer(engineId, QStringList{username, password});
+    sendOnChannel(line.size() < EngineChannel::maxLineBytes ? line : EngineChannel::cancel(engineId));
 }
 
 void VpnConnection::cancelInput(const QString& id)
 {
     if (m_openRequests.removeOne(id))
-        sendOnChannel(EngineChannel::cancel(id));
+        sendOnChannel(EngineChannel::cancel(id.section(QLatin1Char('/'), 1)));
 }

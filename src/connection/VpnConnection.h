@@ -87,7 +87,8 @@ Q_SIGNALS:
     // The engine's own reason, when it gives one, as it arrives (code and text as the engine sent them).
     void failureReason(const QString& code, const QString& text);
     // kind: username, password, otp, login or text; answer with answerInput() (a login with
-    // answerLogin()) or cancelInput(). flag: see EngineChannel::Event::flag.
+    // answerLogin()) or cancelInput(). id: the engine's request id qualified by the attempt, so a
+    // late answer never reaches a later attempt. flag: see EngineChannel::Event::flag.
     void inputRequested(const QString& id, const QString& kind, const QString& prompt, const QString& flag);
     void openUrlRequested(const QUrl& url);
 
@@ -128,7 +129,8 @@ private:
     QLocalServer* m_channelServer = nullptr;
     QLocalSocket* m_channelSocket = nullptr;
     EngineChannel m_channel;
-    QStringList m_openRequests;
+    QStringList m_openRequests; // "ATTEMPT/ID": see inputRequested()
+    quint64 m_attempt = 0;      // counts start()s
     QString m_tunnelAddress;
     QString m_engineFailureCode;
     QString m_engineFailureText;
