@@ -267,7 +267,8 @@ private Q_SLOTS:
     }
 
     // applyLine() finds every keyword in one pass; it must pick exactly what seven separate
-    // confValue() searches in the fixed order would, quirks included.
+    // confValue() searches in the fixed order would, quirks included. A file's plain ASCII lines
+    // are read from their bytes, the others decoded first: both must read the same.
     void applyLineAgreesWithSeparateSearches()
     {
         const QStringList keywords = {"qLumarVpnName", "remote", "rport", "ca", "cert", "key", "pkcs12"};
@@ -297,7 +298,7 @@ private Q_SLOTS:
         // Random lines over the keywords' own pieces and the characters the boundary rules test.
         const QStringList pieces = {"ca", "cert", "key", "rport", "remote", "pkcs12", "qLumarVpnName",
                                     "re", "r",    "c",   "k",     "p",      " ",      "\t",
-                                    ";",  "#",    "x",   "\""};
+                                    ";",  "#",    "x",   "\"",    "\u00a0", "\u00e9", "auth-user-pass"};
         QRandomGenerator random(1234);
         for (int n = 0; n < 20000; ++n) {
             QString line;
@@ -305,8 +306,23 @@ private Q_SLOTS:
                 line += pieces.at(random.bounded(pieces.size()));
             lines << line;
         }
-        for (const QString& line : std::as_const(lines))
+        for (const QString& line : std::as_const(lines)) {
             QCOMPARE(actual(line), expected(line));
+            const QByteArray bytes = line.toUtf8();
+            if (bytes.size() < 4) // too short to hold a value: the file reader skips it
+                continue;
+            ProfileData viaLine;
+            ConfReader::applyLine(line, &viaLine);
+            const ProfileData viaFile = ConfReader::read(bytes + "\n");
+            QCOMPARE(viaFile.authUserPass, viaLine.authUserPass);
+            const QStringList fileValues = {viaFile.vpnName,   viaFile.server,   viaFile.port,
+                                            viaFile.caCert,    viaFile.userCert, viaFile.keyName,
+                                            viaFile.pkcs12File};
+            const QStringList lineValues = {viaLine.vpnName,   viaLine.server,   viaLine.port,
+                                            viaLine.caCert,    viaLine.userCert, viaLine.keyName,
+                                            viaLine.pkcs12File};
+            QCOMPARE(fileValues, lineValues);
+        }
     }
 
     void readProfile_data()

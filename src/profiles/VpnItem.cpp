@@ -24,7 +24,10 @@ QString VpnItem::displayName() const
 
 QIcon VpnItem::idleIcon()
 {
-    return Pictures::icon(QStringLiteral(":img/vpn.png"));
+    // Every entry of every reload asks for it, and the picture table keeps one icon for the whole
+    // run. Never destroyed, as the table's own: a pixmap must not outlive the application object.
+    static const auto* icon = new QIcon(Pictures::icon(QStringLiteral(":img/vpn.png")));
+    return *icon;
 }
 
 QIcon VpnItem::connectedIcon()
