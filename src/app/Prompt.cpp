@@ -211,24 +211,36 @@ std::optional<Answer> loginDialog(QWidget* parent, const Prompt::LoginRequest& r
     return a;
 }
 
+// The password and the login prompt show their profile and "remember" box alike.
+template <typename Request> void showRemember(Prompt::Shown& s, const Request& request)
+{
+    s.echo = QLineEdit::Password;
+    s.profile = request.profile;
+    s.remember = request.remember;
+    s.rememberEnabled = request.rememberEnabled;
+    s.rememberToolTip = request.rememberToolTip;
+}
+
+// A box that is off or absent cannot have been ticked, whatever a test queued.
+template <typename Request> bool rememberTicked(const Answer& a, const Request& request)
+{
+    return a.remember && !request.remember.isEmpty() && request.rememberEnabled;
+}
+
 } // namespace
 
 Prompt::LoginAnswer Prompt::getLogin(QWidget* parent, const LoginRequest& request)
 {
     Shown s = shownOf(Kind::Login, parent, request.title, request.profile);
-    s.echo = QLineEdit::Password;
-    s.profile = request.profile;
+    showRemember(s, request);
     s.username = request.username;
-    s.remember = request.remember;
-    s.rememberEnabled = request.rememberEnabled;
-    s.rememberToolTip = request.rememberToolTip;
     const std::optional<Answer> a = ask(s, [&] { return loginDialog(parent, request); });
     LoginAnswer result;
     result.ok = a.has_value();
     if (a) {
         result.username = a->text;
         result.password = a->secret;
-        result.remember = a->remember && !request.remember.isEmpty() && request.rememberEnabled;
+        result.remember = rememberTicked(*a, request);
     }
     return result;
 }
@@ -251,18 +263,13 @@ QString Prompt::getText(QWidget* parent, const QString& title, const QString& la
 Prompt::PasswordAnswer Prompt::getPassword(QWidget* parent, const PasswordRequest& request)
 {
     Shown s = shownOf(Kind::Text, parent, request.title, request.label);
-    s.echo = QLineEdit::Password;
-    s.profile = request.profile;
-    s.remember = request.remember;
-    s.rememberEnabled = request.rememberEnabled;
-    s.rememberToolTip = request.rememberToolTip;
+    showRemember(s, request);
     const std::optional<Answer> a = ask(s, [&] { return passwordDialog(parent, request); });
     PasswordAnswer result;
     result.ok = a.has_value();
     if (a) {
         result.secret = a->text;
-        // A box that is off or absent cannot have been ticked, whatever a test queued.
-        result.remember = a->remember && !request.remember.isEmpty() && request.rememberEnabled;
+        result.remember = rememberTicked(*a, request);
     }
     return result;
 }
