@@ -29,7 +29,9 @@ const QByteArray kWrongPassword = "Error: private key password verification fail
 const QString kPassword = "s3cret";
 const char* const kPin = "1234";
 const QByteArray kKeyLabel = "vpn key";
-constexpr int kStepMs = 30000;
+// Long enough for OpenVPN to resend lost handshake packets on a loaded machine; waits end as soon as
+// their condition holds.
+constexpr int kStepMs = 60000;
 // The engine's user, and another one who must not see its tunnels.
 const char* const kUser = "nobody";
 const char* const kGroup = "nogroup";
