@@ -62,13 +62,18 @@ for _ in $(seq 100); do
 done
 [ -n "$window" ] || { cat "$work/app.log"; fail "the main window did not appear"; }
 [ -n "$tray" ] || { cat "$work/app.log"; fail "the tray icon was not embedded in the tray host"; }
-sleep 0.5
 
 shot="$out/main-window.png"
-/usr/bin/import -window root "$shot" || fail "could not capture the screen"
-# A window that was mapped but never painted is one flat colour.
+# A window that was mapped but never painted is one flat colour; a loaded machine may take a while
+# to paint it.
 geometry=$(echo "$window" | grep -o '[0-9]*x[0-9]*+[0-9]*+[0-9]*' | head -n 1)
-spread=$(/usr/bin/convert "$shot" -crop "$geometry" +repage -colorspace gray -format '%[fx:standard_deviation]' info:)
+spread=0
+for _ in $(seq 40); do
+    sleep 0.25
+    /usr/bin/import -window root "$shot" || fail "could not capture the screen"
+    spread=$(/usr/bin/convert "$shot" -crop "$geometry" +repage -colorspace gray -format '%[fx:standard_deviation]' info:)
+    awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }' && break
+done
 awk -v s="$spread" 'BEGIN { exit !(s > 0.02) }' || fail "the captured window is blank (deviation $spread)"
 tray_geometry=$(echo "$tray" | grep -o '[0-9]*x[0-9]*+[0-9]*+[0-9]*' | tail -n 1)
 echo "main window at $geometry, tray icon at $tray_geometry"

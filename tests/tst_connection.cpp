@@ -273,6 +273,7 @@ private Q_SLOTS:
     void workingDirectoryIsTheProfiles();
     void readLength_data();
     void readLength();
+    void lastReadWaitsForTheRestOfACharacter();
     void decodeChunk_data();
     void decodeChunk();
     void recognise_data();
@@ -501,6 +502,34 @@ void TestConnection::readLength()
     QFETCH(bool, morePending);
     QFETCH(int, length);
     QCOMPARE(EngineOutput::readLength(head, morePending), qsizetype(length));
+}
+
+void TestConnection::lastReadWaitsForTheRestOfACharacter()
+{
+    const QList<QPair<QByteArray, int>> whileRunning{
+        {"ab\xc5", 0},         // the rest of "\u0142" is still in the pipe
+        {"a\xe2\x82", 0},      // two of three bytes
+        {"ab\xe2\x82\xac", 5}, // complete
+        {"caf\xe9", 0},        // could still become UTF-8
+        {"caf\xe9 \xc5", 6},   // Latin-1 already: shown whole, as before
+        {"ab\n", 3},
+    };
+    for (const auto& [bytes, shown] : whileRunning) {
+        EngineOutput::Backlog backlog;
+        backlog.append(bytes);
+        QCOMPARE(backlog.take(EngineOutput::maxReadBytes, true).size(), qsizetype(shown));
+        QCOMPARE(backlog.size(), bytes.size() - shown);
+    }
+
+    EngineOutput::Backlog backlog;
+    backlog.append("a\xc5");
+    QVERIFY(backlog.take(EngineOutput::maxReadBytes, true).isEmpty());
+    backlog.append("\x82z");
+    QCOMPARE(EngineOutput::decodeChunk(backlog.take(EngineOutput::maxReadBytes, true)),
+             QString::fromUtf8("a\u0142z"));
+    // Once the engine has ended, or the rest is late, what waits is shown as it is.
+    backlog.append("\xc5");
+    QCOMPARE(backlog.take(EngineOutput::maxReadBytes, false), QByteArray("\xc5"));
 }
 
 void TestConnection::decodeChunk_data()

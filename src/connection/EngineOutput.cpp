@@ -41,6 +41,24 @@ qsizetype characterBoundary(const char* data, qsizetype size)
     return size;
 }
 
+// Whether the last pending bytes are UTF-8 up to an incomplete character at their end.
+bool endsInsideCharacter(const char* data, qsizetype size)
+{
+    qsizetype lead = size;
+    while (lead > 0 && size - lead < 3 && isContinuation(data[lead - 1]))
+        --lead;
+    if (lead == 0)
+        return false;
+    --lead;
+    if (sequenceLength(data[lead]) <= size - lead)
+        return false;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // The decoder converts, and finds errors, only when its result is taken.
+    const QString before = utf8.decode(QByteArrayView(data, lead));
+    Q_UNUSED(before)
+    return !utf8.hasError();
+}
+
 } // namespace
 
 qsizetype readLength(const QByteArray& head, bool morePending)
@@ -98,12 +116,14 @@ void Backlog::clear()
     m_head = 0;
 }
 
-QByteArray Backlog::take(qsizetype limit)
+QByteArray Backlog::take(qsizetype limit, bool moreMayCome)
 {
     const qsizetype pending = size();
     const qsizetype headSize = qMin(pending, qMin(limit, qsizetype(maxReadBytes)));
     const QByteArray head = QByteArray::fromRawData(m_bytes.constData() + m_head, headSize);
-    const qsizetype length = readLength(head, pending > headSize);
+    qsizetype length = readLength(head, pending > headSize);
+    if (moreMayCome && length == pending && endsInsideCharacter(head.constData(), length))
+        length = 0;
     QByteArray read(head.constData(), length);
     discard(length);
     return read;

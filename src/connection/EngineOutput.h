@@ -47,8 +47,11 @@ public:
     qsizetype size() const { return m_bytes.size() - m_head; }
     bool isEmpty() const { return size() == 0; }
 
-    // The next read as readLength() cuts it, at most `limit` bytes.
-    QByteArray take(qsizetype limit = maxReadBytes);
+    // The next read as readLength() cuts it, at most `limit` bytes. While the engine may still
+    // write (`moreMayCome`), a last read that is UTF-8 up to a character whose rest has not
+    // arrived is not taken at all: a pipe read can end inside a character, and shown then, the
+    // whole read would be taken for Latin-1. Output that is no UTF-8 anyway is taken whole.
+    QByteArray take(qsizetype limit = maxReadBytes, bool moreMayCome = false);
     void discard(qsizetype count);
 
     // How many of the oldest bytes a log that shows only its newest `maxLines` lines and

@@ -26,6 +26,16 @@ VpnConnection::VpnConnection(QObject* parent) : QObject(parent), m_process(new Q
     connect(m_process, &QProcess::readyReadStandardError, this, &VpnConnection::outputSignalled);
     connect(m_process, &QProcess::readyReadStandardOutput, this, &VpnConnection::outputSignalled);
     connect(m_process, &QProcess::finished, this, &VpnConnection::engineEnded);
+    for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
+        m_restOfCharacter[channel] = new QTimer(this);
+        m_restOfCharacter[channel]->setSingleShot(true);
+        m_restOfCharacter[channel]->setInterval(100);
+        connect(m_restOfCharacter[channel], &QTimer::timeout, this, [this, channel] {
+            m_restLate[channel] = true;
+            handleOutput(channel);
+            m_restLate[channel] = false;
+        });
+    }
 }
 
 VpnConnection::~VpnConnection()
@@ -116,6 +126,7 @@ void VpnConnection::discardOutput()
         m_backlog[channel].clear();
         m_hidden[channel] = 0;
         m_unchecked[channel] = 0;
+        m_restOfCharacter[channel]->stop();
     }
     m_finishPending = false;
 }
@@ -182,11 +193,22 @@ void VpnConnection::handleOutput(QProcess::ProcessChannel channel)
         if (turn.elapsed() >= hiddenOutputMsPerTurn)
             break;
     }
-    if (m_hidden[channel] == 0 && !backlog.isEmpty())
-        handleRead(backlog.take(), true);
+    bool waitsForMore = false;
+    if (m_hidden[channel] == 0 && !backlog.isEmpty()) {
+        const bool moreMayCome = m_process->state() != QProcess::NotRunning && !m_restLate[channel];
+        const QByteArray bytes = backlog.take(EngineOutput::maxReadBytes, moreMayCome);
+        waitsForMore = bytes.isEmpty();
+        if (waitsForMore) {
+            if (!m_restOfCharacter[channel]->isActive())
+                m_restOfCharacter[channel]->start();
+        } else {
+            m_restOfCharacter[channel]->stop();
+            handleRead(bytes, true);
+        }
+    }
 
     // The rest waits for the next turn of the event loop, so a flood cannot freeze the window.
-    if (!backlog.isEmpty()) {
+    if (!backlog.isEmpty() && !waitsForMore) {
         if (!m_readQueued[channel]) {
             m_readQueued[channel] = true;
             QTimer::singleShot(0, this, [this, channel] {

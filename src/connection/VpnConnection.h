@@ -13,6 +13,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 class QTemporaryDir;
 
 // One connection's life, without any window: the engine process, its state, its output read in
@@ -120,6 +121,10 @@ private:
     qsizetype m_hidden[2] = {0, 0};    // per channel: the backlog's head the log would never show
     qsizetype m_unchecked[2] = {0, 0}; // per channel: taken since m_hidden was last worked out
     bool m_readQueued[2] = {false, false};
+    // Per channel: a last read that ends inside a character waits this long for the rest, then is
+    // shown as it is (an old engine's Latin-1 text can end in such a byte).
+    QTimer* m_restOfCharacter[2] = {nullptr, nullptr};
+    bool m_restLate[2] = {false, false};
     bool m_finishPending = false;
     int m_exitCode = 0;
     QProcess::ExitStatus m_exitStatus = QProcess::NormalExit;
