@@ -43,6 +43,7 @@
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStringBuilder>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -420,23 +421,30 @@ void MainWindow::loadVpnList()
     dropTrayConnectEntries();
     vpnList->clear();
 
-    for (const QString& dirName : dirNames) {
-        auto* item = new VpnItem(root + QLatin1Char('/') + dirName + QLatin1String("/conf"), dirName);
-        vpnList->addItem(item);
+    // Row by row, the model tells the view and its selection about every single row, most of the
+    // fill at thousands of profiles. It fills silently instead, and the view then starts over as
+    // it does after any model reset, which tells assistive technology too.
+    {
+        const QSignalBlocker quietModel(vpnList->model());
+        for (const QString& dirName : dirNames) {
+            auto* item = new VpnItem(root % QLatin1Char('/') % dirName % QLatin1String("/conf"), dirName);
+            vpnList->addItem(item);
 
-        if (connectionRuns) {
-            const bool active = dirName == activeDir;
-            item->setConnected(active);
-            item->setBlocked(!active);
-            if (active) {
-                activeItem = item;
-                if (vpnInitialized)
-                    item->setIcon(VpnItem::connectedIcon());
+            if (connectionRuns) {
+                const bool active = dirName == activeDir;
+                item->setConnected(active);
+                item->setBlocked(!active);
+                if (active) {
+                    activeItem = item;
+                    if (vpnInitialized)
+                        item->setIcon(VpnItem::connectedIcon());
+                }
             }
+            if (dirName == selectedDir)
+                selectedItem = item;
         }
-        if (dirName == selectedDir)
-            selectedItem = item;
     }
+    vpnList->reset();
     // The end of a connection offers the actions for selectedItem again: the highlight must be on
     // it then, or Delete would act on a profile nobody sees highlighted. The reload itself leaves
     // the actions off.

@@ -4,7 +4,8 @@
 #include <QFile>
 
 #include <algorithm>
-#include <utility>
+#include <numeric>
+#include <string_view>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -24,6 +25,17 @@ namespace ProfileStore {
 namespace {
 
 #ifdef Q_OS_UNIX
+// QFile::decodeName() goes through the locale's converter even for plain ASCII, the usual name.
+QString decodeName(const char* name)
+{
+    const size_t length = std::strlen(name);
+    for (size_t i = 0; i < length; ++i) {
+        if (static_cast<unsigned char>(name[i]) >= 0x80)
+            return QFile::decodeName(name);
+    }
+    return QString::fromLatin1(name, static_cast<qsizetype>(length));
+}
+
 // What QDir::entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks) gives, read straight
 // from the directory: the toolkit builds and stats a file record per entry, most of the listing's
 // cost at thousands of profiles, where the entry's type usually comes with its name.
@@ -44,7 +56,7 @@ QStringList listDirs(const QString& rootPath)
             isDir = ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         if (isDir)
-            names.append(QFile::decodeName(entry->d_name));
+            names.append(decodeName(entry->d_name));
     }
     ::closedir(dir);
     return names;
@@ -60,18 +72,28 @@ QStringList listDirs(const QString& rootPath)
 
 QStringList profileDirNames(const QString& rootPath)
 {
-    // The same order as QDir::Name | QDir::IgnoreCase, but with each lower-case key made once:
-    // the toolkit's own sort costs several times the listing itself at thousands of profiles.
+    // The same order as QDir::Name | QDir::IgnoreCase, but with each lower-case key made once and
+    // compared in place: the toolkit's own sort costs several times the listing itself at
+    // thousands of profiles.
     const QStringList names = listDirs(rootPath);
-    std::vector<std::pair<QString, QString>> keyed;
-    keyed.reserve(names.size());
+    QStringList keys;
+    keys.reserve(names.size());
     for (const QString& name : names)
-        keyed.emplace_back(name.toLower(), name);
-    std::sort(keyed.begin(), keyed.end());
+        keys.append(name.toLower());
+    const auto view = [](const QString& text) {
+        return std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
+    };
+    std::vector<qsizetype> order(names.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        const std::u16string_view keyA = view(keys[a]);
+        const std::u16string_view keyB = view(keys[b]);
+        return keyA != keyB ? keyA < keyB : view(names[a]) < view(names[b]);
+    });
     QStringList sorted;
     sorted.reserve(names.size());
-    for (auto& entry : keyed)
-        sorted.append(std::move(entry.second));
+    for (const qsizetype index : order)
+        sorted.append(names[index]);
     return sorted;
 }
 

@@ -9,17 +9,46 @@
 VpnItem::VpnItem(const QString& confPath, const QString& dirName, QListWidget* list)
     : QListWidgetItem(list, QListWidgetItem::Type), m_dirName(dirName), m_confPath(confPath)
 {
-    setIcon(idleIcon());
-    setText(QCoreApplication::translate("QObject", "[untitled VPN connection]"));
-    m_data = ConfReader::readFile(confPath);
-    setText(displayName());
 }
 
 VpnItem::~VpnItem() = default;
 
+namespace {
+
+// The name a new entry once showed until its file was read. An entry now shows its directory name
+// when the file gives none; the text stays in the catalogue with its translation.
+[[maybe_unused]] const char* const kUntitledVpn = QT_TRANSLATE_NOOP("QObject", "[untitled VPN connection]");
+
+} // namespace
+
+const ProfileData& VpnItem::profile() const
+{
+    if (!m_read) {
+        m_data = ConfReader::readFile(m_confPath);
+        m_read = true;
+    }
+    return m_data;
+}
+
 QString VpnItem::displayName() const
 {
-    return m_data.vpnName.isEmpty() ? m_dirName : m_data.vpnName;
+    const QString& name = profile().vpnName;
+    return name.isEmpty() ? m_dirName : name;
+}
+
+QVariant VpnItem::data(int role) const
+{
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return displayName();
+    case Qt::DecorationRole: {
+        QVariant set = QListWidgetItem::data(role);
+        return set.isValid() ? set : QVariant(idleIcon());
+    }
+    default:
+        return QListWidgetItem::data(role);
+    }
 }
 
 QIcon VpnItem::idleIcon()
