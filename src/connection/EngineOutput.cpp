@@ -26,35 +26,36 @@ int sequenceLength(char byte)
     return 1;
 }
 
-// Where `size` bytes at `data` may be cut so no UTF-8 character is split: before a last
-// sequence that is not complete. Bytes that are not UTF-8 at all are cut anywhere.
-qsizetype characterBoundary(const char* data, qsizetype size)
-{
-    qsizetype lead = size;
-    while (lead > 0 && size - lead < 4 && isContinuation(data[lead - 1]))
-        --lead;
-    if (lead == 0)
-        return size;
-    --lead;
-    if (sequenceLength(data[lead]) > size - lead && lead > 0)
-        return lead;
-    return size;
-}
-
-// Whether the last pending bytes are UTF-8 up to an incomplete character at their end.
-bool endsInsideCharacter(const char* data, qsizetype size)
+// Where a last UTF-8 sequence that is not complete begins in `size` bytes at `data`; `size`
+// when there is none.
+qsizetype incompleteTail(const char* data, qsizetype size)
 {
     qsizetype lead = size;
     while (lead > 0 && size - lead < 3 && isContinuation(data[lead - 1]))
         --lead;
     if (lead == 0)
-        return false;
+        return size;
     --lead;
-    if (sequenceLength(data[lead]) <= size - lead)
+    return sequenceLength(data[lead]) > size - lead ? lead : size;
+}
+
+// Where the bytes may be cut so no UTF-8 character is split. Bytes that are not UTF-8 at all
+// are cut anywhere, and something is always taken.
+qsizetype characterBoundary(const char* data, qsizetype size)
+{
+    const qsizetype tail = incompleteTail(data, size);
+    return tail > 0 ? tail : size;
+}
+
+// Whether the bytes are UTF-8 up to an incomplete character at their end.
+bool endsInsideCharacter(const char* data, qsizetype size)
+{
+    const qsizetype tail = incompleteTail(data, size);
+    if (tail == size)
         return false;
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     // The decoder converts, and finds errors, only when its result is taken.
-    const QString before = utf8.decode(QByteArrayView(data, lead));
+    const QString before = utf8.decode(QByteArrayView(data, tail));
     Q_UNUSED(before)
     return !utf8.hasError();
 }
