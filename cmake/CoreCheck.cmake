@@ -53,6 +53,7 @@ file(CONFIGURE OUTPUT ${QLUMAR_CORE_CHECK_MAIN} CONTENT "${QLUMAR_CORE_CHECK_TEX
 add_executable(qlumar_core_check ${QLUMAR_CORE_CHECK_MAIN} $<TARGET_OBJECTS:qlumar_core>)
 target_include_directories(qlumar_core_check PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 # The core's own non-Qt dependencies, whatever they are, but no GUI module.
-target_link_libraries(qlumar_core_check PRIVATE Qt6::Core Qt6::Network Qt6::DBus OpenSSL::Crypto Qt6Keychain::Qt6Keychain)
+target_link_libraries(qlumar_core_check PRIVATE Qt6::Core Qt6::Network Qt6::DBus ${QLUMAR_CRYPTO_LIBS}
+    Qt6Keychain::Qt6Keychain)
 set_target_properties(qlumar_core_check PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 qlumar_warnings(qlumar_core_check)

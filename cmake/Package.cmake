@@ -37,7 +37,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Runtime libraries are read off the binaries by dpkg-shlibdeps (dpkg-dev).
+# Runtime libraries are read off the binaries by dpkg-shlibdeps (dpkg-dev). The manager loads
+# libcrypto only when it first reads a certificate (src/profiles/LazyCrypto.cpp); the engine, in
+# the same package, links it, which names its package.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The token module is loaded at run time by path, so no library dependency names it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "softhsm2")

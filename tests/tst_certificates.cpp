@@ -79,6 +79,25 @@ private Q_SLOTS:
         QVERIFY(CertificateInfo::fromFile(dir.path()).isEmpty());
     }
 
+    // The program does not link libcrypto: it is loaded by the first read, which then works.
+    void libcryptoComesWithTheFirstRead()
+    {
+#ifndef Q_OS_LINUX
+        QSKIP("libcrypto is linked as usual here");
+#endif
+        QTemporaryDir dir;
+        const QString path = dir.filePath("ca.crt");
+        const QDateTime now = nowSeconds();
+        QVERIFY(
+            ScratchHome::writeFile(path, pem(makeCertificate("On demand", "Test CA", now, now.addDays(1)))));
+        QProcess helper;
+        helper.start(QStringLiteral(QLUMAR_BIN_DIR "/crypto_on_demand"), {path});
+        QVERIFY(helper.waitForFinished(30000));
+        QCOMPARE(helper.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(helper.readAllStandardOutput()),
+                 QStringLiteral("before 0\nafter 1\ncn On demand\n"));
+    }
+
     // Only certificates stored outside the password's encryption can be shown before connecting.
     void pkcs12WithoutPassword()
     {

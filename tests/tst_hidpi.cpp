@@ -188,6 +188,25 @@ private Q_SLOTS:
         QVERIFY(Pictures::pixmap(QStringLiteral(":img/no_such_picture.png"), 2.0).isNull());
         QVERIFY(Pictures::icon(QStringLiteral(":img/no_such_picture.png")).isNull());
         QCOMPARE(Pictures::renditionPath(QStringLiteral(":LICENSE"), 2.0), QStringLiteral(":LICENSE"));
+
+        // Sizes come from the file's first bytes: a damaged or mislabelled file gives no picture,
+        // and pictures of other formats are still read.
+        QFile original(QStringLiteral(":img/vpn.png"));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray png = original.readAll();
+        const QString dir = m_home->rootPath() + QLatin1Char('/');
+        const QList<std::pair<QString, QByteArray>> broken = {
+            {"cut.png", png.left(23)}, {"text.png", "not a picture at all, but long enough"}};
+        for (const auto& [name, bytes] : broken) {
+            QFile file(dir + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            file.close();
+            QVERIFY2(Pictures::pixmap(dir + name, 1.0).isNull(), qPrintable(name));
+            QVERIFY2(Pictures::icon(dir + name).isNull(), qPrintable(name));
+        }
+        QVERIFY(QImage(QStringLiteral(":img/vpn.png")).save(dir + "vpn.bmp", "BMP"));
+        QCOMPARE(Pictures::pixmap(dir + "vpn.bmp", 1.0).size(), QSize(32, 32));
+        QCOMPARE(Pictures::icon(dir + "vpn.bmp").actualSize(QSize(64, 64)), QSize(32, 32));
     }
 };
 

@@ -118,10 +118,10 @@ MainWindow::MainWindow(QWidget* parent, bool trayHost) : QMainWindow(parent)
     updateButton->setToolTip(tr("New version is avaliable. Click this\nicon to get more informations."));
     updateButton->hide();
 
-    // The network (the one update check of this start, the watch for network changes) waits
-    // until the window has been drawn, so it is never part of the start-up. A window started in
-    // the tray has nothing to draw: it starts at the first turn of the event loop. One shown but
-    // never drawn still starts.
+    // The network (the one update check of this start, the watch for network changes) and the
+    // system bus (the watch for suspend) wait until the window has been drawn, so they are never part of the
+    // start-up. A window started in the tray has nothing to draw: it starts at the first turn of the event
+    // loop. One shown but never drawn still starts.
     QTimer::singleShot(0, this, [this] {
         if (isVisible())
             QTimer::singleShot(kNetworkFallbackMs, this, &MainWindow::startNetwork);
@@ -142,6 +142,7 @@ void MainWindow::startNetwork()
     if (m_networkStarted)
         return;
     m_networkStarted = true;
+    watchSleep();
     m_networkWatcher->start();
     updateAction->downloadUpdateInfo();
 }

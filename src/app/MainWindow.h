@@ -136,6 +136,7 @@ private:
     friend class TestProfileList; // sets up a running connection without an engine
 
     void startNetwork();
+    void watchSleep();
     QMenu* newTrayConnectMenu();
     void fillTrayConnectMenu();
     void dropTrayConnectEntries();

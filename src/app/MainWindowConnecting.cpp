@@ -349,24 +349,6 @@ void MainWindow::setUpSleepAndNetwork()
     if (auto* languageMenu = trayMenu->findChild<QMenu*>(QStringLiteral("languageMenu")))
         trayMenu->insertAction(languageMenu->menuAction(), m_reconnectAction);
 
-    m_sleepWatcher = new SleepWatcher(QDBusConnection::systemBus(), this);
-    connect(m_sleepWatcher, &SleepWatcher::aboutToSleep, this, [this] {
-        if (!vpnRunning) {
-            m_sleepWatcher->releaseInhibitor();
-            return;
-        }
-        // Closed cleanly while sleep waits; the inhibitor goes once the engine has ended.
-        m_closingForSleep = true;
-        m_resumeDir = m_reconnectAction->isChecked() ? m_connectionDir : QString();
-        vpnConnection->stop();
-    });
-    connect(m_sleepWatcher, &SleepWatcher::resumed, this, [this] {
-        const QString dirName = m_resumeDir;
-        m_resumeDir.clear();
-        if (!dirName.isEmpty())
-            reconnectWhenIdle(dirName);
-    });
-
     m_networkWatcher = new NetworkWatcher(this);
     m_networkWatcher->setObjectName(QStringLiteral("networkWatcher"));
     // Started with the update check, after the first paint (startNetwork()).
@@ -384,13 +366,39 @@ void MainWindow::setUpSleepAndNetwork()
     connect(vpnConnection, &VpnConnection::finished, this, [this] {
         if (m_closingForSleep) {
             m_closingForSleep = false;
-            m_sleepWatcher->releaseInhibitor();
+            if (m_sleepWatcher)
+                m_sleepWatcher->releaseInhibitor();
         }
         if (!m_reconnectDir.isEmpty()) {
             const QString dirName = m_reconnectDir;
             m_reconnectDir.clear();
             QTimer::singleShot(0, this, [this, dirName] { connectProfile(dirName, false); });
         }
+    });
+}
+
+// Connecting to the system bus waits for the bus to answer: it is done with the network, after
+// the first window has been drawn. Nothing needs it before: no connection runs yet.
+void MainWindow::watchSleep()
+{
+    if (m_sleepWatcher)
+        return;
+    m_sleepWatcher = new SleepWatcher(QDBusConnection::systemBus(), this);
+    connect(m_sleepWatcher, &SleepWatcher::aboutToSleep, this, [this] {
+        if (!vpnRunning) {
+            m_sleepWatcher->releaseInhibitor();
+            return;
+        }
+        // Closed cleanly while sleep waits; the inhibitor goes once the engine has ended.
+        m_closingForSleep = true;
+        m_resumeDir = m_reconnectAction->isChecked() ? m_connectionDir : QString();
+        vpnConnection->stop();
+    });
+    connect(m_sleepWatcher, &SleepWatcher::resumed, this, [this] {
+        const QString dirName = m_resumeDir;
+        m_resumeDir.clear();
+        if (!dirName.isEmpty())
+            reconnectWhenIdle(dirName);
     });
 }
 

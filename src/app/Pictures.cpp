@@ -23,6 +23,55 @@ namespace {
 constexpr int largestRendition = 3;
 const char* const pathProperty = "qlumarPicturePath";
 
+// The toolkit's reader, asked for a picture without a format, loads and asks every image format
+// plugin on the system before its own PNG decoder, though the program has PNG pictures only: that
+// is a few libraries loaded and linked before the first window shows. Told the format, it goes
+// straight to the decoder.
+void setFormatFromName(QImageReader& reader)
+{
+    const QString path = reader.fileName();
+    const int dot = path.lastIndexOf(QLatin1Char('.'));
+    if (dot <= path.lastIndexOf(QLatin1Char('/')))
+        return;
+    reader.setFormat(path.mid(dot + 1).toLower().toLatin1());
+    reader.setAutoDetectImageFormat(false);
+}
+
+QImage readImage(const QString& path)
+{
+    QImageReader reader(path);
+    setFormatFromName(reader);
+    return reader.read();
+}
+
+// A PNG tells its size in the first bytes of the file: reading those is all an icon needs until it
+// is drawn.
+QSize pictureSize(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QSize();
+    const QByteArray head = file.read(24);
+    static const char signature[] = "\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR";
+    if (head.size() == 24 && head.startsWith(QByteArray::fromRawData(signature, sizeof signature - 1))) {
+        const auto be32 = [&head](int at) {
+            quint32 value = 0;
+            for (int i = at; i < at + 4; ++i)
+                value = (value << 8) | static_cast<uchar>(head.at(i));
+            return value;
+        };
+        const quint32 width = be32(16);
+        const quint32 height = be32(20);
+        if (width > 0 && height > 0 && width <= 0x7fffffff && height <= 0x7fffffff)
+            return QSize(static_cast<int>(width), static_cast<int>(height));
+        return QSize();
+    }
+    file.close();
+    QImageReader reader(path);
+    setFormatFromName(reader);
+    return reader.size();
+}
+
 QString atScale(const QString& path, int scale)
 {
     const int dot = path.lastIndexOf(QLatin1Char('.'));
@@ -51,21 +100,15 @@ protected:
 };
 
 // The renditions of one picture, each decoded the first time it is drawn: most icons of the
-// program are never drawn in a run, and most of those that are, at one scale only. Picks and
-// scales as the toolkit's own pixmap icons do: the smallest rendition at least as large as asked,
-// else the largest, drawn down to fit; other modes than Normal as the style generates them.
+// program are never drawn in a run, and most of those that are, at one scale only. Which
+// renditions there are and their sizes are read the first time anyone asks, too: reading them for
+// every icon at start-up touched the whole of the program's pictures. Picks and scales as the
+// toolkit's own pixmap icons do: the smallest rendition at least as large as asked, else the
+// largest, drawn down to fit; other modes than Normal as the style generates them.
 class RenditionIconEngine : public QIconEngine
 {
 public:
-    explicit RenditionIconEngine(const QString& path)
-    {
-        for (int scale = 1; scale <= largestRendition; ++scale) {
-            const QString file = scale == 1 ? path : atScale(path, scale);
-            const QSize size = QImageReader(file).size();
-            if (size.isValid())
-                m_renditions->append({file, size, QPixmap()});
-        }
-    }
+    explicit RenditionIconEngine(const QString& path) { m_renditions->path = path; }
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override
     {
@@ -92,7 +135,7 @@ public:
         if (!rendition)
             return QPixmap();
         if (rendition->pixmap.isNull())
-            rendition->pixmap = QPixmap::fromImage(QImage(rendition->path));
+            rendition->pixmap = QPixmap::fromImage(readImage(rendition->path));
         const QSize actual = actualSize(size, mode, state);
         const auto key = std::make_pair(actual, static_cast<int>(mode));
         for (const auto& [made, picture] : m_made)
@@ -116,14 +159,14 @@ public:
     {
         QList<QSize> sizes;
         if (mode == QIcon::Normal && state == QIcon::Off)
-            for (const Rendition& rendition : std::as_const(*m_renditions))
+            for (const Rendition& rendition : std::as_const(renditions()))
                 sizes << rendition.size;
         return sizes;
     }
 
     QString key() const override { return QStringLiteral("qlumar-renditions"); }
     QIconEngine* clone() const override { return new RenditionIconEngine(*this); }
-    bool isNull() override { return m_renditions->isEmpty(); }
+    bool isNull() override { return renditions().isEmpty(); }
 
 private:
     struct Rendition
@@ -136,7 +179,7 @@ private:
     Rendition* best(const QSize& size)
     {
         Rendition* found = nullptr;
-        for (Rendition& rendition : *m_renditions) {
+        for (Rendition& rendition : renditions()) {
             const bool fits =
                 rendition.size.width() >= size.width() && rendition.size.height() >= size.height();
             if (fits)
@@ -146,8 +189,30 @@ private:
         return found;
     }
 
+    struct Renditions
+    {
+        QString path; // the 1x one
+        bool listed = false;
+        QList<Rendition> list; // from the smallest
+    };
+
+    QList<Rendition>& renditions()
+    {
+        if (!m_renditions->listed) {
+            m_renditions->listed = true;
+            for (int scale = 1; scale <= largestRendition; ++scale) {
+                const QString& path = m_renditions->path;
+                const QString file = scale == 1 ? path : atScale(path, scale);
+                const QSize size = pictureSize(file);
+                if (size.isValid())
+                    m_renditions->list.append({file, size, QPixmap()});
+            }
+        }
+        return m_renditions->list;
+    }
+
     // Shared with clones, so a picture decoded for one copy of the icon serves them all.
-    std::shared_ptr<QList<Rendition>> m_renditions = std::make_shared<QList<Rendition>>();
+    std::shared_ptr<Renditions> m_renditions = std::make_shared<Renditions>();
     QList<std::pair<std::pair<QSize, int>, QPixmap>> m_made; // drawn sizes and modes, a handful
 };
 
@@ -211,11 +276,11 @@ namespace {
 
 QPixmap decodePixmap(const QString& path, qreal devicePixelRatio)
 {
-    const QSize size = QImageReader(path).size();
+    const QSize size = pictureSize(path);
     if (!size.isValid())
         return QPixmap();
     const qreal ratio = qMax<qreal>(devicePixelRatio, 1.0);
-    QImage image(renditionPath(path, ratio));
+    QImage image = readImage(renditionPath(path, ratio));
     if (image.isNull())
         return QPixmap();
     const QSize devicePixels(qRound(size.width() * ratio), qRound(size.height() * ratio));
@@ -248,13 +313,8 @@ QIcon icon(const QString& path)
     auto it = icons->find(path);
     if (it != icons->end())
         return *it;
-    auto* engine = new RenditionIconEngine(path);
-    QIcon result;
-    if (engine->isNull())
-        delete engine;
-    else
-        result = QIcon(engine);
-    return *icons->insert(path, result);
+    // A missing picture gives an icon that isNull(), found so when first asked.
+    return *icons->insert(path, QIcon(new RenditionIconEngine(path)));
 }
 
 QIcon themedIcon(const QString& themeName, const QString& path)

@@ -42,7 +42,9 @@ template <typename Job> Job* makeJob(const QString& profileDirName)
 
 } // namespace
 
-SecretStore::SecretStore(QObject* parent) : SecretStore(QDBusConnection::sessionBus(), parent) {}
+// Connecting to the session bus waits for it: done at the first check, which is the first use,
+// not at the start of the program.
+SecretStore::SecretStore(QObject* parent) : QObject(parent) {}
 
 SecretStore::SecretStore(const QDBusConnection& sessionBus, QObject* parent)
     : QObject(parent), m_bus(sessionBus)
@@ -60,7 +62,9 @@ bool SecretStore::isAvailable()
         return m_available;
     m_checked = true;
     m_available = false;
-    if (!m_bus.isConnected())
+    if (!m_bus)
+        m_bus = QDBusConnection::sessionBus();
+    if (!m_bus->isConnected())
         return false;
     // Two short calls instead of the interface's blocking helpers, which wait up to 25 s on a
     // bus that does not answer.
@@ -72,7 +76,7 @@ bool SecretStore::isAvailable()
                                                               QStringLiteral("ListActivatableNames"));
     QStringList names;
     for (const QDBusMessage& call : {list, activatable}) {
-        const QDBusReply<QStringList> reply = m_bus.call(call, QDBus::Block, kCheckTimeoutMs);
+        const QDBusReply<QStringList> reply = m_bus->call(call, QDBus::Block, kCheckTimeoutMs);
         if (reply.isValid())
             names += reply.value();
     }

@@ -4,6 +4,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 // The passwords and PINs a user chose to remember, kept in the desktop keyring (Secret Service or
 // KWallet, through QtKeychain) under the profile's directory name. Never in a file of ours: the
 // keychain's plain-file fallback stays off. Every call answers later by a signal.
@@ -15,8 +17,9 @@ public:
     enum class Result { Ok, NotFound, Unavailable, Failed };
     Q_ENUM(Result)
 
-    // `sessionBus` is where the availability check looks for a keyring service; the keychain jobs
-    // themselves use the process's session bus.
+    // `sessionBus` is where the availability check looks for a keyring service (without it, the
+    // process's session bus, connected to at the first check); the keychain jobs themselves use the
+    // process's session bus.
     explicit SecretStore(QObject* parent = nullptr);
     explicit SecretStore(const QDBusConnection& sessionBus, QObject* parent = nullptr);
 
@@ -43,7 +46,7 @@ Q_SIGNALS:
     void forgotten(const QString& profileDirName, SecretStore::Result result, const QString& error);
 
 private:
-    QDBusConnection m_bus;
+    std::optional<QDBusConnection> m_bus;
     bool m_checked = false;
     bool m_available = false;
 };
