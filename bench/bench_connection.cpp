@@ -19,11 +19,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QTimer>
 
 #include <algorithm>
@@ -120,7 +120,7 @@ DisconnectResult runDisconnectDuringFlood(long long lines)
     window.show();
     window.vpnItemPressedSlot(benchProfile(window));
     QApplication::processEvents();
-    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
 
     Prompt::answerText(QStringLiteral("bench"));
     QElapsedTimer clock;
@@ -215,7 +215,7 @@ Result runOnce(long long lines)
     QApplication::exec();
     ticker.stop();
 
-    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
     result.blocks = log->document()->blockCount();
     result.characters = log->document()->characterCount();
     window.vpnDisConnectSlot();
@@ -251,7 +251,7 @@ LongLineResult runLongLine(int megabytes, const QString& scriptDir)
     window.show();
     window.vpnItemPressedSlot(benchProfile(window));
     QApplication::processEvents();
-    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
     Prompt::answerText(QStringLiteral("bench"));
     QElapsedTimer clock;
     clock.start();
@@ -292,13 +292,17 @@ struct SteadyResult
     qint64 rssGrowthKiB = 0;
 };
 
-SteadyResult runSteadyStream(int lines, int perSecond, const QString& scriptDir)
+// connected: the tunnel comes up first, as for a connection that runs for weeks; otherwise it
+// never does and every line is searched for the texts the manager reacts to.
+SteadyResult runSteadyStream(int lines, int perSecond, bool connected, const QString& scriptDir)
 {
     SteadyResult result;
     const QString script = scriptDir + QStringLiteral("/steady.sh");
     QFile file(script);
     // One write per line, as the engine flushes each line it logs.
-    const QByteArray text = "#!/bin/sh\ni=0\nwhile [ $i -lt " + QByteArray::number(lines) +
+    const QByteArray up =
+        connected ? "echo \"$(date '+%a %b %e %T %Y') Initialization Sequence Completed\"\n" : "";
+    const QByteArray text = "#!/bin/sh\n" + up + "i=0\nwhile [ $i -lt " + QByteArray::number(lines) +
                             " ]; do\n  echo \"$(date '+%a %b %e %T %Y') us=$i UDP link remote: "
                             "[AF_INET]192.0.2.1:1194 data channel packet\"\n  i=$((i+1))\n  sleep " +
                             QByteArray::number(1.0 / perSecond, 'f', 3) + "\ndone\nexec sleep 60\n";
@@ -312,7 +316,7 @@ SteadyResult runSteadyStream(int lines, int perSecond, const QString& scriptDir)
     window.show();
     window.vpnItemPressedSlot(benchProfile(window));
     QApplication::processEvents();
-    auto* log = window.findChild<QTextEdit*>(QStringLiteral("vpnLog"));
+    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
     Prompt::answerText(QStringLiteral("bench"));
     const qint64 rssBefore = residentKiB();
     const double cpuStart = threadCpuMs();
@@ -429,11 +433,13 @@ int main(int argc, char* argv[])
     const int steadyLines = qEnvironmentVariableIsSet("BENCH_STEADY_LINES")
                                 ? qEnvironmentVariableIntValue("BENCH_STEADY_LINES")
                                 : 500;
-    if (steadyLines > 0) {
-        const SteadyResult st = runSteadyStream(steadyLines, 50, home.path());
-        std::printf("%d lines at 50 a second (target: < 0.1 ms cpu per line)\n", steadyLines);
-        std::printf("  %s; cpu %.3f ms per line (all of the GUI thread while connecting), max gap %lld ms, "
-                    "RSS %+lld KB\n\n",
+    for (bool connected : {true, false}) {
+        if (steadyLines <= 0)
+            break;
+        const SteadyResult st = runSteadyStream(steadyLines, 50, connected, home.path());
+        std::printf("%d lines at 50 a second, %s (target: < 0.1 ms cpu per line)\n", steadyLines,
+                    connected ? "connected" : "still connecting");
+        std::printf("  %s; cpu %.3f ms per line (all of the GUI thread), max gap %lld ms, RSS %+lld KB\n\n",
                     st.ok ? "ended" : "DID NOT END", st.cpuMsPerLine, st.maxGapMs, st.rssGrowthKiB);
         std::fflush(stdout);
     }
