@@ -597,7 +597,8 @@ void MainWindow::queueLogText(const QString& text)
 {
     m_pendingLog << text;
     m_pendingLogCharacters += text.size();
-    if (m_pendingLogCharacters >= kLogBatchCharacters)
+    // Once the tunnel is up the output is read in batches already: it is shown as it comes.
+    if (m_pendingLogCharacters >= kLogBatchCharacters || vpnConnection->isTunnelUp())
         flushLog();
     else if (!m_logFlush.isActive())
         m_logFlush.start();

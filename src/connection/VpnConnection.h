@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class EnginePipes;
 class QLocalServer;
 class QLocalSocket;
 class QTemporaryDir;
@@ -94,7 +95,6 @@ Q_SIGNALS:
 
 private:
     void setState(State state);
-    void outputSignalled();
     void readChannel(QProcess::ProcessChannel channel);
     void takeOutput(QProcess::ProcessChannel channel, bool engineEnded);
     void handleOutput(QProcess::ProcessChannel channel);
@@ -108,8 +108,12 @@ private:
     void sendOnChannel(const QByteArray& line);
 
     static constexpr int hiddenOutputMsPerTurn = 10;
+    // Once the tunnel is up, how long the engine's output may wait to be read: as long as the
+    // window waits to show it.
+    static constexpr int connectedReadMs = 250;
 
     QProcess* m_process;
+    EnginePipes* m_pipes;
     State m_state = State::Idle;
     bool m_running = false;
     bool m_tunnelUp = false;
