@@ -364,6 +364,24 @@ private Q_SLOTS:
             QVERIFY(log.indexOf("last\n", out) > out);
     }
 
+    // An engine that writes a lot once connected is not held to the pace of the batches: OpenVPN
+    // waiting for its log to be read would hold up the tunnel. 8 MB at a pipe's worth a batch
+    // would take a minute.
+    void floodOnceConnectedIsNotHeldBack()
+    {
+        VpnConnection connection;
+        connection.setLogLimits(100, 100000);
+        Recorder seen(connection);
+        QVERIFY(connection.start(m_dir.path(),
+                                 engine("echo 'Initialization Sequence Completed'\nsleep 0.3\n"
+                                        "awk 'BEGIN { for (i = 0; i < 80000; i++) printf \"filler %05d "
+                                        "..........................................................."
+                                        "...........................\\n\", i }'\necho last\nexit 0\n"),
+                                 {}));
+        QTRY_COMPARE_WITH_TIMEOUT(connection.state(), State::Idle, 20000);
+        QVERIFY(seen.log.join(QString()).endsWith("last\n"));
+    }
+
     // A flood beyond what the log shows, then the password error and the exit: the dropped part
     // is still searched, and the end comes after the last of it.
     void leftoverIsHandledBeforeTheEnd()

@@ -12,6 +12,8 @@ namespace {
 // A read takes what the pipe holds, but never all of a writer that keeps it full.
 constexpr qsizetype readChunk = 64 * 1024;
 constexpr qsizetype mostPerRead = 1024 * 1024;
+// More than this in one batch and the next is not waited for; a pipe holds 64 KiB.
+constexpr qsizetype batchedReadMost = 16 * 1024;
 } // namespace
 
 EnginePipes::EnginePipes(QProcess* process, QObject* parent) : QObject(parent), m_process(process)
@@ -115,6 +117,7 @@ QByteArray EnginePipes::read(QProcess::ProcessChannel channel)
             break;
     }
 #endif
+    m_lastRead[channel] += bytes.size();
     return bytes;
 }
 
@@ -129,13 +132,17 @@ void EnginePipes::setBatchInterval(int milliseconds)
 
 void EnginePipes::activated(QProcess::ProcessChannel channel)
 {
-    if (m_batchMs > 0 && m_notifier[channel]) {
+    m_lastRead[channel] = 0;
+    Q_EMIT readable(channel);
+    // A writer that nearly fills the pipe between two batches would soon have to wait for the
+    // manager, and OpenVPN waiting on its log holds up the tunnel: its output is read at once,
+    // a pipe's worth per wake-up, which costs little per line.
+    if (m_batchMs > 0 && m_notifier[channel] && m_lastRead[channel] < batchedReadMost) {
         // What comes next waits in the pipe until the batch is due.
         m_notifier[channel]->setEnabled(false);
         if (!m_batch.isActive())
             m_batch.start(m_batchMs);
     }
-    Q_EMIT readable(channel);
 }
 
 void EnginePipes::batchDue()

@@ -43,6 +43,7 @@ private:
     int m_readFd[2] = {-1, -1};
     int m_writeFd[2] = {-1, -1};
     QSocketNotifier* m_notifier[2] = {nullptr, nullptr};
+    qsizetype m_lastRead[2] = {0, 0}; // bytes read since the notifier last fired
     int m_batchMs = 0;
     QTimer m_batch;
 };

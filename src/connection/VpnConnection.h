@@ -108,9 +108,10 @@ private:
     void sendOnChannel(const QByteArray& line);
 
     static constexpr int hiddenOutputMsPerTurn = 10;
-    // Once the tunnel is up, how long the engine's output may wait to be read: as long as the
-    // window waits to show it.
-    static constexpr int connectedReadMs = 250;
+    // Once the tunnel is up, how long the engine's output may wait to be read. Each batch costs
+    // the window a drawing of the log whatever its size: twice a second keeps a connection that
+    // logs for weeks cheap, and a log nobody waits on looks no less live.
+    static constexpr int connectedReadMs = 500;
 
     QProcess* m_process;
     EnginePipes* m_pipes;
