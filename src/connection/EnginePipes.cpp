@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
+
 #ifdef Q_OS_LINUX
 #include <cerrno>
 #include <fcntl.h>
@@ -39,7 +41,10 @@ void EnginePipes::prepare()
 #ifdef Q_OS_LINUX
     int out[2] = {-1, -1};
     int err[2] = {-1, -1};
-    if (::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0) {
+    // A manager started with a standard stream closed could be handed it as a pipe end, which
+    // the child's dup2 would then leave close-on-exec: QProcess's channels do instead.
+    if (::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0 &&
+        std::min({out[0], out[1], err[0], err[1]}) > STDERR_FILENO) {
         // Only the manager's end waits for nothing: the engine's writes block as on any pipe.
         for (int fd : {out[0], err[0]})
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -68,7 +73,9 @@ void EnginePipes::prepare()
     }
 #endif
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
+#ifdef Q_OS_UNIX
     m_process->setChildProcessModifier({});
+#endif
 }
 
 void EnginePipes::started()
