@@ -19,8 +19,8 @@
 #include <QDirIterator>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QScopeGuard>
-#include <QTextEdit>
 #include <QtTest>
 
 class TestConnectFlow : public GuiTestBase
@@ -45,7 +45,7 @@ class TestConnectFlow : public GuiTestBase
 
     QAction* action(const char* name) { return m_window->findChild<QAction*>(QLatin1String(name)); }
     QListWidget* list() { return m_window->findChild<QListWidget*>(QStringLiteral("vpnList")); }
-    QTextEdit* log() { return m_window->findChild<QTextEdit*>(QStringLiteral("vpnLog")); }
+    QPlainTextEdit* log() { return m_window->findChild<QPlainTextEdit*>(QStringLiteral("vpnLog")); }
     QString attemptsPath() const { return m_fixtures.filePath(QStringLiteral("attempts")); }
 
     // The secrets the engine was started with, one per attempt.
@@ -484,7 +484,7 @@ private Q_SLOTS:
 
     void logMenuCopiesSelectsAndSaves()
     {
-        QTextEdit* view = log();
+        QPlainTextEdit* view = log();
         view->setPlainText("first line\nzażółć second line");
         QStringList texts;
         for (QAction* a : view->actions())

@@ -22,12 +22,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QTextEdit>
 #include <QtTest>
 
 #ifdef Q_OS_UNIX
@@ -108,7 +108,7 @@ class TestConnection : public QObject
 
     QAction* action(const char* name) { return m_window->findChild<QAction*>(QLatin1String(name)); }
     QListWidget* list() { return m_window->findChild<QListWidget*>(QStringLiteral("vpnList")); }
-    QTextEdit* log() { return m_window->findChild<QTextEdit*>(QStringLiteral("vpnLog")); }
+    QPlainTextEdit* log() { return m_window->findChild<QPlainTextEdit*>(QStringLiteral("vpnLog")); }
     QLabel* picture() { return m_window->findChild<QLabel*>(QStringLiteral("connectionLabel")); }
     QMenu* trayConnectMenu() { return m_window->findChild<QMenu*>(QStringLiteral("trayConnectMenu")); }
 

@@ -22,11 +22,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
 
@@ -866,7 +866,7 @@ void RealVpnTest::windowConnects()
     VpnItem* item = connectThroughWindow(&window, dirName, token ? kPin : kPassword);
     QVERIFY(item);
     QVERIFY(window.isVpnRunning());
-    auto* logView = window.findChild<QTextEdit*>("vpnLog");
+    auto* logView = window.findChild<QPlainTextEdit*>("vpnLog");
     QTRY_VERIFY2_WITH_TIMEOUT(window.isVpnInitialized(), qPrintable(logView->toPlainText()), kStepMs);
 
     const QByteArray log = logView->toPlainText().toLatin1();
@@ -937,7 +937,7 @@ void RealVpnTest::windowWrongSecret()
         incorrect += shown.text == "Incorrect password!" ? 1 : 0;
     }
     QCOMPARE(incorrect, 1);
-    const QByteArray log = window.findChild<QTextEdit*>("vpnLog")->toPlainText().toLatin1();
+    const QByteArray log = window.findChild<QPlainTextEdit*>("vpnLog")->toPlainText().toLatin1();
     QVERIFY(!log.contains(kConnected));
     const qint64 pid = openvpnPid(log);
     QVERIFY2(pid > 0, log.constData());
@@ -991,7 +991,8 @@ void RealVpnTest::importedProfilesSignIn()
     // The key's password, or the one-time code: the only text prompt each has.
     QVERIFY(connectThroughWindow(&window, saved.dirName, login ? QString("424242") : kPassword));
     QTRY_VERIFY2_WITH_TIMEOUT(window.isVpnInitialized(),
-                              qPrintable(window.findChild<QTextEdit*>("vpnLog")->toPlainText()), 2 * kStepMs);
+                              qPrintable(window.findChild<QPlainTextEdit*>("vpnLog")->toPlainText()),
+                              2 * kStepMs);
     QTRY_VERIFY_WITH_TIMEOUT(window.statusText().contains(" · 10.213."), kStepMs);
     int logins = 0;
     int rejected = 0;
@@ -1004,7 +1005,7 @@ void RealVpnTest::importedProfilesSignIn()
     if (credentials.contains("static-challenge"))
         QCOMPARE(ScratchHome::readFile(m_tmp.filePath("auth/codes")), QByteArray("424242\n"));
 
-    const qint64 pid = openvpnPid(window.findChild<QTextEdit*>("vpnLog")->toPlainText().toLatin1());
+    const qint64 pid = openvpnPid(window.findChild<QPlainTextEdit*>("vpnLog")->toPlainText().toLatin1());
     window.findChild<QAction*>("disconnectAction")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVpnRunning(), kStepMs);
     QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), kStepMs);

@@ -317,6 +317,71 @@ private Q_SLOTS:
         QVERIFY(processGone(pid));
     }
 
+    // Once the tunnel is up the output waits to be read in batches: none of it is lost, on either
+    // stream, whether the engine ends by itself or is stopped, and all of it comes before the end.
+    void outputOnceConnectedIsComplete_data()
+    {
+        QTest::addColumn<bool>("stopped");
+        QTest::newRow("engine exits") << false;
+        QTest::newRow("engine stopped") << true;
+    }
+
+    void outputOnceConnectedIsComplete()
+    {
+        QFETCH(bool, stopped);
+        VpnConnection connection;
+        Recorder seen(connection);
+        QVERIFY(connection.start(m_dir.path(),
+                                 engine("echo 'Initialization Sequence Completed'\ni=1\n"
+                                        "while [ $i -le 40 ]; do echo \"line $i\"; echo \"err $i\" >&2; "
+                                        "sleep 0.02; i=$((i+1)); done\n" +
+                                        QByteArray(stopped ? "exec sleep 60\n" : "echo last\nexit 3\n")),
+                                 {}));
+        QTRY_COMPARE(connection.state(), State::Connected);
+        if (stopped) {
+            // Stopped while the engine writes, most likely with some of it not read yet.
+            QTRY_VERIFY(seen.log.join(QString()).contains("line 10\n"));
+            connection.stop();
+        }
+        QTRY_COMPARE(connection.state(), State::Idle);
+        QCOMPARE(seen.events.last(), stopped ? QStringLiteral("finished:9:crash") : "finished:3:normal");
+        const QString log = seen.log.join(QString());
+        int lines = 40;
+        if (stopped) {
+            while (lines > 10 && !log.contains(QStringLiteral("line %1\n").arg(lines)))
+                --lines;
+            --lines; // standard error may be a line behind
+        }
+        qsizetype out = log.indexOf("Initialization Sequence Completed");
+        qsizetype err = out;
+        // Without a gap up to the last line shown.
+        for (int i = 1; i <= lines; ++i) {
+            out = log.indexOf(QStringLiteral("line %1\n").arg(i), out);
+            err = log.indexOf(QStringLiteral("err %1\n").arg(i), err);
+            QVERIFY2(out >= 0 && err >= 0, qPrintable(QString::number(i)));
+        }
+        if (!stopped)
+            QVERIFY(log.indexOf("last\n", out) > out);
+    }
+
+    // An engine that writes a lot once connected is not held to the pace of the batches: OpenVPN
+    // waiting for its log to be read would hold up the tunnel. 8 MB at a pipe's worth a batch
+    // would take a minute.
+    void floodOnceConnectedIsNotHeldBack()
+    {
+        VpnConnection connection;
+        connection.setLogLimits(100, 100000);
+        Recorder seen(connection);
+        QVERIFY(connection.start(m_dir.path(),
+                                 engine("echo 'Initialization Sequence Completed'\nsleep 0.3\n"
+                                        "awk 'BEGIN { for (i = 0; i < 80000; i++) printf \"filler %05d "
+                                        "..........................................................."
+                                        "...........................\\n\", i }'\necho last\nexit 0\n"),
+                                 {}));
+        QTRY_COMPARE_WITH_TIMEOUT(connection.state(), State::Idle, 20000);
+        QVERIFY(seen.log.join(QString()).endsWith("last\n"));
+    }
+
     // A flood beyond what the log shows, then the password error and the exit: the dropped part
     // is still searched, and the end comes after the last of it.
     void leftoverIsHandledBeforeTheEnd()

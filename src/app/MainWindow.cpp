@@ -39,6 +39,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
@@ -46,7 +47,6 @@
 #include <QStringBuilder>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -388,7 +388,7 @@ void MainWindow::buildCentralArea()
     auto* logBox = new QGroupBox(tr("VPN connection log"), splitter);
     logBox->setObjectName(QStringLiteral("logBox"));
     auto* logGrid = new QGridLayout(logBox);
-    vpnLog = new QTextEdit(logBox);
+    vpnLog = new QPlainTextEdit(logBox);
     vpnLog->setObjectName(QStringLiteral("vpnLog"));
     vpnLog->setAccessibleName(tr("VPN connection log"));
     vpnLog->setReadOnly(true);
@@ -606,7 +606,8 @@ void MainWindow::queueLogText(const QString& text)
 {
     m_pendingLog << text;
     m_pendingLogCharacters += text.size();
-    if (m_pendingLogCharacters >= kLogBatchCharacters)
+    // Once the tunnel is up the output is read in batches already: it is shown as it comes.
+    if (m_pendingLogCharacters >= kLogBatchCharacters || vpnConnection->isTunnelUp())
         flushLog();
     else if (!m_logFlush.isActive())
         m_logFlush.start();
@@ -623,8 +624,16 @@ void MainWindow::flushLog()
     QScrollBar* bar = vpnLog->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
     connectionLog->appendParagraphs(batch);
-    if (atBottom)
+    if (atBottom) {
+        // Scrolling a shown view works out how far it moved by laying out every line in between,
+        // also the ones the jump skips; a view that does not update only moves its top line, and
+        // then lays out and draws just the lines it shows.
+        QWidget* viewport = vpnLog->viewport();
+        const bool updates = viewport->updatesEnabled();
+        viewport->setUpdatesEnabled(false);
         bar->setValue(bar->maximum());
+        viewport->setUpdatesEnabled(updates);
+    }
 }
 
 void MainWindow::connectStatusLine()

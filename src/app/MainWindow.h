@@ -31,7 +31,7 @@ class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
-class QTextEdit;
+class QPlainTextEdit;
 class QToolButton;
 class UpdateAction;
 class VpnItem;
@@ -184,7 +184,7 @@ private:
     QLabel* connectionLabel = nullptr;
     int labelFrame = 0;
     QListWidget* vpnList = nullptr;
-    QTextEdit* vpnLog = nullptr;
+    QPlainTextEdit* vpnLog = nullptr;
     QMenu* trayConnectMenu = nullptr;
     QAction* connectAction = nullptr;
     QAction* disconnectAction = nullptr;

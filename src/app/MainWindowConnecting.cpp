@@ -19,9 +19,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QSettings>
-#include <QTextEdit>
 #include <QTimer>
 
 namespace {
@@ -417,11 +417,11 @@ void MainWindow::setUpLogMenu()
     auto* copy = new QAction(tr("&Copy"), vpnLog);
     copy->setObjectName(QStringLiteral("copyLogAction"));
     copy->setEnabled(false);
-    connect(vpnLog, &QTextEdit::copyAvailable, copy, &QAction::setEnabled);
-    connect(copy, &QAction::triggered, vpnLog, &QTextEdit::copy);
+    connect(vpnLog, &QPlainTextEdit::copyAvailable, copy, &QAction::setEnabled);
+    connect(copy, &QAction::triggered, vpnLog, &QPlainTextEdit::copy);
     auto* selectAll = new QAction(tr("Select &all"), vpnLog);
     selectAll->setObjectName(QStringLiteral("selectAllLogAction"));
-    connect(selectAll, &QAction::triggered, vpnLog, &QTextEdit::selectAll);
+    connect(selectAll, &QAction::triggered, vpnLog, &QPlainTextEdit::selectAll);
     auto* save = new QAction(tr("Save log…"), vpnLog);
     save->setObjectName(QStringLiteral("saveLogAction"));
     connect(save, &QAction::triggered, this, &MainWindow::saveLog);

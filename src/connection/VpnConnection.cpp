@@ -2,13 +2,13 @@
 
 #include "connection/ConnectionStatus.h"
 #include "connection/EngineLaunch.h"
+#include "connection/EnginePipes.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QMetaMethod>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,10 +21,11 @@ namespace {
 const QString channelVariable = QStringLiteral("QLUMAR_ENGINE_CHANNEL");
 }
 
-VpnConnection::VpnConnection(QObject* parent) : QObject(parent), m_process(new QProcess(this))
+VpnConnection::VpnConnection(QObject* parent)
+    : QObject(parent), m_process(new QProcess(this)), m_pipes(new EnginePipes(m_process, this))
 {
-    connect(m_process, &QProcess::readyReadStandardError, this, &VpnConnection::outputSignalled);
-    connect(m_process, &QProcess::readyReadStandardOutput, this, &VpnConnection::outputSignalled);
+    // Each stream is read when it signals.
+    connect(m_pipes, &EnginePipes::readable, this, &VpnConnection::readChannel);
     connect(m_process, &QProcess::finished, this, &VpnConnection::engineEnded);
     for (auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
         m_restOfCharacter[channel] = new QTimer(this);
@@ -84,8 +85,12 @@ bool VpnConnection::start(const QString& workingDirectory, const QString& progra
     m_process->setProcessEnvironment(environment);
     m_process->setWorkingDirectory(workingDirectory);
     setState(State::Starting);
+    m_pipes->prepare();
+    m_pipes->setBatchInterval(0);
     m_process->start(program, arguments, QIODevice::ReadWrite);
-    if (m_process->waitForStarted(EngineLaunch::startTimeoutMs())) {
+    const bool started = m_process->waitForStarted(EngineLaunch::startTimeoutMs());
+    m_pipes->started();
+    if (started) {
         m_running = true;
         setState(State::Connecting);
         return true;
@@ -137,13 +142,6 @@ void VpnConnection::readOutput()
     readChannel(QProcess::StandardError);
 }
 
-void VpnConnection::outputSignalled()
-{
-    static const int stdoutSignal = QMetaMethod::fromSignal(&QProcess::readyReadStandardOutput).methodIndex();
-    // Each stream is read when it signals.
-    readChannel(senderSignalIndex() == stdoutSignal ? QProcess::StandardOutput : QProcess::StandardError);
-}
-
 void VpnConnection::readChannel(QProcess::ProcessChannel channel)
 {
     takeOutput(channel, false);
@@ -156,9 +154,8 @@ void VpnConnection::readChannel(QProcess::ProcessChannel channel)
 void VpnConnection::takeOutput(QProcess::ProcessChannel channel, bool engineEnded)
 {
     EngineOutput::Backlog& backlog = m_backlog[channel];
-    m_process->setReadChannel(channel);
-    if (m_process->bytesAvailable() > 0) {
-        const QByteArray bytes = m_process->readAll();
+    const QByteArray bytes = m_pipes->read(channel);
+    if (!bytes.isEmpty()) {
         backlog.append(bytes);
         m_unchecked[channel] += bytes.size();
     }
@@ -235,6 +232,10 @@ void VpnConnection::handleRead(const QByteArray& bytes, bool shown)
     const EngineOutput::Recognised found = EngineOutput::recognise(text);
     if (found.tunnelUp) {
         m_tunnelUp = true;
+        // Nothing the engine says from now on is searched, so it can wait a moment and come in
+        // batches: a connection that logs for weeks wakes the manager a few times a second, not
+        // once for every line.
+        m_pipes->setBatchInterval(connectedReadMs);
         if (m_state == State::Connecting)
             setState(State::Connected);
         Q_EMIT tunnelUp();
@@ -260,6 +261,9 @@ void VpnConnection::engineEnded(int exitCode, QProcess::ExitStatus exitStatus)
     // is, in the same slices as while it ran.
     for (auto channel : {QProcess::StandardOutput, QProcess::StandardError})
         takeOutput(channel, true);
+    // Whatever the engine left running may still hold the streams; what it says is no part of
+    // this connection.
+    m_pipes->close();
     m_finishPending = m_running;
     if (m_running)
         setState(State::Stopping);

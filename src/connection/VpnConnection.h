@@ -11,6 +11,7 @@
 
 #include <memory>
 
+class EnginePipes;
 class QLocalServer;
 class QLocalSocket;
 class QTimer;
@@ -95,7 +96,6 @@ Q_SIGNALS:
 
 private:
     void setState(State state);
-    void outputSignalled();
     void readChannel(QProcess::ProcessChannel channel);
     void takeOutput(QProcess::ProcessChannel channel, bool engineEnded);
     void handleOutput(QProcess::ProcessChannel channel);
@@ -109,8 +109,13 @@ private:
     void sendOnChannel(const QByteArray& line);
 
     static constexpr int hiddenOutputMsPerTurn = 10;
+    // Once the tunnel is up, how long the engine's output may wait to be read. Each batch costs
+    // the window a drawing of the log whatever its size: twice a second keeps a connection that
+    // logs for weeks cheap, and a log nobody waits on looks no less live.
+    static constexpr int connectedReadMs = 500;
 
     QProcess* m_process;
+    EnginePipes* m_pipes;
     State m_state = State::Idle;
     bool m_running = false;
     bool m_tunnelUp = false;
