@@ -103,9 +103,12 @@ bool checkFile(const std::string& what, const std::string& path, Logger& log)
 // blocks so that what gets measured is the manager's reading, not the engine's writing.
 void flood(long long lines, const std::string& peer, Logger& log)
 {
+    // Whole lines per write, as OpenVPN writes them, and no more than a pipe takes in one piece:
+    // a reader then never gets part of a line.
+    constexpr std::size_t kWriteMax = 4096;
     const std::string stamp = Logger::timestamp();
     std::vector<char> block;
-    block.reserve(1 << 20);
+    block.reserve(kWriteMax);
     char line[512];
     for (long long i = 0; i < lines; ++i) {
         std::size_t size = static_cast<std::size_t>(std::snprintf(
@@ -116,11 +119,12 @@ void flood(long long lines, const std::string& peer, Logger& log)
             size = sizeof line - 1;
             line[size - 1] = '\n';
         }
-        block.insert(block.end(), line, line + size);
-        if (block.size() > (1 << 20) - sizeof line) {
+        if (block.size() + size > kWriteMax) {
             log.raw(block.data(), block.size());
+            log.flush();
             block.clear();
         }
+        block.insert(block.end(), line, line + size);
     }
     log.raw(block.data(), block.size());
     log.flush();
