@@ -126,42 +126,60 @@ QString textOf(const std::optional<Answer>& a, bool* ok)
     return a ? a->text : QString();
 }
 
+// The profile's name above a password or login prompt, in bold.
+void addProfileHeading(QDialog* dialog, QVBoxLayout* layout, const QString& name)
+{
+    auto* profile = new QLabel(dialog);
+    profile->setTextFormat(Qt::PlainText);
+    profile->setText(name);
+    QFont bold = profile->font();
+    bold.setBold(true);
+    profile->setFont(bold);
+    layout->addWidget(profile);
+}
+
+// The "remember" box, when the request offers one, then OK and Cancel.
+template <typename Request>
+QCheckBox* addRememberAndButtons(QDialog* dialog, QVBoxLayout* layout, const Request& request)
+{
+    QCheckBox* remember = nullptr;
+    if (!request.remember.isEmpty()) {
+        remember = new QCheckBox(request.remember, dialog);
+        remember->setEnabled(request.rememberEnabled);
+        remember->setToolTip(request.rememberToolTip);
+        layout->addWidget(remember);
+    }
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    return remember;
+}
+
+bool ticked(const QCheckBox* remember)
+{
+    return remember && remember->isEnabled() && remember->isChecked();
+}
+
 std::optional<Answer> passwordDialog(QWidget* parent, const Prompt::PasswordRequest& request)
 {
     QDialog dialog(parent);
     dialog.setWindowTitle(request.title);
     auto* layout = new QVBoxLayout(&dialog);
-    if (!request.profile.isEmpty()) {
-        auto* profile = new QLabel(&dialog);
-        profile->setTextFormat(Qt::PlainText);
-        profile->setText(request.profile);
-        QFont bold = profile->font();
-        bold.setBold(true);
-        profile->setFont(bold);
-        layout->addWidget(profile);
-    }
+    if (!request.profile.isEmpty())
+        addProfileHeading(&dialog, layout, request.profile);
     auto* label = new QLabel(request.label, &dialog);
     auto* field = new QLineEdit(&dialog);
     field->setEchoMode(QLineEdit::Password);
     label->setBuddy(field);
     layout->addWidget(label);
     layout->addWidget(field);
-    QCheckBox* remember = nullptr;
-    if (!request.remember.isEmpty()) {
-        remember = new QCheckBox(request.remember, &dialog);
-        remember->setEnabled(request.rememberEnabled);
-        remember->setToolTip(request.rememberToolTip);
-        layout->addWidget(remember);
-    }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
+    const QCheckBox* remember = addRememberAndButtons(&dialog, layout, request);
     field->setFocus();
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     Answer a{Answer::Text, field->text()};
-    a.remember = remember && remember->isEnabled() && remember->isChecked();
+    a.remember = ticked(remember);
     return a;
 }
 
@@ -171,13 +189,7 @@ std::optional<Answer> loginDialog(QWidget* parent, const Prompt::LoginRequest& r
     dialog.setObjectName(QStringLiteral("loginDialog"));
     dialog.setWindowTitle(request.title);
     auto* layout = new QVBoxLayout(&dialog);
-    auto* profile = new QLabel(&dialog);
-    profile->setTextFormat(Qt::PlainText);
-    profile->setText(request.profile);
-    QFont bold = profile->font();
-    bold.setBold(true);
-    profile->setFont(bold);
-    layout->addWidget(profile);
+    addProfileHeading(&dialog, layout, request.profile);
     auto* form = new QFormLayout;
     auto* username = new QLineEdit(request.username, &dialog);
     username->setObjectName(QStringLiteral("usernameField"));
@@ -187,17 +199,7 @@ std::optional<Answer> loginDialog(QWidget* parent, const Prompt::LoginRequest& r
     form->addRow(QCoreApplication::translate("Prompt", "Username:"), username);
     form->addRow(QCoreApplication::translate("Prompt", "Password:"), password);
     layout->addLayout(form);
-    QCheckBox* remember = nullptr;
-    if (!request.remember.isEmpty()) {
-        remember = new QCheckBox(request.remember, &dialog);
-        remember->setEnabled(request.rememberEnabled);
-        remember->setToolTip(request.rememberToolTip);
-        layout->addWidget(remember);
-    }
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    layout->addWidget(buttons);
+    const QCheckBox* remember = addRememberAndButtons(&dialog, layout, request);
     // Straight to what is missing: a remembered username needs only the password.
     if (request.username.isEmpty())
         username->setFocus();
@@ -207,7 +209,7 @@ std::optional<Answer> loginDialog(QWidget* parent, const Prompt::LoginRequest& r
         return std::nullopt;
     Answer a{Answer::Login, username->text()};
     a.secret = password->text();
-    a.remember = remember && remember->isEnabled() && remember->isChecked();
+    a.remember = ticked(remember);
     return a;
 }
 
