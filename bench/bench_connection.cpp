@@ -97,6 +97,29 @@ VpnItem* benchProfile(MainWindow& window)
     return item;
 }
 
+// Shows the window with the bench profile selected and its password queued: the next
+// vpnConnectSlot() connects. Returns the log view.
+QPlainTextEdit* readyToConnect(MainWindow& window)
+{
+    window.show();
+    window.vpnItemPressedSlot(benchProfile(window));
+    QApplication::processEvents();
+    Prompt::answerText(QStringLiteral("bench"));
+    return window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
+}
+
+// Writes a stand-in engine script and has the manager start it.
+bool useScriptEngine(const QString& path, const QByteArray& text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0)
+        return false;
+    file.close();
+    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(path));
+    return true;
+}
+
 struct DisconnectResult
 {
     bool ok = false;
@@ -119,12 +142,7 @@ DisconnectResult runDisconnectDuringFlood(long long lines)
     qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "0");
 
     MainWindow window;
-    window.show();
-    window.vpnItemPressedSlot(benchProfile(window));
-    QApplication::processEvents();
-    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
-
-    Prompt::answerText(QStringLiteral("bench"));
+    QPlainTextEdit* log = readyToConnect(window);
     QElapsedTimer clock;
     clock.start();
     window.vpnConnectSlot();
@@ -179,11 +197,7 @@ Result runOnce(long long lines)
     qputenv("QLUMAR_ENGINE_CONNECT_DELAY_MS", "0");
 
     MainWindow window;
-    window.show();
-    window.vpnItemPressedSlot(benchProfile(window));
-    QApplication::processEvents();
-
-    Prompt::answerText(QStringLiteral("bench"));
+    readyToConnect(window);
     QElapsedTimer clock;
     clock.start();
     const double cpuStart = threadCpuMs();
@@ -239,22 +253,13 @@ struct LongLineResult
 LongLineResult runLongLine(int megabytes, const QString& scriptDir)
 {
     LongLineResult result;
-    const QString script = scriptDir + QStringLiteral("/long-line.sh");
-    QFile file(script);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write("#!/bin/sh\nhead -c " + QByteArray::number(qint64(megabytes) * 1024 * 1024) +
-                   " /dev/zero | tr '\\0' x\n") < 0)
+    if (!useScriptEngine(scriptDir + QStringLiteral("/long-line.sh"),
+                         "#!/bin/sh\nhead -c " + QByteArray::number(qint64(megabytes) * 1024 * 1024) +
+                             " /dev/zero | tr '\\0' x\n"))
         return result;
-    file.close();
-    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-    qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(script));
 
     MainWindow window;
-    window.show();
-    window.vpnItemPressedSlot(benchProfile(window));
-    QApplication::processEvents();
-    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
-    Prompt::answerText(QStringLiteral("bench"));
+    QPlainTextEdit* log = readyToConnect(window);
     QElapsedTimer clock;
     clock.start();
     const double cpuStart = threadCpuMs();
@@ -300,8 +305,6 @@ struct SteadyResult
 SteadyResult runSteadyStream(int lines, int perSecond, bool connected, const QString& scriptDir)
 {
     SteadyResult result;
-    const QString script = scriptDir + QStringLiteral("/steady.sh");
-    QFile file(script);
     // One write per line, as the engine flushes each line it logs. Each line is due at its own
     // time from the start: a shell loop that starts a program or two per line falls behind the
     // rate on a busy machine, and then every second's fixed cost is shared by fewer lines.
@@ -317,18 +320,11 @@ SteadyResult runSteadyStream(int lines, int perSecond, bool connected, const QSt
         "}\n"
         "sleep 60' " +
         QByteArray::number(lines) + " " + QByteArray::number(perSecond) + "\n";
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0)
+    if (!useScriptEngine(scriptDir + QStringLiteral("/steady.sh"), text))
         return result;
-    file.close();
-    file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
-    qputenv("QLUMAR_ENGINE_PATH", QFile::encodeName(script));
 
     MainWindow window;
-    window.show();
-    window.vpnItemPressedSlot(benchProfile(window));
-    QApplication::processEvents();
-    auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
-    Prompt::answerText(QStringLiteral("bench"));
+    QPlainTextEdit* log = readyToConnect(window);
     const qint64 rssBefore = residentKiB();
     const double cpuStart = threadCpuMs();
     window.vpnConnectSlot();
