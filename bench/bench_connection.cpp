@@ -108,6 +108,17 @@ QPlainTextEdit* readyToConnect(MainWindow& window)
     return window.findChild<QPlainTextEdit*>(QStringLiteral("vpnLog"));
 }
 
+// Connects the profile readyToConnect() chose; a stand-in engine script is used for this
+// connection only.
+bool connectNow(MainWindow& window)
+{
+    window.vpnConnectSlot();
+    qunsetenv("QLUMAR_ENGINE_PATH");
+    if (!window.isVpnRunning())
+        std::fprintf(stderr, "the engine did not start\n");
+    return window.isVpnRunning();
+}
+
 // Writes a stand-in engine script and has the manager start it.
 bool useScriptEngine(const QString& path, const QByteArray& text)
 {
@@ -145,11 +156,8 @@ DisconnectResult runDisconnectDuringFlood(long long lines)
     QPlainTextEdit* log = readyToConnect(window);
     QElapsedTimer clock;
     clock.start();
-    window.vpnConnectSlot();
-    if (!window.isVpnRunning()) {
-        std::fprintf(stderr, "the engine did not start\n");
+    if (!connectNow(window))
         return result;
-    }
 
     QElapsedTimer sinceTurn;
     sinceTurn.start();
@@ -201,11 +209,8 @@ Result runOnce(long long lines)
     QElapsedTimer clock;
     clock.start();
     const double cpuStart = threadCpuMs();
-    window.vpnConnectSlot();
-    if (!window.isVpnRunning()) {
-        std::fprintf(stderr, "the engine did not start\n");
+    if (!connectNow(window))
         return result;
-    }
 
     QElapsedTimer sinceTurn;
     sinceTurn.start();
@@ -263,12 +268,8 @@ LongLineResult runLongLine(int megabytes, const QString& scriptDir)
     QElapsedTimer clock;
     clock.start();
     const double cpuStart = threadCpuMs();
-    window.vpnConnectSlot();
-    qunsetenv("QLUMAR_ENGINE_PATH");
-    if (!window.isVpnRunning()) {
-        std::fprintf(stderr, "the engine did not start\n");
+    if (!connectNow(window))
         return result;
-    }
     QElapsedTimer sinceTurn;
     sinceTurn.start();
     QTimer ticker;
@@ -327,12 +328,8 @@ SteadyResult runSteadyStream(int lines, int perSecond, bool connected, const QSt
     QPlainTextEdit* log = readyToConnect(window);
     const qint64 rssBefore = residentKiB();
     const double cpuStart = threadCpuMs();
-    window.vpnConnectSlot();
-    qunsetenv("QLUMAR_ENGINE_PATH");
-    if (!window.isVpnRunning()) {
-        std::fprintf(stderr, "the engine did not start\n");
+    if (!connectNow(window))
         return result;
-    }
     const QString lastLine = QStringLiteral(" us=%1 ").arg(lines - 1);
     const int firstCounted = lines / 10;
     const QString tenthLine = QStringLiteral(" us=%1 ").arg(firstCounted);
