@@ -1,5 +1,10 @@
+#include "app/Pictures.h"
+
+#include <QApplication>
 #include <QFile>
+#include <QGroupBox>
 #include <QImage>
+#include <QStyle>
 #include <QtTest>
 
 class TestResources : public QObject
@@ -7,6 +12,23 @@ class TestResources : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // First, before anything here reads a picture the toolkit's way: a group box is drawn without
+    // loading an image format plugin (each is a few libraries linked before the first window).
+    void groupBoxFrameLoadsNoFormatPlugin()
+    {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        if (!maps.exists())
+            QSKIP("no /proc/self/maps to tell loaded libraries");
+        if (QApplication::style()->name() != QLatin1String("fusion"))
+            QSKIP("the frame picture is the Fusion style's");
+        Pictures::seedStylePictures();
+        QGroupBox box(QStringLiteral("Available VPN connections"));
+        box.resize(240, 120);
+        box.grab();
+        QVERIFY(maps.open(QIODevice::ReadOnly));
+        QVERIFY(!maps.readAll().contains("/imageformats/"));
+    }
+
     void picturesLoadAtTheirSize_data()
     {
         QTest::addColumn<QString>("path");

@@ -1,14 +1,17 @@
 #include "Pictures.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QIconEngine>
 #include <QImage>
 #include <QImageReader>
 #include <QLabel>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QStyle>
 #include <QStyleOption>
 #include <QtMath>
@@ -78,6 +81,25 @@ QString atScale(const QString& path, int scale)
     QString result = path;
     result.insert(dot < 0 ? path.size() : dot, QStringLiteral("@%1x").arg(scale));
     return result;
+}
+
+// The key QPixmap::load() files a picture under: its path, then its time and size and the kind of
+// pixmap (a plain one, 0), each as the bytes of the number in memory order, low half-byte first.
+QString loaderCacheKey(const QFileInfo& info)
+{
+    QString key = QStringLiteral("qt_pixmap") + info.absoluteFilePath();
+    const auto append = [&key](auto value) {
+        const char digits[] = "0123456789abcdef";
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
+        for (size_t i = 0; i < sizeof value; ++i) {
+            key += QLatin1Char(digits[bytes[i] & 0xf]);
+            key += QLatin1Char(digits[bytes[i] >> 4]);
+        }
+    };
+    append(static_cast<uint>(info.lastModified().toSecsSinceEpoch()));
+    append(static_cast<quint64>(info.size()));
+    append(static_cast<uint>(0));
+    return key;
 }
 
 // Follows its label across screens: the picture is redrawn for the new screen's ratio.
@@ -200,12 +222,18 @@ private:
     {
         if (!m_renditions->listed) {
             m_renditions->listed = true;
-            for (int scale = 1; scale <= largestRendition; ++scale) {
-                const QString& path = m_renditions->path;
-                const QString file = scale == 1 ? path : atScale(path, scale);
-                const QSize size = pictureSize(file);
-                if (size.isValid())
-                    m_renditions->list.append({file, size, QPixmap()});
+            // Only the 1x picture is opened: an @Nx rendition is N times its size by the naming
+            // rule, and whether it exists is a look-up in the resource tree, so the larger
+            // renditions' bytes are never touched on a screen that does not draw them.
+            const QString& path = m_renditions->path;
+            const QSize size = pictureSize(path);
+            if (size.isValid()) {
+                m_renditions->list.append({path, size, QPixmap()});
+                for (int scale = 2; scale <= largestRendition; ++scale) {
+                    const QString file = atScale(path, scale);
+                    if (QFile::exists(file))
+                        m_renditions->list.append({file, size * scale, QPixmap()});
+                }
             }
         }
         return m_renditions->list;
@@ -334,6 +362,22 @@ void setLabelPicture(QLabel* label, const QString& path)
         label->installEventFilter(new RatioFollower(label));
     label->setProperty(pathProperty, path);
     label->setPixmap(pixmap(path, label->devicePixelRatioF()));
+}
+
+void seedStylePictures()
+{
+    // The Fusion style draws every group box frame from this picture, loaded by name, and the
+    // toolkit's loader then asks each image format plugin on the system whether it reads the file,
+    // the format named or not: a few libraries loaded before the first window shows. Read here as
+    // ours are, it waits in the pixmap cache under the key that loader looks up first. Another
+    // style, a picture that moved or a cache emptied meanwhile costs only the old way.
+    const QString path = QStringLiteral(":/qt-project.org/styles/commonstyle/images/fusion_groupbox.png");
+    const QFileInfo info(path);
+    if (!info.exists())
+        return;
+    const QImage image = readImage(path);
+    if (!image.isNull())
+        QPixmapCache::insert(loaderCacheKey(info), QPixmap::fromImage(image));
 }
 
 } // namespace Pictures

@@ -34,4 +34,7 @@ QIcon themedIcon(const QString& themeName, const QString& path);
 // label moves to a screen with another one.
 void setLabelPicture(QLabel* label, const QString& path);
 
+// Reads the style's own pictures the way ours are read, before any window draws with them.
+void seedStylePictures();
+
 } // namespace Pictures

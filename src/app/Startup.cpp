@@ -3,6 +3,7 @@
 #include "app/DesktopNotifier.h"
 #include "app/Language.h"
 #include "app/MainWindow.h"
+#include "app/Pictures.h"
 #include "app/Prompt.h"
 #include "app/SingleInstance.h"
 #include "app/TrayHost.h"
@@ -150,6 +151,7 @@ int run(QApplication& app, const Options& options)
     Language::installTranslators(app);
     quitOnTerminationSignals(app);
 
+    Pictures::seedStylePictures();
     int result = 0;
     {
         MainWindow window(nullptr, options.trayAvailable);
