@@ -15,7 +15,7 @@ if ! command -v valgrind >/dev/null; then
     echo "startup.sh: valgrind not found (Debian: apt-get install valgrind); skipped"
     exit 0
 fi
-for program in startup_bare startup_ours; do
+for program in startup_bare startup_window startup_ours; do
     [ -x "$bin/$program" ] || { echo "startup.sh: build $bin/$program first" >&2; exit 1; }
 done
 
@@ -40,13 +40,18 @@ bareInstr=$(HOME="$work/bare" instructions "$bin/startup_bare")
 bareRss=$(HOME="$work/bare" peakRss "$bin/startup_bare")
 printf '%-22s %14s %8s %14s %8s\n' "" "instructions" "ratio" "peak RSS (KB)" "ratio"
 printf '%-22s %14s %8s %14s %8s\n' "bare Qt tray program" "$bareInstr" "1.00" "$bareRss" "1.00"
+row() {
+    printf '%-22s %14s %8s %14s %8s\n' "$1" "$2" \
+        "$(awk -v a="$2" -v b="$bareInstr" 'BEGIN { printf "%.2f", a / b }')" "$3" \
+        "$(awk -v a="$3" -v b="$bareRss" 'BEGIN { printf "%.2f", a / b }')"
+}
+# Our window's widgets with nothing behind them: the floor for any program that shows it.
+row "same window, no logic" "$(HOME="$work/bare" instructions "$bin/startup_window")" \
+    "$(HOME="$work/bare" peakRss "$bin/startup_window")"
 for count in "${counts[@]}"; do
     home="$work/home$count"
     mkdir -p "$home/.qlumar_velkoro_client"
     "$bin/startup_ours" --seed "$home/.qlumar_velkoro_client" "$count"
-    ours=$(HOME="$home" instructions "$bin/startup_ours")
-    oursRss=$(HOME="$home" peakRss "$bin/startup_ours")
-    printf '%-22s %14s %8s %14s %8s\n' "ours, $count profiles" "$ours" \
-        "$(awk -v a="$ours" -v b="$bareInstr" 'BEGIN { printf "%.2f", a / b }')" "$oursRss" \
-        "$(awk -v a="$oursRss" -v b="$bareRss" 'BEGIN { printf "%.2f", a / b }')"
+    row "ours, $count profiles" "$(HOME="$home" instructions "$bin/startup_ours")" \
+        "$(HOME="$home" peakRss "$bin/startup_ours")"
 done
