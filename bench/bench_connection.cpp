@@ -11,6 +11,7 @@
 //
 // Runs headless by default (QT_QPA_PLATFORM=offscreen) with the bundled engine from bin/.
 
+#include "BenchSupport.h"
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "app/Startup.h"
@@ -35,6 +36,10 @@
 
 namespace {
 
+using Bench::residentKiB;
+using Bench::statusKiB;
+using Bench::threadCpuMs;
+
 struct Result
 {
     qint64 connectMs = -1;
@@ -58,32 +63,6 @@ bool makePkcs12(const QString& dir)
                 "-subj", "/CN=bench", "-days", "2"}) &&
            run({"pkcs12", "-export", "-inkey", "key.pem", "-in", "cert.pem", "-out", "bench.p12", "-passout",
                 "pass:bench"});
-}
-
-// Wall-clock gaps on a busy machine include the time the scheduler gave to other processes; the
-// thread's own processor time does not.
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
-qint64 statusKiB(const QByteArray& field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-qint64 residentKiB()
-{
-    return statusKiB("VmRSS");
 }
 
 VpnItem* benchProfile(MainWindow& window)

@@ -2,6 +2,7 @@
 // growing numbers of profiles. Goal: 10,000 profiles in under a second, with the time per
 // profile staying flat (within 1.3x) from 100 to 10,000.
 
+#include "BenchSupport.h"
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "app/Startup.h"
@@ -20,45 +21,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <vector>
-
-namespace {
-
-// Adds profiles until the root holds `count`, written as the save writes them.
-void fillRoot(const QString& root, int count)
-{
-    QDir dir(root);
-    for (int i = 0; i < count; ++i) {
-        const QString name = QString::number(i, 16).rightJustified(4, QLatin1Char('0'));
-        if (dir.exists(name))
-            continue;
-        dir.mkdir(name);
-        ProfileFields fields;
-        fields.name = QStringLiteral("Connection %1").arg(i);
-        fields.server = QStringLiteral("vpn%1.example.net:1194").arg(i);
-        fields.keyField = QStringLiteral("token key %1").arg(i);
-        QFile conf(dir.filePath(name + QLatin1String("/conf")));
-        if (!conf.open(QIODevice::WriteOnly)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(conf.fileName()));
-            std::exit(1);
-        }
-        conf.write(ProfileSave::headerText(ProfileKind::CertificateAndKey, fields));
-        conf.write(ProfileSave::templateMarker);
-        conf.write("client\ndev tun\nproto udp\nnobind\npersist-key\nverb 3\n");
-    }
-}
-
-double threadCpuMs()
-{
-#ifdef CLOCK_THREAD_CPUTIME_ID
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-#else
-    return 0.0; // not measured on this platform
-#endif
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -89,16 +51,17 @@ int main(int argc, char** argv)
     std::printf("%8s %12s %16s %12s %16s %15s\n", "profiles", "wall ms", "wall us/profile", "cpu ms",
                 "cpu us/profile", "submenu open ms");
     for (int count : sizes) {
-        fillRoot(root, count);
+        if (!Bench::seedProfiles(root, count))
+            return 1;
         std::vector<double> runs;
         std::vector<double> cpuRuns;
         for (int run = 0; run < 5; ++run) {
             QElapsedTimer timer;
-            const double cpuStart = threadCpuMs();
+            const double cpuStart = Bench::threadCpuMs();
             timer.start();
             window.loadVpnList();
             runs.push_back(timer.nsecsElapsed() / 1e6);
-            cpuRuns.push_back(threadCpuMs() - cpuStart);
+            cpuRuns.push_back(Bench::threadCpuMs() - cpuStart);
             // The old entry actions go at the next event loop turn, as in the running program.
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }

@@ -8,6 +8,7 @@
 // Runs headless by default (QT_QPA_PLATFORM=offscreen); no engine runs and nothing leaves the
 // machine.
 
+#include "BenchSupport.h"
 #include "app/MainWindow.h"
 #include "app/Prompt.h"
 #include "app/Startup.h"
@@ -25,24 +26,8 @@
 
 namespace {
 
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-double threadCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
+using Bench::residentKiB;
+using Bench::threadCpuMs;
 
 double mb(qint64 kib)
 {

@@ -3,6 +3,7 @@
 //   startup_ours                 starts as the program does, in $HOME/.qlumar_velkoro_client
 //   startup_ours --seed DIR N    writes N profiles into DIR as the save writes them, and exits
 
+#include "BenchSupport.h"
 #include "FirstPaint.h"
 
 #include "app/Startup.h"
@@ -14,39 +15,10 @@
 
 #include <cstdio>
 
-namespace {
-
-int seed(const QString& root, int count)
-{
-    QDir dir(root);
-    for (int i = 0; i < count; ++i) {
-        const QString name = QString::number(i, 16).rightJustified(4, QLatin1Char('0'));
-        if (!dir.mkpath(name)) {
-            std::fprintf(stderr, "cannot create %s\n", qPrintable(dir.filePath(name)));
-            return 1;
-        }
-        ProfileFields fields;
-        fields.name = QStringLiteral("Connection %1").arg(i);
-        fields.server = QStringLiteral("vpn%1.example.net:1194").arg(i);
-        fields.keyField = QStringLiteral("token key %1").arg(i);
-        QFile conf(dir.filePath(name + QLatin1String("/conf")));
-        if (!conf.open(QIODevice::WriteOnly)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(conf.fileName()));
-            return 1;
-        }
-        conf.write(ProfileSave::headerText(ProfileKind::CertificateAndKey, fields));
-        conf.write(ProfileSave::templateMarker);
-        conf.write("client\ndev tun\nproto udp\nnobind\npersist-key\nverb 3\n");
-    }
-    return 0;
-}
-
-} // namespace
-
 int main(int argc, char* argv[])
 {
     if (argc == 4 && QByteArray(argv[1]) == "--seed")
-        return seed(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+        return Bench::seedProfiles(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt()) ? 0 : 1;
     QApplication app(argc, argv);
     FirstPaint firstPaint;
     app.installEventFilter(&firstPaint);
